@@ -1,0 +1,20 @@
+// The shared folder: its only home is the per-user settings store, read afresh on
+// every call so a folder confirmed by the user applies to the next request of every
+// open session.
+#pragma once
+
+#include <string>
+
+// Section and key of the shared folder in the settings store.
+extern const char* const g_pszConfigSection;  // "Config"
+extern const char* const g_pszPathKey;        // "Path"
+
+// The stored shared folder, or the empty string when none is stored. Any thread.
+std::string GetSharedFolder();
+
+// Stores the folder when it differs from the stored one. 0, or -1 when it cannot be
+// written.
+int StoreSharedFolder(const std::string& strFolder);
+
+// The form a folder is stored in: absolute, without a trailing '/' (except "/").
+std::string NormaliseFolder(const std::string& strFolder);

@@ -1,0 +1,32 @@
+// STB paths onto the shared folder, and the small path and volume operations that the
+// command handlers share. An STB path is relative to the shared folder, '/' (or '\')
+// separated; a local path is the shared folder, '/', then the STB path with every '\'
+// turned into '/'.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CSess;
+
+// Maps the STB path (the request's own bytes up to their zero) onto the shared folder.
+// A leading '\' in the request is rewritten as '/'. Returns 0, or -1 when the path is
+// refused: it has a ".." component, or no shared folder is stored. A refused path never
+// names anything outside the shared folder; strLocal is then empty.
+int GetLocalPath(char* pszStbPath, std::string& strLocal);
+
+// Turns every separator of a local path into the local '/'.
+void SlashToBackslash(std::string& strPath);
+
+// The base folder of a directory transaction: the path up to and including its last
+// '/', or the empty string when it has none.
+void SetBaseDir(CSess& sess, const std::string& strPath);
+std::string GetBaseDir(const CSess& sess);
+// The path less the length of the base folder; empty when it is not longer than that.
+std::string GetRelativePath(const CSess& sess, const std::string& strPath);
+
+// True when the count is strictly below the free bytes of the shared folder's volume.
+bool HasFreeSpace(uint64_t ullBytes);
+
+// True when the local path names an existing folder.
+bool IsDirectoryPath(const std::string& strPath);

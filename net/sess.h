@@ -1,0 +1,67 @@
+// One session per TCP connection: its socket, its thread, its frame buffer and the
+// fields of the directory transactions and of the copy/move worker.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/packet.h"
+#include "platform/socket.h"
+#include "platform/thread.h"
+
+constexpr int kWaitTimeoutMs = 10000;  // silence allowed between frames
+constexpr int kBodyTimeoutMs = 5000;   // each read of a frame's length and body
+
+class CSess {
+public:
+    explicit CSess(plat::Socket hSock);
+    ~CSess();
+    CSess(const CSess&) = delete;
+    CSess& operator=(const CSess&) = delete;
+
+    // Closes the connection from the server's side (a pending receive fails, so the
+    // command loop ends), waits until the session thread has ended, and sets state 0.
+    // Called on the accept thread.
+    void Close();
+
+    // The session's identity in diagnostic lines.
+    unsigned long Id() const { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)); }
+
+    CSess* m_pNext = nullptr;
+    std::atomic<int> m_nState{1};
+    uint64_t m_ullTotal = 0;
+    std::string m_strBaseDir;
+    std::vector<std::string> m_arrFiles;
+    plat::Socket m_hSock;
+    std::atomic<plat::ThreadHandle> m_hThread{nullptr};
+    CPacket m_Packet;
+    std::mutex m_Mutex;                // guards the writes of m_nOpStatus
+    std::atomic<int> m_nOpStatus{-1};  // -1 none, 2 running, 0 done, 1 failed
+    plat::ThreadHandle m_hOpThread = nullptr;
+    char m_szOpFrom[1024] = {};
+    char m_szOpTo[1024] = {};
+
+    // Receive time-outs; the daemon always uses the defaults, tests may shorten them.
+    int m_nWaitTimeoutMs = kWaitTimeoutMs;
+    int m_nBodyTimeoutMs = kBodyTimeoutMs;
+
+    // Closing the socket belongs to the session thread once it runs; the accept thread
+    // only shuts the connection down. The lock keeps the two from crossing.
+    std::mutex m_SockLock;
+};
+
+// Waits, polling, until a thread has cleared its handle field as its last act.
+// The poll is short so that a shutdown with a thousand sessions takes moments, not
+// minutes.
+void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread);
+
+// The session thread: runs the command loop, then cleans up and marks the session
+// finished. Its argument is the CSess. Returns 0.
+int STB_SessTask(void* pArg);
+
+// The command loop. 1 when the peer closed the connection, -1 when a receive failed or
+// timed out or FC_SESS_CLOSE arrived.
+int Serve(CSess& sess);

@@ -1,0 +1,183 @@
+#include "net/sessman.h"
+
+#include <new>
+
+#include "platform/log.h"
+
+CSessMan SessMan;
+
+// After a passing accept failure (out of descriptors, say) the loop waits this long
+// before it accepts again, instead of spinning on the same failure.
+constexpr int kAcceptRetryMs = 100;
+
+int CSessMan::Create()
+{
+    if (plat::SockStartup() != 0) {
+        plat::Trace("WSAStartup()!=0\n");
+        return -1;
+    }
+    m_nState = 1;
+    m_hServSock = plat::SockCreateTcp();
+    if (m_hServSock == plat::INVALID_SOCKET) {
+        plat::Trace("socket()=INVALID_SOCKET\n");
+        return -2;
+    }
+    m_nState = 2;
+    plat::SockSetReuseAddr(m_hServSock);
+    if (plat::SockBindAny(m_hServSock, m_usPort) != 0) {
+        plat::Trace("bind(m_hServSock)=SOCKET_ERROR\n");
+        return -3;
+    }
+    m_nState = 3;
+    if (plat::SockListen(m_hServSock, kListenBacklog) != 0) {
+        plat::Trace("listen(m_hServSock)=SOCKET_ERROR\n");
+        return -4;
+    }
+    m_nState = 4;
+    plat::ThreadHandle h = plat::ThreadCreateSuspended(&CSessMan::CorvaneTask, this, false);
+    m_hThread = h;
+    if (h == nullptr) {
+        plat::Trace("CreateThread(CorvaneTask)=NULL\n");
+        return -5;
+    }
+    m_nState = 5;
+    plat::ThreadSetAboveNormal(h);
+    plat::ThreadResume(h);
+    return 0;
+}
+
+void CSessMan::Destroy()
+{
+    if (m_nState <= 0)
+        return;
+    if (m_hServSock != plat::INVALID_SOCKET) {
+        // Shutting the listener down makes the pending accept fail at once; the socket
+        // itself is closed once the accept thread is gone, so that no other socket can
+        // take its number while the thread still uses it.
+        plat::SockShutdown(m_hServSock);
+        WaitForThreadEnd(m_hThread);
+        plat::SockClose(m_hServSock);
+        m_hServSock = plat::INVALID_SOCKET;
+    }
+    WaitForThreadEnd(m_hThread);
+    plat::SockCleanup();
+    m_nState = 0;
+}
+
+int CSessMan::CorvaneTask(void* pArg)
+{
+    static_cast<CSessMan*>(pArg)->AcceptLoop();
+    return 0;
+}
+
+void CSessMan::AcceptLoop()
+{
+    m_nState = 6;
+    plat::Trace("CorvaneTask() start...\n");
+    for (;;) {
+        plat::Trace("Wait...\n");
+        plat::AcceptError eError;
+        plat::Socket hSock = plat::SockAccept(m_hServSock, &eError);
+        if (hSock == plat::INVALID_SOCKET) {
+            if (eError == plat::AcceptError::Closed)
+                break;
+            // Out of descriptors or memory, or a connection aborted before it was taken:
+            // the listener is still good, so try again shortly.
+            plat::Trace("accept(hServSock) failed, retrying\n");
+            plat::SleepMs(kAcceptRetryMs);
+            continue;
+        }
+        plat::SockSetReuseAddr(hSock);
+        plat::SockSetNoDelay(hSock);
+        CSess* pSess = AddSess(hSock);
+        if (pSess == nullptr) {
+            plat::Trace("Cannot create a new sess\n");
+            plat::SockClose(hSock);  // no session will ever serve it
+        } else {
+            plat::Trace("NEW sess\n");
+            m_nAccepted.fetch_add(1);
+            plat::ThreadHandle h = plat::ThreadCreateSuspended(STB_SessTask, pSess, false);
+            pSess->m_hThread = h;  // stored before the thread can run: it clears it at its end
+            if (h != nullptr) {
+                pSess->m_nState = 2;
+                plat::ThreadSetAboveNormal(h);
+                plat::ThreadResume(h);
+            } else {
+                plat::Trace("CreateThread(STB_SessTask)=NULL\n");
+                plat::Trace("Cannot open the sess(%lx)\n", pSess->Id());
+                Unlink(pSess);
+                delete pSess;  // its destructor closes the connection
+            }
+        }
+        ReapFinished();
+    }
+    plat::Trace("accept(hServSock)=INVALID_SOCKET\n");
+    RemoveAll();
+    m_nState = 7;
+    m_hThread = nullptr;  // the thread's last access to the manager
+}
+
+CSess* CSessMan::AddSess(plat::Socket hSock)
+{
+    CSess* pSess = new (std::nothrow) CSess(hSock);
+    if (pSess == nullptr)
+        return nullptr;
+    pSess->m_nWaitTimeoutMs = m_nWaitTimeoutMs;
+    pSess->m_nBodyTimeoutMs = m_nBodyTimeoutMs;
+    if (m_pHead == nullptr) {
+        m_pHead = pSess;
+    } else {
+        CSess* pTail = m_pHead;
+        while (pTail->m_pNext != nullptr)
+            pTail = pTail->m_pNext;
+        pTail->m_pNext = pSess;
+    }
+    return pSess;
+}
+
+void CSessMan::Unlink(CSess* pSess)
+{
+    if (m_pHead == pSess) {
+        m_pHead = pSess->m_pNext;
+        return;
+    }
+    for (CSess* p = m_pHead; p != nullptr; p = p->m_pNext) {
+        if (p->m_pNext == pSess) {
+            p->m_pNext = pSess->m_pNext;
+            return;
+        }
+    }
+}
+
+static bool IsFinished(const CSess* pSess) { return pSess->m_nState == -1 && pSess->m_hThread.load() == nullptr; }
+
+void CSessMan::ReapFinished()
+{
+    if (m_pHead == nullptr)
+        return;
+    CSess* pPrev = m_pHead;
+    while (pPrev->m_pNext != nullptr) {
+        CSess* p = pPrev->m_pNext;
+        if (IsFinished(p)) {
+            pPrev->m_pNext = p->m_pNext;
+            delete p;
+        } else {
+            pPrev = p;
+        }
+    }
+    if (IsFinished(m_pHead)) {
+        CSess* p = m_pHead;
+        m_pHead = p->m_pNext;
+        delete p;
+    }
+}
+
+void CSessMan::RemoveAll()
+{
+    while (m_pHead != nullptr) {
+        CSess* p = m_pHead;
+        p->Close();
+        m_pHead = p->m_pNext;
+        delete p;
+    }
+}

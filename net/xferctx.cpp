@@ -1,0 +1,11 @@
+#include "net/xferctx.h"
+
+void CXferCtx::ReleaseAtEnd()
+{
+    ReleaseBin();
+    hFile.Close();
+    if (bUploading) {
+        plat::DeleteFile(strUpPath);
+        bUploading = false;
+    }
+}

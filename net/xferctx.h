@@ -1,0 +1,40 @@
+// The transfer context that the command loop keeps for the whole connection: one
+// command prepares data (an open file, a listing, an upload target) and later commands
+// move it. Used only by its session's thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/file.h"
+
+enum class SizeWidth { Bits32, Bits64 };
+
+struct CXferCtx {
+    std::unique_ptr<uint8_t[]> pBin;  // whole file, listing, or upload collected in memory
+    size_t nBinSize = 0;              // bytes held in pBin (0 when none)
+    uint32_t nXferSize = 0;           // size of the current transfer as 32-bit requests see it
+    uint64_t ullXferSize = 0;         // size of the current transfer as 64-bit requests see it
+    plat::CPlatFile hFile;            // the transfer file when the data is not in pBin
+    std::string strPath;              // local path the current command mapped
+    std::string strPath2;             // copy/move destination, or a directory-upload entry
+    bool bUploading = false;          // an upload created its file and is not complete yet
+    int32_t nDirEntries = 0;          // entries of the directory download's list
+    // Which of the two size fields the last sizing reply recorded: a data request of the
+    // other width clamps against what is actually held instead.
+    SizeWidth eRecordedWidth = SizeWidth::Bits32;
+    std::string strUpPath;            // the file the pending upload created
+
+    // Frees the buffer, setting pBin to none.
+    void ReleaseBin()
+    {
+        pBin.reset();
+        nBinSize = 0;
+    }
+
+    // What the command loop does when the session ends: the buffer is freed, the transfer
+    // file closed, and the file of an unfinished upload deleted.
+    void ReleaseAtEnd();
+};

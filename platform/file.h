@@ -1,0 +1,68 @@
+// File objects with the share modes of the transfer commands, and the single-call file
+// system operations the handlers use. Paths are local paths, bytes passed unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace plat {
+
+// How a transfer file is opened. Sharing is enforced between all openers of this layer,
+// in this process and in others.
+enum class OpenMode {
+    Download,          // read; others may read, not write; must exist and not be a folder
+    UploadTarget,      // write; no sharing; created, or truncated if it exists
+    UploadCompletion,  // write; no sharing; must exist, not truncated
+    Probe,             // read; no sharing; must exist (".stb" header probe)
+};
+
+class CPlatFile {
+public:
+    CPlatFile() = default;
+    ~CPlatFile() { Close(); }
+    CPlatFile(const CPlatFile&) = delete;
+    CPlatFile& operator=(const CPlatFile&) = delete;
+
+    // 0, or -1 when the file cannot be opened in that mode (missing, a folder, held by
+    // another opener, read-only for a write mode). A failed open truncates nothing.
+    int Open(const std::string& strPath, OpenMode mode);
+    bool IsOpen() const { return m_nFd >= 0; }
+    void Close();
+    // A number that identifies the open file in diagnostic lines (0 when closed).
+    unsigned long Id() const { return m_nFd >= 0 ? static_cast<unsigned long>(m_nFd) : 0; }
+
+    // The file's length, or -1.
+    int64_t Length() const;
+    // Reads up to n bytes at the offset, repeating short reads; the count read (less than
+    // n only at the end of the file), or -1 on an error.
+    int64_t ReadAt(uint64_t ullOffset, void* pBuf, size_t n) const;
+    // Writes all n bytes at the offset; 0, or -1 on an error (a full volume, a size limit).
+    int WriteAt(uint64_t ullOffset, const void* pBuf, size_t n) const;
+    // Sets the file's length; 0 or -1.
+    int SetLength(uint64_t ullLength) const;
+
+private:
+    int m_nFd = -1;
+};
+
+struct PathInfo {
+    bool bExists = false;
+    bool bDir = false;       // a folder, or a link to one
+    bool bLink = false;      // the path itself is a symbolic link
+    bool bReadOnly = false;  // no write permission bit at all
+    uint64_t ullSize = 0;
+};
+
+// Looks a path up (following a final link for bDir and the size). 0, or -1 when missing.
+int GetPathInfo(const std::string& strPath, PathInfo& info);
+
+// Deletes one file (a link itself, never its target). Fails for a folder, a missing
+// file, a file with no write permission bit, and a file another opener holds.
+int DeleteFile(const std::string& strPath);
+// Creates one folder; fails when it exists or its parent is missing.
+int MakeDirectory(const std::string& strPath);
+// Removes one empty folder.
+int RemoveDirectory(const std::string& strPath);
+
+}  // namespace plat

@@ -1,0 +1,107 @@
+#include "platform/dir.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+namespace {
+
+inline unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+}  // namespace
+
+bool FoldedNameLess(const std::string& a, const std::string& b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = Fold(static_cast<unsigned char>(a[i]));
+        unsigned char cb = Fold(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return std::memcmp(a.data(), b.data(), n) < 0;
+}
+
+int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries)
+{
+    entries.clear();
+    int dfd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0)
+        return -1;
+    DIR* pDir = fdopendir(dfd);
+    if (pDir == nullptr) {
+        close(dfd);
+        return -1;
+    }
+    std::vector<FindEntry> others;
+    FindEntry dot, dotdot;
+    bool bDot = false, bDotDot = false;
+    while (dirent* pEnt = readdir(pDir)) {
+        FindEntry e;
+        e.strName = pEnt->d_name;
+        struct stat st;
+        if (fstatat(dfd, pEnt->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;  // vanished between the read and the look-up
+        e.bLink = S_ISLNK(st.st_mode);
+        struct stat target;
+        if (e.bLink && fstatat(dfd, pEnt->d_name, &target, 0) == 0)
+            st = target;
+        e.bDir = S_ISDIR(st.st_mode);
+        e.ullSize = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+        if (e.strName == ".") {
+            dot = std::move(e);
+            bDot = true;
+        } else if (e.strName == "..") {
+            dotdot = std::move(e);
+            bDotDot = true;
+        } else {
+            others.push_back(std::move(e));
+        }
+    }
+    closedir(pDir);
+    std::sort(others.begin(), others.end(),
+              [](const FindEntry& a, const FindEntry& b) { return FoldedNameLess(a.strName, b.strName); });
+    entries.reserve(others.size() + 2);
+    if (bDot)
+        entries.push_back(std::move(dot));
+    if (bDotDot)
+        entries.push_back(std::move(dotdot));
+    for (FindEntry& e : others)
+        entries.push_back(std::move(e));
+    return 0;
+}
+
+bool MatchPattern(const char* pszName, const char* pszPattern)
+{
+    // Iterative wildcard match with one back-track point for the last '*'.
+    const char* pStar = nullptr;
+    const char* pResume = nullptr;
+    while (*pszName != '\0') {
+        if (*pszPattern == '*') {
+            pStar = pszPattern++;
+            pResume = pszName;
+        } else if (*pszPattern == '?' ||
+                   (*pszPattern != '\0' && Fold(static_cast<unsigned char>(*pszPattern)) ==
+                                               Fold(static_cast<unsigned char>(*pszName)))) {
+            ++pszPattern;
+            ++pszName;
+        } else if (pStar != nullptr) {
+            pszPattern = pStar + 1;
+            pszName = ++pResume;
+        } else {
+            return false;
+        }
+    }
+    while (*pszPattern == '*')
+        ++pszPattern;
+    return *pszPattern == '\0';
+}
+
+}  // namespace plat

@@ -1,0 +1,88 @@
+#include "platform/profile.h"
+
+// The header carries its template bodies only when asked for them.
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace plat {
+
+std::string GetAppName()
+{
+    char szExe[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", szExe, sizeof(szExe) - 1);
+    std::string strName = "corvane";
+    if (n > 0) {
+        szExe[n] = '\0';
+        std::string strExe(szExe);
+        size_t nSlash = strExe.rfind('/');
+        strName = strExe.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    }
+    size_t nDot = strName.rfind('.');
+    if (nDot != std::string::npos && nDot > 0)
+        strName.erase(nDot);
+    return strName;
+}
+
+static std::string ConfigRoot()
+{
+    const char* pszXdg = getenv("XDG_CONFIG_HOME");
+    if (pszXdg != nullptr && *pszXdg != '\0')
+        return pszXdg;
+    const char* pszHome = getenv("HOME");
+    return std::string(pszHome != nullptr ? pszHome : "") + "/.config";
+}
+
+std::string GetProfilePath() { return ConfigRoot() + "/Corvane/" + GetAppName() + ".ini"; }
+
+std::string ProfileGetString(const char* pszSection, const char* pszKey, const char* pszDefault)
+{
+    CSimpleIniA ini;
+    if (ini.LoadFile(GetProfilePath().c_str()) < 0)
+        return pszDefault;
+    return ini.GetValue(pszSection, pszKey, pszDefault);
+}
+
+static int MakeDirs(const std::string& strDir)
+{
+    for (size_t i = 1; i <= strDir.size(); ++i) {
+        if (i == strDir.size() || strDir[i] == '/') {
+            std::string strPart = strDir.substr(0, i);
+            if (mkdir(strPart.c_str(), 0700) != 0 && errno != EEXIST)
+                return -1;
+        }
+    }
+    return 0;
+}
+
+int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue)
+{
+    std::string strPath = GetProfilePath();
+    if (MakeDirs(strPath.substr(0, strPath.rfind('/'))) != 0)
+        return -1;
+    CSimpleIniA ini;
+    SI_Error rc = ini.LoadFile(strPath.c_str());
+    if (rc < 0 && rc != SI_FILE)
+        return -1;
+    if (rc == SI_FILE && access(strPath.c_str(), F_OK) == 0)
+        return -1;  // the file is there but cannot be read: do not replace it
+    ini.SetValue(pszSection, pszKey, strValue.c_str());
+    // Write beside the file, then rename over it: a reader on another thread sees the
+    // old file or the new one, never half of one.
+    std::string strTemp = strPath + ".tmp." + std::to_string(getpid());
+    if (ini.SaveFile(strTemp.c_str(), false) < 0) {
+        unlink(strTemp.c_str());
+        return -1;
+    }
+    if (rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        unlink(strTemp.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace plat

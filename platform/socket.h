@@ -1,0 +1,60 @@
+// TCP sockets of the daemon and its client. Every call reports failure as a
+// negative result; none raises a signal (sends never end the process on a dead peer).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+using Socket = int;
+constexpr Socket INVALID_SOCKET = -1;
+
+// Starts and stops the sockets library. Nothing to do on this platform; kept so the
+// listener's start-up and shutdown steps read the same on every platform.
+int SockStartup();
+void SockCleanup();
+
+Socket SockCreateTcp();
+// Sets SO_REUSEADDR; the result is 0 or -1.
+int SockSetReuseAddr(Socket s);
+// Binds to the port on every local IPv4 address.
+int SockBindAny(Socket s, uint16_t usPort);
+// Binds to the port on the loopback address only (tests, the client).
+int SockBindLoopback(Socket s, uint16_t usPort);
+int SockListen(Socket s, int nBacklog);
+// The port a bound socket actually got (useful after binding port 0), or -1.
+int SockLocalPort(Socket s);
+
+enum class AcceptError { None, Closed, Passing };
+// Waits for one connection. On failure returns INVALID_SOCKET and says whether the
+// listening socket was shut down (Closed) or the failure will pass (Passing: out of
+// descriptors or memory, a connection aborted before it was accepted, ...).
+Socket SockAccept(Socket s, AcceptError* pError);
+
+// Connects to host:port (dotted IPv4 or a name). INVALID_SOCKET on failure.
+Socket SockConnect(const char* pszHost, uint16_t usPort);
+
+// Sets TCP_NODELAY: every frame leaves at once.
+int SockSetNoDelay(Socket s);
+// Receive and send time-outs in milliseconds (0 = none).
+int SockSetRecvTimeout(Socket s, int nMillis);
+int SockSetSendTimeout(Socket s, int nMillis);
+
+// One receive call: the count received, 0 when the peer closed the connection, -1 on an
+// error or time-out. An interrupted call is repeated.
+int SockRecv(Socket s, void* pBuf, int nLen);
+// One send call: the count accepted, or -1. Never raises SIGPIPE.
+int SockSend(Socket s, const void* pBuf, int nLen);
+// Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise.
+int SockSendAll(Socket s, const void* pBuf, size_t nLen);
+
+// Shuts the connection down in both directions: a receive or accept pending on it in
+// another thread returns at once.
+void SockShutdown(Socket s);
+void SockClose(Socket s);
+
+// A connected pair of stream sockets (tests and fuzzing drive a session through one).
+int SockPair(Socket* pA, Socket* pB);
+
+}  // namespace plat

@@ -1,0 +1,31 @@
+// Threads created suspended: the new thread waits at a start gate until ThreadResume,
+// so that its creator can store the handle where the thread will look for it.
+#pragma once
+
+namespace plat {
+
+struct ThreadRec;
+using ThreadHandle = ThreadRec*;
+
+using ThreadFunc = int (*)(void* pArg);
+
+// Creates a thread that runs pfn(pArg) once resumed. A detached thread releases its
+// handle itself when it ends (its owner must not use the handle after that); a joinable
+// one is released by ThreadJoin. Returns null when no thread can be created.
+ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable);
+// Best effort: raises the thread above normal priority.
+void ThreadSetAboveNormal(ThreadHandle h);
+// Opens the start gate.
+void ThreadResume(ThreadHandle h);
+// Waits for a joinable thread to end and releases its handle.
+void ThreadJoin(ThreadHandle h);
+
+// Makes the calling thread's sleeps as short as the system allows (the 1 ms pacing
+// sleep of a download lasts close to 1 ms).
+void ThreadSetMinTimerSlack();
+void SleepMs(int nMillis);
+
+// Test hook: makes the next n thread creations fail, as a system out of threads would.
+void ThreadFailNextCreations(int n);
+
+}  // namespace plat
