@@ -8,3 +8,18 @@
 // Session commands.
 CmdNext HandleVerReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleSessClose(CSess& sess, CXferCtx& ctx);
+
+// File download.
+CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleDataReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigDataReq(CSess& sess, CXferCtx& ctx);
+
+// Folder listing.
+CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx);
+
+// File and folder management.
+CmdNext HandleFileDelReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx);

@@ -24,6 +24,10 @@ struct CPacket {
     int PayloadLength() const { return static_cast<int>(m_usLength) - 2; }
 };
 
+// A little-endian field of nWidth bytes at nOffset of the payload. Bytes past the
+// payload's end read as 0, never as what an earlier frame left in the buffer.
+uint64_t PayloadField(const CPacket& packet, int nOffset, int nWidth);
+
 // 0x3E plus the sum of the bytes, modulo 256.
 uint8_t CalcChecksum(const uint8_t* pBytes, size_t nCount);
 

@@ -1,5 +1,6 @@
 // FC_VER_REQ and FC_SESS_CLOSE: the two commands that need no file system.
 #include "net/handlers.h"
+#include "net/reply.h"
 #include "net/sess.h"
 #include "platform/log.h"
 
@@ -11,9 +12,7 @@ CmdNext HandleVerReq(CSess& sess, CXferCtx&)
 {
     plat::Trace("FC_VER_REQ(%lx)\n", sess.Id());
     const uint8_t payload[2] = {kVersionMajor, kVersionMinor};
-    BuildReply(sess.m_Packet, 0xE1, payload, 2);
-    Send(sess.m_Packet, sess);
-    sess.m_nState = 4;
+    SendReply(sess, 0xE1, payload, 2);
     return CmdNext::Continue;
 }
 

@@ -1,11 +1,49 @@
 #include "net/xferctx.h"
 
+void CXferCtx::ReleaseBin()
+{
+    pBin.reset();
+    nBinSize = 0;
+    if (bUploading && bUpBuffered)
+        AbandonUpload();
+}
+
+void CXferCtx::CloseFile()
+{
+    hFile.Close();
+    if (bUploading && !bUpBuffered)
+        AbandonUpload();
+}
+
+void CXferCtx::AbandonUpload()
+{
+    plat::DeleteFile(strUpPath);
+    bUploading = false;
+    bUpBuffered = false;
+}
+
+uint64_t CXferCtx::HeldSize() const
+{
+    if (pBin)
+        return nBinSize;
+    if (hFile.IsOpen()) {
+        int64_t llLength = hFile.Length();
+        return llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
+    }
+    return 0;
+}
+
+uint64_t CXferCtx::DataLimit(SizeWidth width) const
+{
+    if (width != eRecordedWidth)
+        return HeldSize();
+    return width == SizeWidth::Bits32 ? nXferSize : ullXferSize;
+}
+
 void CXferCtx::ReleaseAtEnd()
 {
     ReleaseBin();
-    hFile.Close();
-    if (bUploading) {
-        plat::DeleteFile(strUpPath);
-        bUploading = false;
-    }
+    CloseFile();
+    if (bUploading)
+        AbandonUpload();
 }

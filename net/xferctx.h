@@ -26,13 +26,22 @@ struct CXferCtx {
     // other width clamps against what is actually held instead.
     SizeWidth eRecordedWidth = SizeWidth::Bits32;
     std::string strUpPath;            // the file the pending upload created
+    bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
 
-    // Frees the buffer, setting pBin to none.
-    void ReleaseBin()
-    {
-        pBin.reset();
-        nBinSize = 0;
-    }
+    // Frees the buffer, setting pBin to none. A buffered upload that was still being
+    // collected there is abandoned and its file deleted.
+    void ReleaseBin();
+    // Closes the transfer file. A direct upload still being written is abandoned and its
+    // file deleted: no partial file is ever left looking complete.
+    void CloseFile();
+    // Deletes the file of the pending upload and forgets the upload.
+    void AbandonUpload();
+
+    // The size of what is actually held: the buffer's, else the open file's, else 0.
+    uint64_t HeldSize() const;
+    // The limit a data request of the given width clamps against: the recorded size when
+    // the last sizing reply had that width, otherwise the size of what is held.
+    uint64_t DataLimit(SizeWidth width) const;
 
     // What the command loop does when the session ends: the buffer is freed, the transfer
     // file closed, and the file of an unfinished upload deleted.

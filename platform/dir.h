@@ -16,7 +16,9 @@ struct FindEntry {
 };
 
 // Lists the folder into entries, in the order above. 0, or -1 when it cannot be read.
-int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries);
+// Without bSizes, ullSize stays 0 and only the entries whose type the folder itself does
+// not tell are looked up (much faster on large folders).
+int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes = true);
 
 // The name order of the enumeration: true when a sorts before b.
 bool FoldedNameLess(const std::string& a, const std::string& b);

@@ -13,6 +13,21 @@ namespace {
 
 inline unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
 
+// Fills the type and size of one entry of the open folder; false when it is gone.
+bool LookUp(int dfd, const char* pszName, FindEntry& e)
+{
+    struct stat st;
+    if (fstatat(dfd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    e.bLink = S_ISLNK(st.st_mode);
+    struct stat target;
+    if (e.bLink && fstatat(dfd, pszName, &target, 0) == 0)
+        st = target;
+    e.bDir = S_ISDIR(st.st_mode);
+    e.ullSize = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    return true;
+}
+
 }  // namespace
 
 bool FoldedNameLess(const std::string& a, const std::string& b)
@@ -29,7 +44,7 @@ bool FoldedNameLess(const std::string& a, const std::string& b)
     return std::memcmp(a.data(), b.data(), n) < 0;
 }
 
-int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries)
+int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes)
 {
     entries.clear();
     int dfd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -46,15 +61,11 @@ int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries)
     while (dirent* pEnt = readdir(pDir)) {
         FindEntry e;
         e.strName = pEnt->d_name;
-        struct stat st;
-        if (fstatat(dfd, pEnt->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (!bSizes && (pEnt->d_type == DT_DIR || pEnt->d_type == DT_REG)) {
+            e.bDir = pEnt->d_type == DT_DIR;
+        } else if (!LookUp(dfd, pEnt->d_name, e)) {
             continue;  // vanished between the read and the look-up
-        e.bLink = S_ISLNK(st.st_mode);
-        struct stat target;
-        if (e.bLink && fstatat(dfd, pEnt->d_name, &target, 0) == 0)
-            st = target;
-        e.bDir = S_ISDIR(st.st_mode);
-        e.ullSize = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+        }
         if (e.strName == ".") {
             dot = std::move(e);
             bDot = true;

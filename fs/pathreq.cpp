@@ -1,0 +1,40 @@
+#include "fs/pathreq.h"
+
+#include <filesystem>
+
+#include "app/settings.h"
+#include "fs/path.h"
+#include "net/sess.h"
+#include "platform/log.h"
+
+PathReq TakePathRequest(CSess& sess, const char* pszName, std::string& strLocal)
+{
+    CPacket& packet = sess.m_Packet;
+    const int n = packet.PayloadLength();
+    uint8_t* p = packet.Payload();
+    if (n < 3 || p[n - 1] != 0) {
+        plat::Trace("invalid param in %s\n", pszName);
+        return PathReq::Invalid;
+    }
+    char* pszStbPath = reinterpret_cast<char*>(p + 1);
+    if (GetLocalPath(pszStbPath, strLocal) != 0) {
+        plat::Trace("(%x) refused: %s\n", p[0], pszStbPath);
+        return PathReq::Refused;
+    }
+    plat::Trace("(%x) %s\n", p[0], strLocal.c_str());
+    return PathReq::Ok;
+}
+
+static std::string Normalised(const std::string& str)
+{
+    std::string strNorm = std::filesystem::path(str).lexically_normal().string();
+    while (strNorm.size() > 1 && strNorm.back() == '/')
+        strNorm.pop_back();
+    return strNorm;
+}
+
+bool IsSharedFolderItself(const std::string& strLocal)
+{
+    std::string strShared = GetSharedFolder();
+    return !strShared.empty() && Normalised(strLocal) == Normalised(strShared);
+}

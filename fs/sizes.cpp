@@ -1,0 +1,94 @@
+// FC_DISK_SIZE_REQ and FC_FILE_SIZE_REQ.
+#include "fs/sizes.h"
+
+#include "app/settings.h"
+#include "fs/pathreq.h"
+#include "net/handlers.h"
+#include "net/reply.h"
+#include "net/sess.h"
+#include "net/wire.h"
+#include "net/xferctx.h"
+#include "platform/log.h"
+#include "platform/volume.h"
+
+int GetDiskUnits(const std::string& strFolder, uint32_t& ulUnit, uint32_t* pulFree, uint32_t* pulTotal)
+{
+    plat::VolumeSpace space;
+    if (strFolder.empty() || plat::GetVolumeSpace(strFolder, space) != 0) {
+        plat::Trace("GetDiskFreeSpace() error !!!\n");
+        return -1;
+    }
+    plat::Trace("spc=%u bps=%u fc=%llu tc=%llu\n", space.ulSectorsPerCluster, space.ulBytesPerSector,
+                static_cast<unsigned long long>(space.ullFreeClusters),
+                static_cast<unsigned long long>(space.ullTotalClusters));
+    const uint64_t ullCluster = static_cast<uint64_t>(space.ulSectorsPerCluster) * space.ulBytesPerSector;
+    if (ulUnit == 0)
+        ulUnit = static_cast<uint32_t>(ullCluster);
+    plat::Trace("u=%u\n", ulUnit);
+    if (ulUnit == 0)
+        return -1;  // a volume that reports no cluster size has nothing to count in
+    // Counts that need more than 32 bits keep their low 32 bits.
+    const uint32_t ulFree = static_cast<uint32_t>(ullCluster * space.ullFreeClusters / ulUnit);
+    plat::Trace("fu=%u\n", ulFree);
+    const uint32_t ulTotal = static_cast<uint32_t>(ullCluster * space.ullTotalClusters / ulUnit);
+    plat::Trace("tu=%u\n", ulTotal);
+    if (pulFree != nullptr)
+        *pulFree = ulFree;
+    if (pulTotal != nullptr)
+        *pulTotal = ulTotal;
+    return 0;
+}
+
+CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx&)
+{
+    plat::Trace("FC_DISK_SIZE_REQ(%lx)\n", sess.Id());
+    const CPacket& packet = sess.m_Packet;
+    uint32_t ulUnit = packet.PayloadLength() >= 4 ? static_cast<uint32_t>(PayloadField(packet, 0, 4)) : 0;
+    plat::Trace("u=%u\n", ulUnit);
+    uint32_t ulFree = 0, ulTotal = 0;
+    if (GetDiskUnits(GetSharedFolder(), ulUnit, &ulFree, &ulTotal) != 0)
+        ulUnit = ulFree = ulTotal = 0;
+    uint8_t payload[12];
+    PutU32LE(payload, ulUnit);
+    PutU32LE(payload + 4, ulFree);
+    PutU32LE(payload + 8, ulTotal);
+    SendReply(sess, 0xFF, payload, 12);
+    return CmdNext::Continue;
+}
+
+CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx)
+{
+    constexpr uint8_t kReply = 0xE0;
+    plat::Trace("FC_FILE_SIZE_REQ(%lx)\n", sess.Id());
+    PathReq eReq = TakePathRequest(sess, "FC_FILE_SIZE_REQ", ctx.strPath);
+    if (eReq == PathReq::Invalid) {
+        SendStatusU32(sess, kReply, kStatusInvalid, ctx.nXferSize);
+        return CmdNext::Continue;
+    }
+    if (ctx.pBin) {
+        plat::Trace("E %s %d\n", "ip", 1152);
+        ctx.ReleaseBin();
+    }
+    if (ctx.hFile.IsOpen()) {
+        plat::Trace("E %s %d\n", "ip", 1160);
+        ctx.CloseFile();
+    }
+    plat::CPlatFile file;
+    if (eReq == PathReq::Refused || file.Open(ctx.strPath, plat::OpenMode::Download) != 0) {
+        SendStatusU32(sess, kReply, kStatusFailed, ctx.nXferSize);
+        return CmdNext::Continue;
+    }
+    const int64_t llLength = file.Length();
+    file.Close();
+    const uint64_t ullLength = llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
+    if (ullLength == 0 || ullLength > UINT32_MAX) {
+        ctx.ullXferSize = ullLength;
+        ctx.eRecordedWidth = SizeWidth::Bits64;
+        SendStatusU64(sess, kReply, kStatusDone, ullLength);
+    } else {
+        ctx.nXferSize = static_cast<uint32_t>(ullLength);
+        ctx.eRecordedWidth = SizeWidth::Bits32;
+        SendStatusU32(sess, kReply, kStatusDone, ctx.nXferSize);
+    }
+    return CmdNext::Continue;
+}

@@ -1,0 +1,29 @@
+// File download: FC_FILE_DN_REQ opens a file, FC_DATA_REQ and FC_BIGFILE_DATA_REQ fetch
+// byte ranges of it (or of a listing held in memory) as streams of data frames.
+#pragma once
+
+#include <cstdint>
+
+class CSess;
+struct CXferCtx;
+
+// Files up to this size are read whole into memory when opened for download.
+constexpr uint64_t kMaxBufferedFile = 10485760;
+constexpr int kSmallBlock = 4096;
+constexpr int kLargeBlock = 32768;
+
+struct CRangeReq {
+    uint64_t ullOffset;  // requested start offset
+    uint64_t ullSize;    // requested byte count
+    uint64_t ullLimit;   // size to clamp against
+    int nBlock;          // data bytes per full frame
+    int nWidth;          // bytes of the offset field: 4 or 8
+    uint8_t ucReply;     // reply byte of every frame
+};
+
+// Serves one data request as a stream of data frames, each led by its offset, with a
+// 1 ms pause after every full block; no acknowledgement is awaited. The data comes from
+// the held buffer, else from the open transfer file. A request past the end, of size 0,
+// or with nothing held gets one error frame carrying only the requested offset. The
+// stream ends early when a send or a file read fails.
+void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req);
