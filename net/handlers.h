@@ -23,3 +23,13 @@ CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx);
+
+// File upload.
+CmdNext HandleFileUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleDataUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx);
+
+// Copy and move.
+CmdNext HandleFileCpyReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleFileMovReq(CSess& sess, CXferCtx& ctx);

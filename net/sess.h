@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/packet.h"
+#include "platform/shellop.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
@@ -41,6 +42,7 @@ public:
     std::mutex m_Mutex;                // guards the writes of m_nOpStatus
     std::atomic<int> m_nOpStatus{-1};  // -1 none, 2 running, 0 done, 1 failed
     plat::ThreadHandle m_hOpThread = nullptr;
+    plat::CFileOp m_FileOp;            // the operation handed to the worker
     char m_szOpFrom[1024] = {};
     char m_szOpTo[1024] = {};
 

@@ -20,6 +20,7 @@ void CXferCtx::AbandonUpload()
     plat::DeleteFile(strUpPath);
     bUploading = false;
     bUpBuffered = false;
+    bUpFailed = false;
 }
 
 uint64_t CXferCtx::HeldSize() const

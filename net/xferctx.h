@@ -27,6 +27,8 @@ struct CXferCtx {
     SizeWidth eRecordedWidth = SizeWidth::Bits32;
     std::string strUpPath;            // the file the pending upload created
     bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
+    bool bUpFailed = false;           // a block of the pending upload could not be stored
+    uint64_t ullUpSize = 0;           // the announced size of the pending upload
 
     // Frees the buffer, setting pBin to none. A buffered upload that was still being
     // collected there is abandoned and its file deleted.

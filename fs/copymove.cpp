@@ -1,0 +1,112 @@
+// FC_FILE_CPY_REQ and FC_FILE_MOV_REQ: one copy or move per session, run by a worker
+// thread; every later request of either kind reports its status.
+#include <cstring>
+#include <mutex>
+
+#include "fs/path.h"
+#include "net/handlers.h"
+#include "net/reply.h"
+#include "net/sess.h"
+#include "net/xferctx.h"
+#include "platform/log.h"
+#include "platform/shellop.h"
+#include "platform/thread.h"
+
+namespace {
+
+// Room for a path in its list: 1,024 bytes less the two terminating zeros.
+constexpr size_t kMaxOpPath = sizeof(CSess::m_szOpFrom) - 2;
+
+// Collapses every run of two separators into one, in one left-to-right pass.
+std::string CollapseSeparators(const std::string& str)
+{
+    std::string strOut;
+    strOut.reserve(str.size());
+    for (size_t i = 0; i < str.size(); ++i) {
+        strOut += str[i];
+        if (str[i] == '/' && i + 1 < str.size() && str[i + 1] == '/')
+            ++i;
+    }
+    return strOut;
+}
+
+int STB_SHFileOperationtask(void* pArg)
+{
+    CSess& sess = *static_cast<CSess*>(pArg);
+    int rc = plat::ShellFileOperation(sess.m_FileOp);
+    std::lock_guard<std::mutex> lock(sess.m_Mutex);
+    sess.m_nOpStatus = rc == 0 ? 0 : 1;
+    return 0;
+}
+
+void SetOpStatus(CSess& sess, int nStatus)
+{
+    std::lock_guard<std::mutex> lock(sess.m_Mutex);
+    sess.m_nOpStatus = nStatus;
+}
+
+CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
+{
+    const bool bMove = func == plat::FileOpFunc::Move;
+    const char* pszName = bMove ? "FC_FILE_MOV_REQ" : "FC_FILE_CPY_REQ";
+    const uint8_t ucReply = bMove ? 0xFC : 0xFB;
+    plat::Trace("%s(%lx)\n", pszName, sess.Id());
+    if (sess.m_nOpStatus != -1) {
+        // An operation was started earlier in this session: this request is a poll.
+        SendStatus(sess, ucReply, static_cast<uint8_t>(sess.m_nOpStatus.load()));
+        return CmdNext::Continue;
+    }
+    CPacket& packet = sess.m_Packet;
+    const int n = packet.PayloadLength();
+    uint8_t* p = packet.Payload();
+    const size_t nSrc = n >= 5 ? strnlen(reinterpret_cast<char*>(p + 1), static_cast<size_t>(n - 1)) : 0;
+    if (n < 5 || p[n - 1] != 0 || nSrc < 1 || nSrc > static_cast<size_t>(n - 4)) {
+        plat::Trace("invalid param in %s\n", pszName);
+        BuildReply(packet, ucReply, &kStatusInvalid, 1);  // the session state stays as it was
+        Send(packet, sess);
+        return CmdNext::Continue;
+    }
+    char* pszSrc = reinterpret_cast<char*>(p + 1);
+    char* pszDst = pszSrc + nSrc + 1;
+    const uint8_t ucTag = p[0];
+    if (GetLocalPath(pszSrc, ctx.strPath) != 0 || GetLocalPath(pszDst, ctx.strPath2) != 0) {
+        plat::Trace("(%x) refused: %s %s\n", ucTag, pszSrc, pszDst);
+        SendStatus(sess, ucReply, kStatusFailed);
+        return CmdNext::Continue;
+    }
+    plat::Trace("(%x) %s %s\n", ucTag, ctx.strPath.c_str(), ctx.strPath2.c_str());
+    sess.m_FileOp = plat::CFileOp{};
+    std::string strFrom = CollapseSeparators(ctx.strPath);
+    std::string strTo = CollapseSeparators(ctx.strPath2);
+    // A folder sent with a trailing separator names the same folder without it.
+    if (IsDirectoryPath(strFrom) && strTo.size() > 1 && strTo.back() == '/')
+        strTo.pop_back();
+    if (strFrom.size() > kMaxOpPath || strTo.size() > kMaxOpPath) {
+        SendStatus(sess, ucReply, kStatusFailed);
+        return CmdNext::Continue;
+    }
+    memset(sess.m_szOpFrom, 0, sizeof(sess.m_szOpFrom));
+    memset(sess.m_szOpTo, 0, sizeof(sess.m_szOpTo));
+    memcpy(sess.m_szOpFrom, strFrom.data(), strFrom.size());
+    memcpy(sess.m_szOpTo, strTo.data(), strTo.size());
+    sess.m_FileOp.wFunc = func;
+    sess.m_FileOp.pFrom = sess.m_szOpFrom;
+    sess.m_FileOp.pTo = sess.m_szOpTo;
+    SetOpStatus(sess, 2);
+    plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
+    sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true);
+    if (sess.m_hOpThread == nullptr) {
+        plat::Trace("CreateThread(STB_SHFileOperationtask)=NULL\n");
+        SetOpStatus(sess, 0);
+    } else {
+        plat::ThreadResume(sess.m_hOpThread);
+    }
+    SendStatus(sess, ucReply, static_cast<uint8_t>(sess.m_nOpStatus.load()));
+    return CmdNext::Continue;
+}
+
+}  // namespace
+
+CmdNext HandleFileCpyReq(CSess& sess, CXferCtx& ctx) { return HandleCopyMove(sess, ctx, plat::FileOpFunc::Copy); }
+
+CmdNext HandleFileMovReq(CSess& sess, CXferCtx& ctx) { return HandleCopyMove(sess, ctx, plat::FileOpFunc::Move); }

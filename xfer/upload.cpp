@@ -1,0 +1,188 @@
+// FC_FILE_UP_REQ, FC_BIGFILE_UP_REQ, FC_DATA_UP_REQ, FC_BIGFILE_DATA_UP_REQ.
+#include "xfer/upload.h"
+
+#include <algorithm>
+#include <new>
+
+#include "fs/path.h"
+#include "net/handlers.h"
+#include "net/reply.h"
+#include "net/sess.h"
+#include "net/wire.h"
+#include "net/xferctx.h"
+#include "platform/log.h"
+
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine)
+{
+    // The previous upload loses its place now; removing its file before the new one is
+    // created keeps a new upload of the same name intact.
+    if (ctx.bUploading)
+        ctx.AbandonUpload();
+    if (ctx.hFile.Open(strPath, plat::OpenMode::UploadTarget) != 0) {
+        ctx.ReleaseBin();
+        return -1;
+    }
+    if (ctx.hFile.SetLength(ullSize) != 0) {
+        // The volume cannot hold the announced size: leave nothing behind.
+        ctx.hFile.Close();
+        plat::DeleteFile(strPath);
+        ctx.ReleaseBin();
+        return -1;
+    }
+    ctx.bUploading = true;
+    ctx.bUpBuffered = false;
+    ctx.bUpFailed = false;
+    ctx.strUpPath = strPath;
+    ctx.ullUpSize = ullSize;
+    if (ullSize > kMaxBufferedUpload) {
+        ctx.ReleaseBin();
+        return 0;
+    }
+    if (ctx.pBin) {
+        plat::Trace("E %s %d\n", "ip", nReleaseLine);
+        ctx.ReleaseBin();
+    }
+    // new[] of 0 bytes gives a valid buffer: an empty upload is buffered too.
+    uint8_t* pBuf = new (std::nothrow) uint8_t[ullSize];
+    if (pBuf != nullptr) {
+        ctx.pBin.reset(pBuf);
+        ctx.nBinSize = ullSize;
+        ctx.bUpBuffered = true;
+        ctx.hFile.Close();
+    }
+    return 0;
+}
+
+// Ends the pending upload after its last block. A buffered one is written out in one
+// piece; either kind is deleted when any part of it could not be stored.
+static void FinishUpload(CXferCtx& ctx)
+{
+    bool bFailed = ctx.bUpFailed;
+    const bool bBuffered = ctx.bUpBuffered;
+    ctx.bUploading = false;
+    ctx.bUpBuffered = false;
+    ctx.bUpFailed = false;
+    if (bBuffered) {
+        plat::CPlatFile file;
+        if (file.Open(ctx.strUpPath, plat::OpenMode::UploadCompletion) != 0 ||
+            file.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) != 0)
+            bFailed = true;
+        file.Close();
+        ctx.ReleaseBin();
+    } else {
+        ctx.hFile.Close();
+    }
+    if (bFailed)
+        plat::DeleteFile(ctx.strUpPath);
+}
+
+void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
+{
+    const uint64_t o = block.ullOffset;
+    const uint64_t L = block.ullLimit;
+    uint64_t t = block.ullCount;
+    if (o > L)
+        t = 0;
+    else if (t > L - o)
+        t = L - o;
+
+    if (t > 0 && ctx.bUploading) {
+        bool bStored;
+        if (ctx.bUpBuffered)
+            bStored = o <= ctx.nBinSize && t <= ctx.nBinSize - o;  // never past the buffer
+        else
+            bStored = ctx.hFile.IsOpen() && ctx.hFile.WriteAt(o, block.pBytes, t) == 0;
+        if (bStored && ctx.bUpBuffered)
+            std::copy_n(block.pBytes, t, ctx.pBin.get() + o);
+        if (!bStored) {
+            ctx.bUpFailed = true;
+            t = 0;
+        }
+    }
+
+    // The reply is built over the request: the block was stored above, before this.
+    uint8_t* pPayload = sess.m_Packet.Payload();
+    if (block.nWidth == 4) {
+        PutU32LE(pPayload, static_cast<uint32_t>(o));
+        PutU32LE(pPayload + 4, static_cast<uint32_t>(t));
+    } else {
+        PutU64LE(pPayload, o);
+        PutU64LE(pPayload + 8, t);
+    }
+    BuildReply(sess.m_Packet, block.ucReply, nullptr, 2 * block.nWidth);
+    Send(sess.m_Packet, sess);
+
+    if (ctx.bUploading && (o >= L || t >= L - o))
+        FinishUpload(ctx);
+}
+
+// The open requests 13 and 45 (32-bit size) and 39 and 43 (64-bit size).
+static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
+{
+    const CPacket& packet = sess.m_Packet;
+    const uint8_t ucRequest = packet.Command();
+    const uint8_t ucReply = (ucRequest == 0x0D || ucRequest == 0x2B) ? 0xFD : 0xDD;
+    plat::Trace(bBig ? "FC_BIGFILE_UP_REQ(%lx)\n" : "FC_FILE_UP_REQ(%lx)\n", sess.Id());
+    const int nWidth = bBig ? 8 : 4;
+    const int n = packet.PayloadLength();
+    uint8_t* p = sess.m_Packet.Payload();
+    if (n < 3 + nWidth || p[n - 1] != 0) {
+        plat::Trace("invalid param in FC_FILE_UP_REQ\n");
+        SendStatus(sess, ucReply, kStatusInvalid);
+        return CmdNext::Continue;
+    }
+    const uint64_t ullSize = PayloadField(packet, 1, nWidth);
+    if (bBig) {
+        ctx.ullXferSize = ullSize;
+        ctx.eRecordedWidth = SizeWidth::Bits64;
+    } else {
+        ctx.nXferSize = static_cast<uint32_t>(ullSize);
+        ctx.eRecordedWidth = SizeWidth::Bits32;
+    }
+    const int nMapped = GetLocalPath(reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath);
+    if (ctx.hFile.IsOpen()) {
+        plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
+        ctx.CloseFile();
+    }
+    uint8_t ucStatus = kStatusFailed;
+    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0)
+        ucStatus = kStatusDone;
+    else if (nMapped != 0)
+        ctx.ReleaseBin();
+    SendStatus(sess, ucReply, ucStatus);
+    return CmdNext::Continue;
+}
+
+CmdNext HandleFileUpReq(CSess& sess, CXferCtx& ctx) { return HandleUpOpen(sess, ctx, false); }
+
+CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx) { return HandleUpOpen(sess, ctx, true); }
+
+// The data requests 14 and 46 (32-bit offsets) and 40 and 44 (64-bit offsets).
+static void HandleUpData(CSess& sess, CXferCtx& ctx, int nWidth, uint8_t ucReply)
+{
+    const CPacket& packet = sess.m_Packet;
+    const int n = packet.PayloadLength();
+    CBlock block{0, packet.m_Buf + kPayloadOffset + nWidth, 0, 0, nWidth, ucReply};
+    if (n < nWidth) {
+        plat::Trace("invalid param in FC_DATA_UP_REQ\n");
+    } else {
+        block.ullOffset = PayloadField(packet, 0, nWidth);
+        block.ullCount = static_cast<uint64_t>(n - nWidth);
+    }
+    // While an upload is pending, blocks of either width clamp against its announced
+    // size; afterwards they are answered as the size fields say, storing nothing.
+    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.DataLimit(nWidth == 4 ? SizeWidth::Bits32 : SizeWidth::Bits64);
+    TakeBlock(sess, ctx, block);
+}
+
+CmdNext HandleDataUpReq(CSess& sess, CXferCtx& ctx)
+{
+    HandleUpData(sess, ctx, 4, ReplyByte(sess.m_Packet.Command()));
+    return CmdNext::Continue;
+}
+
+CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx)
+{
+    HandleUpData(sess, ctx, 8, 0xFE);
+    return CmdNext::Continue;
+}

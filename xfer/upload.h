@@ -1,0 +1,36 @@
+// File upload: an announced file is created at its full length at once, then filled by
+// data requests. Up to 10 MiB it is collected in memory and written in one piece at the
+// end; a larger one is written block by block.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CSess;
+struct CXferCtx;
+
+// Uploads up to this size are collected in memory.
+constexpr uint64_t kMaxBufferedUpload = 10485760;
+
+// Creates the upload target at the path, pre-sized to the announced size, and chooses
+// buffered or direct. A pending upload of this session is abandoned first (its file
+// deleted). nReleaseLine is the number of the "E ip" line printed when a buffer of an
+// earlier transfer is freed. 0, or -1 when the target cannot be created or sized (then
+// no file is left and no buffer held).
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine);
+
+struct CBlock {
+    uint64_t ullOffset;
+    const uint8_t* pBytes;
+    uint64_t ullCount;
+    uint64_t ullLimit;  // the announced size to clamp against
+    int nWidth;         // bytes of the reply's offset and count fields: 4 or 8
+    uint8_t ucReply;
+};
+
+// Stores one block of the pending upload, clamped to the announced end, and replies with
+// its offset and the count taken (0 when it could not be stored). The block that reaches
+// the end finishes the upload: a buffered one is written out, a direct one closed; an
+// upload that lost a block is deleted instead of being left looking complete. A block
+// with no upload pending is answered but stores nothing.
+void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block);
