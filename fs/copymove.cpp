@@ -62,8 +62,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     const size_t nSrc = n >= 5 ? strnlen(reinterpret_cast<char*>(p + 1), static_cast<size_t>(n - 1)) : 0;
     if (n < 5 || p[n - 1] != 0 || nSrc < 1 || nSrc > static_cast<size_t>(n - 4)) {
         plat::Trace("invalid param in %s\n", pszName);
-        BuildReply(packet, ucReply, &kStatusInvalid, 1);  // the session state stays as it was
-        Send(packet, sess);
+        SendFrame(sess, ucReply, &kStatusInvalid, 1);  // the session state stays as it was
         return CmdNext::Continue;
     }
     char* pszSrc = reinterpret_cast<char*>(p + 1);

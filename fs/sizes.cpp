@@ -65,14 +65,7 @@ CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx)
         SendStatusU32(sess, kReply, kStatusInvalid, ctx.nXferSize);
         return CmdNext::Continue;
     }
-    if (ctx.pBin) {
-        plat::Trace("E %s %d\n", "ip", 1152);
-        ctx.ReleaseBin();
-    }
-    if (ctx.hFile.IsOpen()) {
-        plat::Trace("E %s %d\n", "ip", 1160);
-        ctx.CloseFile();
-    }
+    ctx.ReleaseEarlier(1152, 1160);
     plat::CPlatFile file;
     if (eReq == PathReq::Refused || file.Open(ctx.strPath, plat::OpenMode::Download) != 0) {
         SendStatusU32(sess, kReply, kStatusFailed, ctx.nXferSize);

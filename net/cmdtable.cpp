@@ -27,9 +27,9 @@ const CmdEntry kMainTable[] = {
     {0x0F, "FC_DISK_SIZE_REQ", HandleDiskSizeReq},
     {0x10, "FC_FILE_SIZE_REQ", HandleFileSizeReq},
     {0x11, "FC_VER_REQ", HandleVerReq},
-    {0x12, "FC_MODEL_VER_REQ", nullptr},
-    {0x13, "FC_DIR_DN_REQ", nullptr},
-    {0x14, "FC_DIR_UP_REQ", nullptr},
+    {0x12, "(model and version query)", HandleModelVerReq},
+    {0x13, "FC_DIR_DN_REQ", HandleDirDnReq},
+    {0x14, "FC_DIR_UP_REQ", HandleDirUpReq},
     {0x26, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
     {0x2A, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
     {0x27, "FC_BIGFILE_UP_REQ", HandleBigFileUpReq},
@@ -40,16 +40,16 @@ const CmdEntry kMainTable[] = {
 
 // Directory download sub-loop.
 const CmdEntry kDirDownTable[] = {
-    {0x01, "RS_FILE_DN_REQ", nullptr},
-    {0x02, "RS_DATA_REQ", nullptr},
-    {0x24, "RS_DATA_REQ", nullptr},
-    {0x19, "RS_AFTER_MOVE_REQ", nullptr},
+    {0x01, "RS_FILE_DN_REQ", HandleRsFileDnReq},
+    {0x02, "RS_DATA_REQ", HandleRsDataReq},
+    {0x24, "RS_DATA_REQ", HandleRsDataReq},
+    {0x19, "RS_AFTER_MOVE_REQ", HandleRsAfterMoveReq},
 };
 
 // Directory upload sub-loop.
 const CmdEntry kDirUpTable[] = {
-    {0x04, "RS_FILE_UP_REQ", nullptr},
-    {0x05, "RS_DATA_UP_REQ", nullptr},
+    {0x04, "RS_FILE_UP_REQ", HandleRsFileUpReq},
+    {0x05, "RS_DATA_UP_REQ", HandleRsDataUpReq},
 };
 
 template <size_t N>

@@ -33,3 +33,17 @@ CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx);
 // Copy and move.
 CmdNext HandleFileCpyReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleFileMovReq(CSess& sess, CXferCtx& ctx);
+
+// Directory download transaction.
+CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRsDataReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx);
+
+// Directory upload transaction.
+CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleRsDataUpReq(CSess& sess, CXferCtx& ctx);
+
+// Model and version query.
+CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx);

@@ -3,10 +3,15 @@
 #include "net/sess.h"
 #include "net/wire.h"
 
-void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength)
+void SendFrame(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength)
 {
     BuildReply(sess.m_Packet, ucReply, pPayload, nLength);
     Send(sess.m_Packet, sess);
+}
+
+void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength)
+{
+    SendFrame(sess, ucReply, pPayload, nLength);
     sess.m_nState = 4;
 }
 

@@ -1,5 +1,7 @@
 #include "net/xferctx.h"
 
+#include "platform/log.h"
+
 void CXferCtx::ReleaseBin()
 {
     pBin.reset();
@@ -13,6 +15,18 @@ void CXferCtx::CloseFile()
     hFile.Close();
     if (bUploading && !bUpBuffered)
         AbandonUpload();
+}
+
+void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
+{
+    if (pBin) {
+        plat::Trace("E %s %d\n", "ip", nBinLine);
+        ReleaseBin();
+    }
+    if (hFile.IsOpen()) {
+        plat::Trace("E %s %d\n", "ip", nFileLine);
+        CloseFile();
+    }
 }
 
 void CXferCtx::AbandonUpload()

@@ -29,6 +29,7 @@ struct CXferCtx {
     bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
     bool bUpFailed = false;           // a block of the pending upload could not be stored
     uint64_t ullUpSize = 0;           // the announced size of the pending upload
+    std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
 
     // Frees the buffer, setting pBin to none. A buffered upload that was still being
     // collected there is abandoned and its file deleted.
@@ -36,6 +37,9 @@ struct CXferCtx {
     // Closes the transfer file. A direct upload still being written is abandoned and its
     // file deleted: no partial file is ever left looking complete.
     void CloseFile();
+    // Releases what an earlier transfer left behind before a new one begins: the buffer,
+    // then the file, each announced by its "E ip <line>" diagnostic line.
+    void ReleaseEarlier(int nBinLine, int nFileLine);
     // Deletes the file of the pending upload and forgets the upload.
     void AbandonUpload();
 

@@ -58,7 +58,8 @@ struct PathInfo {
 int GetPathInfo(const std::string& strPath, PathInfo& info);
 
 // Deletes one file (a link itself, never its target). Fails for a folder, a missing
-// file, a file with no write permission bit, and a file another opener holds.
+// file, a file with no write permission bit, and a file another opener holds. 0, or
+// the system's error code negated.
 int DeleteFile(const std::string& strPath);
 // Creates one folder; fails when it exists or its parent is missing.
 int MakeDirectory(const std::string& strPath);

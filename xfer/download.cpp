@@ -89,6 +89,39 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     }
 }
 
+DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine)
+{
+    ucStatus = kStatusFailed;
+    if (ctx.hFile.Open(strPath, plat::OpenMode::Download) != 0)
+        return DnForm::Failed;
+    ucStatus = kStatusDone;
+    const int64_t llLength = ctx.hFile.Length();
+    const uint64_t ullLength = llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
+    if (ullLength == 0 || ullLength >= k4GiB) {
+        ctx.ullXferSize = ullLength;
+        ctx.eRecordedWidth = SizeWidth::Bits64;
+        return DnForm::Long;
+    }
+    ctx.nXferSize = static_cast<uint32_t>(ullLength);
+    ctx.eRecordedWidth = SizeWidth::Bits32;
+    if (ullLength > kMaxBufferedFile)
+        return DnForm::Short;
+    uint8_t* pBuf = new (std::nothrow) uint8_t[ullLength];
+    if (pBuf == nullptr)
+        return DnForm::Short;  // without the memory the file is served from disk
+    // Small files are read once and then served from memory.
+    ctx.pBin.reset(pBuf);
+    ctx.nBinSize = ullLength;
+    if (ctx.hFile.ReadAt(0, pBuf, ullLength) != static_cast<int64_t>(ullLength)) {
+        if (nShortReadLine != 0)
+            plat::Trace("E %s %d\n", "ip", nShortReadLine);
+        ucStatus = kStatusShort;
+        ctx.ReleaseBin();
+    }
+    ctx.CloseFile();
+    return DnForm::Short;
+}
+
 CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
 {
     const uint8_t ucRequest = sess.m_Packet.Command();
@@ -100,44 +133,13 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
         SendStatusU32(sess, ucShort, kStatusInvalid, ctx.nXferSize);
         return CmdNext::Continue;
     }
-    if (ctx.pBin) {
-        plat::Trace("E %s %d\n", "ip", 1041);
-        ctx.ReleaseBin();
-    }
-    if (ctx.hFile.IsOpen()) {
-        plat::Trace("E %s %d\n", "ip", 1049);
-        ctx.CloseFile();
-    }
-    if (eReq == PathReq::Refused || ctx.hFile.Open(ctx.strPath, plat::OpenMode::Download) != 0) {
-        SendStatusU32(sess, ucShort, kStatusFailed, ctx.nXferSize);
-        return CmdNext::Continue;
-    }
-    const int64_t llLength = ctx.hFile.Length();
-    const uint64_t ullLength = llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
-    if (ullLength == 0 || ullLength >= k4GiB) {
-        ctx.ullXferSize = ullLength;
-        ctx.eRecordedWidth = SizeWidth::Bits64;
-        SendStatusU64(sess, LongFormReply(ucRequest), kStatusDone, ullLength);
-        return CmdNext::Continue;
-    }
-    ctx.nXferSize = static_cast<uint32_t>(ullLength);
-    ctx.eRecordedWidth = SizeWidth::Bits32;
-    uint8_t ucStatus = kStatusDone;
-    if (ullLength <= kMaxBufferedFile) {
-        uint8_t* pBuf = new (std::nothrow) uint8_t[ullLength];
-        if (pBuf != nullptr) {
-            // Small files are read once and then served from memory; without the memory
-            // the file is simply served from disk.
-            ctx.pBin.reset(pBuf);
-            ctx.nBinSize = ullLength;
-            if (ctx.hFile.ReadAt(0, pBuf, ullLength) != static_cast<int64_t>(ullLength)) {
-                ucStatus = kStatusShort;
-                ctx.ReleaseBin();
-            }
-            ctx.CloseFile();
-        }
-    }
-    SendStatusU32(sess, ucShort, ucStatus, ctx.nXferSize);
+    ctx.ReleaseEarlier(1041, 1049);
+    uint8_t ucStatus = kStatusFailed;
+    DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus, 0);
+    if (eForm == DnForm::Long)
+        SendStatusU64(sess, LongFormReply(ucRequest), kStatusDone, ctx.ullXferSize);
+    else
+        SendStatusU32(sess, ucShort, ucStatus, ctx.nXferSize);
     return CmdNext::Continue;
 }
 

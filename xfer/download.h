@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class CSess;
 struct CXferCtx;
@@ -20,6 +21,18 @@ struct CRangeReq {
     int nWidth;          // bytes of the offset field: 4 or 8
     uint8_t ucReply;     // reply byte of every frame
 };
+
+// How an opened download was announced.
+enum class DnForm {
+    Failed,  // the file could not be opened: status 1
+    Short,   // 32-bit size (1 byte to 4 GiB - 1): nXferSize recorded, status 0 or 4
+    Long,    // 64-bit size (0, or 4 GiB and more): ullXferSize recorded, file kept open
+};
+
+// Opens the path as the session's transfer, the earlier one already released. Files up
+// to 10 MiB are read whole into memory and closed; larger ones stay open. A short read
+// gives status 4 with nothing held (and the "E ip" line nShortReadLine, unless 0).
+DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine);
 
 // Serves one data request as a stream of data frames, each led by its offset, with a
 // 1 ms pause after every full block; no acknowledgement is awaited. The data comes from

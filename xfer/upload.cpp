@@ -12,7 +12,7 @@
 #include "net/xferctx.h"
 #include "platform/log.h"
 
-int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine)
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine, int nBufferedLine)
 {
     // The previous upload loses its place now; removing its file before the new one is
     // created keeps a new upload of the same name intact.
@@ -48,6 +48,8 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         ctx.pBin.reset(pBuf);
         ctx.nBinSize = ullSize;
         ctx.bUpBuffered = true;
+        if (nBufferedLine != 0)
+            plat::Trace("E %s %d\n", "ip", nBufferedLine);
         ctx.hFile.Close();
     }
     return 0;
@@ -55,7 +57,7 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
 
 // Ends the pending upload after its last block. A buffered one is written out in one
 // piece; either kind is deleted when any part of it could not be stored.
-static void FinishUpload(CXferCtx& ctx)
+static void FinishUpload(CXferCtx& ctx, int nDirectEndLine)
 {
     bool bFailed = ctx.bUpFailed;
     const bool bBuffered = ctx.bUpBuffered;
@@ -70,6 +72,8 @@ static void FinishUpload(CXferCtx& ctx)
         file.Close();
         ctx.ReleaseBin();
     } else {
+        if (nDirectEndLine != 0)
+            plat::Trace("E %s %d\n", "ip", nDirectEndLine);
         ctx.hFile.Close();
     }
     if (bFailed)
@@ -113,7 +117,7 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
     Send(sess.m_Packet, sess);
 
     if (ctx.bUploading && (o >= L || t >= L - o))
-        FinishUpload(ctx);
+        FinishUpload(ctx, block.nDirectEndLine);
 }
 
 // The open requests 13 and 45 (32-bit size) and 39 and 43 (64-bit size).

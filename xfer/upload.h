@@ -15,9 +15,11 @@ constexpr uint64_t kMaxBufferedUpload = 10485760;
 // Creates the upload target at the path, pre-sized to the announced size, and chooses
 // buffered or direct. A pending upload of this session is abandoned first (its file
 // deleted). nReleaseLine is the number of the "E ip" line printed when a buffer of an
-// earlier transfer is freed. 0, or -1 when the target cannot be created or sized (then
+// earlier transfer is freed, nBufferedLine (unless 0) the one printed when the upload is
+// to be collected in memory. 0, or -1 when the target cannot be created or sized (then
 // no file is left and no buffer held).
-int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine);
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine,
+                int nBufferedLine = 0);
 
 struct CBlock {
     uint64_t ullOffset;
@@ -26,6 +28,7 @@ struct CBlock {
     uint64_t ullLimit;  // the announced size to clamp against
     int nWidth;         // bytes of the reply's offset and count fields: 4 or 8
     uint8_t ucReply;
+    int nDirectEndLine = 0;  // "E ip" line printed as a direct upload is closed (0: none)
 };
 
 // Stores one block of the pending upload, clamped to the announced end, and replies with

@@ -137,20 +137,22 @@ int GetPathInfo(const std::string& strPath, PathInfo& info)
 int DeleteFile(const std::string& strPath)
 {
     struct stat st;
-    if (lstat(strPath.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-        return -1;
+    if (lstat(strPath.c_str(), &st) != 0)
+        return -errno;
+    if (S_ISDIR(st.st_mode))
+        return -EISDIR;
     if (S_ISLNK(st.st_mode))
-        return unlink(strPath.c_str()) == 0 ? 0 : -1;
+        return unlink(strPath.c_str()) == 0 ? 0 : -errno;
     if (HasNoWriteBit(st))
-        return -1;
+        return -EACCES;
     // A file in use by another opener cannot be deleted: hold the exclusive lock while
     // unlinking so no opener slips in between.
     int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
-        return -1;
-    int rc = -1;
+        return -errno;
+    int rc = -EBUSY;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        rc = unlink(strPath.c_str()) == 0 ? 0 : -1;
+        rc = unlink(strPath.c_str()) == 0 ? 0 : -errno;
     close(fd);
     return rc;
 }

@@ -1,0 +1,86 @@
+// Request 0x12: is there a newer ".stb" firmware file for the STB's model?
+#include "fs/stbquery.h"
+
+#include <cstring>
+#include <vector>
+
+#include "app/settings.h"
+#include "net/handlers.h"
+#include "net/reply.h"
+#include "net/sess.h"
+#include "net/wire.h"
+#include "platform/dir.h"
+#include "platform/file.h"
+#include "platform/log.h"
+
+namespace {
+
+// Header of a ".stb" file: big-endian model and version at these offsets.
+constexpr int kHeaderBytes = 32;
+constexpr int kModelOffset = 16;
+constexpr int kVersionOffset = 22;
+
+}  // namespace
+
+bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName)
+{
+    strName.clear();
+    std::vector<plat::FindEntry> entries;
+    if (strFolder.empty() || plat::EnumDirectory(strFolder, entries, false) != 0)
+        return false;
+    uint16_t usBest = 0;
+    bool bFound = false;
+    for (const plat::FindEntry& e : entries) {
+        if (!plat::MatchPattern(e.strName.c_str(), "*.stb"))
+            continue;
+        const std::string strPath = strFolder + "/" + e.strName;
+        plat::Trace("File Path:%s\n", strPath.c_str());
+        // A file object of its own: a download in progress in this session survives.
+        plat::CPlatFile file;
+        if (file.Open(strPath, plat::OpenMode::Probe) != 0) {
+            plat::Trace("open failed\n");
+            continue;
+        }
+        uint8_t header[kHeaderBytes];
+        if (file.ReadAt(0, header, kHeaderBytes) != kHeaderBytes) {
+            plat::Trace("Read failed\n");
+            continue;
+        }
+        const uint16_t usFileModel = GetU16BE(header + kModelOffset);
+        const uint16_t usFileVersion = GetU16BE(header + kVersionOffset);
+        // The first file enumerated wins a tie of versions.
+        if (usFileModel == usModel && usFileVersion > usVersion && usFileVersion > usBest) {
+            strName = e.strName;
+            usBest = usFileVersion;
+            bFound = true;
+        }
+    }
+    return bFound;
+}
+
+CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
+{
+    CPacket& packet = sess.m_Packet;
+    const int n = packet.PayloadLength();
+    if (n < 3 || packet.Payload()[n - 1] != 0)
+        return CmdNext::Continue;  // dropped without a line or a reply
+    uint8_t b[5];
+    for (int i = 0; i < 5; ++i)
+        b[i] = static_cast<uint8_t>(PayloadField(packet, i, 1));
+    plat::Trace("%04x %04x %04x %04x %04x\n", b[0], b[1], b[2], b[3], b[4]);
+    const uint16_t usModel = GetU16LE(b + 1);
+    const uint16_t usVersion = GetU16LE(b + 3);
+    plat::Trace("Recv Model[%04x] Ver[%04x]\n", usModel, usVersion);
+    std::string strName;
+    if (FindNewestStbFile(GetSharedFolder(), usModel, usVersion, strName)) {
+        uint8_t* p = packet.Payload();
+        p[0] = 0;
+        memcpy(p + 1, strName.c_str(), strName.size() + 1);
+        SendReply(sess, 0xE2, nullptr, static_cast<int>(strName.size()) + 2);
+    } else {
+        // Not found: three zeros, and the fourth byte as it stood in the request.
+        const uint8_t payload[4] = {0, 0, 0, b[3]};
+        SendReply(sess, 0xE2, payload, 4);
+    }
+    return CmdNext::Continue;
+}

@@ -1,0 +1,10 @@
+// The firmware query over the ".stb" files directly in the shared folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Looks at the files matching "*.stb" (any case) directly in the folder and yields the
+// name of the one for the model with the highest version above the given one; the
+// first enumerated wins a tie. False when none qualifies.
+bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName);

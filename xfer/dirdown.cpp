@@ -1,0 +1,168 @@
+// FC_DIR_DN_REQ and its sub-loop: RS_FILE_DN_REQ, RS_DATA_REQ, RS_AFTER_MOVE_REQ.
+#include "xfer/dirdown.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "fs/path.h"
+#include "fs/pathreq.h"
+#include "net/handlers.h"
+#include "net/reply.h"
+#include "net/sess.h"
+#include "net/wire.h"
+#include "net/xferctx.h"
+#include "platform/dir.h"
+#include "platform/file.h"
+#include "platform/log.h"
+#include "xfer/download.h"
+
+void ListTree(CSess& sess, const std::string& strDir)
+{
+    if (strDir.size() >= PATH_MAX)
+        return;  // the system could not open anything below it
+    std::vector<plat::FindEntry> entries;
+    if (plat::EnumDirectory(strDir, entries) != 0)
+        return;
+    sess.m_arrFiles.push_back(GetRelativePath(sess, strDir));
+    for (const plat::FindEntry& e : entries) {
+        if (e.strName == "." || e.strName == "..")
+            continue;
+        const std::string strPath = strDir + e.strName;
+        if (e.bDir) {
+            if (!e.bLink)  // a link to a folder is not part of the tree
+                ListTree(sess, strPath + "/");
+        } else {
+            sess.m_ullTotal += e.ullSize;
+            sess.m_arrFiles.push_back(GetRelativePath(sess, strPath));
+        }
+    }
+}
+
+static bool IsFolderEntry(const std::string& strEntry) { return !strEntry.empty() && strEntry.back() == '/'; }
+
+void AfterMoveDir(CSess& sess, int nCount)
+{
+    if (nCount < 0)
+        return;
+    plat::Trace("AfterMoveDir Index : %d\n", nCount);
+    const size_t m = std::min(static_cast<size_t>(nCount), sess.m_arrFiles.size());
+    const std::string strBase = GetBaseDir(sess);
+    for (size_t i = 0; i < m; ++i) {
+        if (IsFolderEntry(sess.m_arrFiles[i]))
+            continue;
+        const std::string strPath = strBase + sess.m_arrFiles[i];
+        plat::Trace("DeleteFile : %s\n", strPath.c_str());
+        if (int rc = plat::DeleteFile(strPath); rc != 0) {
+            plat::Trace("Error Code : %d \n", -rc);
+            plat::Trace("DeleteFile fail : %s\n", strPath.c_str());
+        }
+    }
+    for (size_t i = m; i-- > 0;) {
+        if (!IsFolderEntry(sess.m_arrFiles[i]))
+            continue;
+        const std::string strPath = strBase + sess.m_arrFiles[i];
+        plat::Trace("DeleteDir : %s\n", strPath.c_str());
+        std::vector<plat::FindEntry> entries;
+        if (plat::EnumDirectory(strPath, entries, false) == 0 && entries.size() > 2)
+            continue;  // something is still inside: the folder stays
+        // A move of the whole shared folder empties it but keeps the folder the user chose.
+        if (IsSharedFolderItself(strPath))
+            continue;
+        if (plat::RemoveDirectory(strPath) != 0)
+            plat::Trace("DeleteDir fail : %s\n", strPath.c_str());
+    }
+}
+
+CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
+{
+    plat::Trace("FC_DIR_DN_REQ(%lx)\n", sess.Id());
+    PathReq eReq = TakePathRequest(sess, "FC_DIR_DN_REQ", ctx.strPath);
+    if (eReq == PathReq::Invalid)
+        return CmdNext::Continue;  // no reply, and the session stays in the main loop
+    const uint8_t ucTag = sess.m_Packet.Payload()[0];
+    if (eReq == PathReq::Ok) {
+        SetBaseDir(sess, ctx.strPath);
+        ListTree(sess, ctx.strPath + "/");
+    }
+    ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
+    uint8_t payload[13] = {ucTag};
+    PutU32LE(payload + 1, static_cast<uint32_t>(ctx.nDirEntries));
+    PutU64LE(payload + 5, sess.m_ullTotal);
+    SendReply(sess, 0xE3, payload, 13);
+    return CmdNext::EnterDirDown;
+}
+
+CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
+{
+    constexpr uint8_t kEntryReply = 0x10;
+    constexpr uint8_t kEndReply = 0x03;
+    CPacket& packet = sess.m_Packet;
+    plat::Trace("RS_FILE_DN_REQ(%lx)\n", sess.Id());
+    if (packet.PayloadLength() < 4)
+        plat::Trace("invalid param in RS_FILE_DN_REQ\n");
+    const uint32_t ulIndex = static_cast<uint32_t>(PayloadField(packet, 0, 4));
+    if (ulIndex >= static_cast<uint32_t>(std::max(ctx.nDirEntries, 0)) || ulIndex >= sess.m_arrFiles.size()) {
+        uint8_t payload[5] = {};
+        PutU32LE(payload, ulIndex);
+        SendFrame(sess, kEndReply, payload, 5);
+        sess.m_arrFiles.clear();
+        return CmdNext::Continue;
+    }
+    const std::string strEntry = sess.m_arrFiles[ulIndex];
+    uint8_t ucStatus = kStatusDone;
+    DnForm eForm = DnForm::Short;
+    if (IsFolderEntry(strEntry)) {
+        ctx.nXferSize = 0;  // a data request after a folder entry gets the error frame
+        ctx.eRecordedWidth = SizeWidth::Bits32;
+    } else {
+        ctx.strPath2 = GetBaseDir(sess) + strEntry;
+        plat::Trace("%s\n", ctx.strPath2.c_str());
+        ctx.ReleaseEarlier(1364, 1372);
+        eForm = OpenDownload(ctx, ctx.strPath2, ucStatus, 1404);
+        if (eForm == DnForm::Failed)
+            plat::Trace("E %s %d\n", "ip", 1379);
+    }
+    // The entry, as listed, follows the size field.
+    const int nSizeWidth = eForm == DnForm::Long ? 8 : 4;
+    const int nLength = 1 + nSizeWidth + static_cast<int>(strEntry.size()) + 1;
+    if (nLength > kMaxReplyPayload)
+        return CmdNext::Continue;
+    uint8_t* p = packet.Payload();
+    p[0] = ucStatus;
+    if (eForm == DnForm::Long)
+        PutU64LE(p + 1, ctx.ullXferSize);
+    else
+        PutU32LE(p + 1, ctx.nXferSize);
+    memcpy(p + 1 + nSizeWidth, strEntry.c_str(), strEntry.size() + 1);
+    SendFrame(sess, kEntryReply, nullptr, nLength);
+    return CmdNext::Continue;
+}
+
+CmdNext HandleRsDataReq(CSess& sess, CXferCtx& ctx)
+{
+    const CPacket& packet = sess.m_Packet;
+    const bool bLarge = packet.Command() == 0x24;
+    if (packet.PayloadLength() != 8)
+        plat::Trace("invalid param in RS_DATA_REQ\n");
+    CRangeReq req{PayloadField(packet, 0, 4), PayloadField(packet, 4, 4), ctx.DataLimit(SizeWidth::Bits32),
+                  bLarge ? kLargeBlock : kSmallBlock, 4, static_cast<uint8_t>(bLarge ? 0xD4 : 0x20)};
+    SendRange(sess, ctx, req);
+    return CmdNext::Continue;
+}
+
+CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
+{
+    CPacket& packet = sess.m_Packet;
+    if (packet.PayloadLength() < 4)
+        plat::Trace("invalid param in RS_AFTER_MOVE_REQ\n");
+    const int32_t nCount = static_cast<int32_t>(static_cast<uint32_t>(PayloadField(packet, 0, 4)));
+    ctx.ReleaseEarlier(1557, 1565);
+    AfterMoveDir(sess, nCount);
+    sess.m_arrFiles.clear();
+    uint8_t payload[5] = {static_cast<uint8_t>(nCount)};
+    PutU32LE(payload + 1, static_cast<uint32_t>(nCount));
+    SendFrame(sess, 0xE9, payload, 5);
+    return CmdNext::Continue;
+}

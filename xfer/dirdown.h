@@ -1,0 +1,18 @@
+// The directory download transaction: FC_DIR_DN_REQ lists a whole tree once, then the
+// session serves only RS_FILE_DN_REQ, RS_DATA_REQ and RS_AFTER_MOVE_REQ until the
+// connection ends.
+#pragma once
+
+#include <string>
+
+class CSess;
+
+// Appends the tree below the folder (a local path ending with '/') to the session's
+// list, parents before children, folder entries ending with '/', each relative to the
+// session's base folder; adds the file sizes to m_ullTotal. Links to folders are not
+// followed. A folder that cannot be read is left out.
+void ListTree(CSess& sess, const std::string& strDir);
+
+// Deletes the files among the first k entries of the list, in list order, then those
+// of its folders that are empty, deepest first. The shared folder itself stays.
+void AfterMoveDir(CSess& sess, int nCount);
