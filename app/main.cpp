@@ -1,33 +1,24 @@
 // corvane: shares one folder with the set-top boxes of the home network.
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <string>
 
 #include "app/cmdline.h"
-#include "app/settings.h"
-#include "net/sessman.h"
-#include "platform/instance.h"
+#include "app/corvaneapp.h"
+#include "app/qt/qtshell.h"
 #include "platform/log.h"
 #include "platform/signals.h"
 
 namespace {
 
-// Stores the folder given with --share in the form the dialog stores it. 0, or -1
-// with a message on standard error.
-int StoreShareOption(const std::string& strShare)
+bool DisplayAvailable()
 {
-    std::error_code ec;
-    std::filesystem::path abs = std::filesystem::absolute(strShare, ec);
-    if (ec || !std::filesystem::is_directory(abs, ec)) {
-        fprintf(stderr, "corvane: '%s' is not a folder\n", strShare.c_str());
-        return -1;
+    for (const char* pszVar : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* pszValue = getenv(pszVar);
+        if (pszValue != nullptr && *pszValue != '\0')
+            return true;
     }
-    std::string strFolder = NormaliseFolder(abs.lexically_normal().string());
-    if (StoreSharedFolder(strFolder) != 0) {
-        fprintf(stderr, "corvane: cannot store the shared folder in the settings file\n");
-        return -1;
-    }
-    return 0;
+    return false;
 }
 
 }  // namespace
@@ -53,28 +44,13 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
     plat::SetTraceQuiet(cmd.bQuiet);
 
-    if (plat::AcquireInstanceGuard("CORVANE") == 0) {
-        plat::Trace("Corvane already exists...\n");
-        fprintf(stderr, "corvane: another copy is already running\n");
-        return 1;
-    }
-    // The shared folder is in place before the first session can map a path.
-    if (cmd.bHasShare && StoreShareOption(cmd.strShare) != 0)
-        return 2;
-    if (!cmd.bHeadless)
-        fprintf(stderr, "corvane: no dialog in this build; running headless\n");
-    if (GetSharedFolder().empty())
-        fprintf(stderr, "corvane: no shared folder is set; every request is refused until one is (--share DIR)\n");
-
-    SessMan.m_usPort = cmd.usPort;
-    int r = SessMan.Create();
-    if (r != 0) {
-        plat::Trace("SessMan.Create()=%d\n", r);
-        fprintf(stderr, "WINSOCK ERROR\n");
-        SessMan.Destroy();
-        return 1;
-    }
-    plat::WaitForTerminationSignal();
-    SessMan.Destroy();
-    return 0;
+    const bool bDialog = !cmd.bHeadless && DisplayAvailable();
+    if (!cmd.bHeadless && !bDialog)
+        fprintf(stderr, "corvane: no display found; running headless\n");
+    if (bDialog && cmd.bStream)
+        fprintf(stderr, "corvane: --stream applies to the headless daemon; OK in the dialog starts the server\n");
+    if (!bDialog)
+        return theApp.InitInstance(cmd, nullptr);
+    CQtShell shell(argc, argv);
+    return theApp.InitInstance(cmd, &shell);
 }

@@ -15,6 +15,15 @@
 
 int DeleteDirTree(const std::string& strFolder)
 {
+    // A link named as the folder is removed itself: nothing it points to is touched.
+    std::string strItself = strFolder;
+    while (strItself.size() > 1 && strItself.back() == '/')
+        strItself.pop_back();
+    plat::PathInfo info;
+    if (plat::GetPathInfo(strItself, info) == 0 && info.bLink) {
+        plat::DeleteFile(strItself);
+        return 0;
+    }
     std::vector<plat::FindEntry> entries;
     if (plat::EnumDirectory(strFolder, entries, false) == 0) {
         for (const plat::FindEntry& e : entries) {

@@ -17,4 +17,10 @@ std::string ProfileGetString(const char* pszSection, const char* pszKey, const c
 // Sets one key, keeping every other section, key and comment. 0, or -1 on failure.
 int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue);
 
+// Sets one key of one section of an INI file, creating the file or the section when
+// missing and keeping every other section, key and comment. Written atomically.
+// 0, or -1 on failure.
+int IniWriteString(const std::string& strFile, const char* pszSection, const char* pszKey,
+                   const std::string& strValue);
+
 }  // namespace plat

@@ -10,4 +10,11 @@ void SetupProcessSignals();
 // Waits on the main thread until SIGINT or SIGTERM arrives; returns the signal number.
 int WaitForTerminationSignal();
 
+// A descriptor that becomes readable when SIGINT or SIGTERM arrives (for an event loop
+// that cannot sit in WaitForTerminationSignal), or -1. Call after SetupProcessSignals.
+int OpenTerminationSignalFd();
+// Takes one pending signal off the descriptor; returns its number, or 0.
+int ReadTerminationSignal(int nFd);
+void CloseTerminationSignalFd(int nFd);
+
 }  // namespace plat

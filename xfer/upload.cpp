@@ -57,7 +57,7 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
 
 // Ends the pending upload after its last block. A buffered one is written out in one
 // piece; either kind is deleted when any part of it could not be stored.
-static void FinishUpload(CXferCtx& ctx, int nDirectEndLine)
+static int FinishUpload(CXferCtx& ctx, int nDirectEndLine)
 {
     bool bFailed = ctx.bUpFailed;
     const bool bBuffered = ctx.bUpBuffered;
@@ -76,8 +76,10 @@ static void FinishUpload(CXferCtx& ctx, int nDirectEndLine)
             plat::Trace("E %s %d\n", "ip", nDirectEndLine);
         ctx.hFile.Close();
     }
-    if (bFailed)
-        plat::DeleteFile(ctx.strUpPath);
+    if (!bFailed)
+        return 0;
+    plat::DeleteFile(ctx.strUpPath);
+    return -1;
 }
 
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
@@ -89,6 +91,8 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
         t = 0;
     else if (t > L - o)
         t = L - o;
+    // The block reaches the announced end whether or not it can be stored.
+    const bool bLast = o >= L || t >= L - o;
 
     if (t > 0 && ctx.bUploading) {
         bool bStored;
@@ -103,6 +107,10 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
             t = 0;
         }
     }
+    // The last block is answered only once the file is complete: a buffered upload
+    // that cannot be written out has its block answered as not taken.
+    if (bLast && ctx.bUploading && FinishUpload(ctx, block.nDirectEndLine) != 0)
+        t = 0;
 
     // The reply is built over the request: the block was stored above, before this.
     uint8_t* pPayload = sess.m_Packet.Payload();
@@ -113,11 +121,7 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
         PutU64LE(pPayload, o);
         PutU64LE(pPayload + 8, t);
     }
-    BuildReply(sess.m_Packet, block.ucReply, nullptr, 2 * block.nWidth);
-    Send(sess.m_Packet, sess);
-
-    if (ctx.bUploading && (o >= L || t >= L - o))
-        FinishUpload(ctx, block.nDirectEndLine);
+    SendFrame(sess, block.ucReply, nullptr, 2 * block.nWidth);
 }
 
 // The open requests 13 and 45 (32-bit size) and 39 and 43 (64-bit size).

@@ -64,21 +64,25 @@ int ProfileWriteString(const char* pszSection, const char* pszKey, const std::st
     std::string strPath = GetProfilePath();
     if (MakeDirs(strPath.substr(0, strPath.rfind('/'))) != 0)
         return -1;
+    return IniWriteString(strPath, pszSection, pszKey, strValue);
+}
+
+int IniWriteString(const std::string& strFile, const char* pszSection, const char* pszKey,
+                   const std::string& strValue)
+{
     CSimpleIniA ini;
-    SI_Error rc = ini.LoadFile(strPath.c_str());
-    if (rc < 0 && rc != SI_FILE)
-        return -1;
-    if (rc == SI_FILE && access(strPath.c_str(), F_OK) == 0)
+    SI_Error rc = ini.LoadFile(strFile.c_str());
+    if (rc < 0 && (rc != SI_FILE || access(strFile.c_str(), F_OK) == 0))
         return -1;  // the file is there but cannot be read: do not replace it
     ini.SetValue(pszSection, pszKey, strValue.c_str());
     // Write beside the file, then rename over it: a reader on another thread sees the
     // old file or the new one, never half of one.
-    std::string strTemp = strPath + ".tmp." + std::to_string(getpid());
+    std::string strTemp = strFile + ".tmp." + std::to_string(getpid());
     if (ini.SaveFile(strTemp.c_str(), false) < 0) {
         unlink(strTemp.c_str());
         return -1;
     }
-    if (rename(strTemp.c_str(), strPath.c_str()) != 0) {
+    if (rename(strTemp.c_str(), strFile.c_str()) != 0) {
         unlink(strTemp.c_str());
         return -1;
     }

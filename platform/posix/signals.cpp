@@ -2,6 +2,8 @@
 
 #include <csignal>
 #include <pthread.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace plat {
 
@@ -34,5 +36,20 @@ int WaitForTerminationSignal()
     }
     return nSig;
 }
+
+int OpenTerminationSignalFd()
+{
+    sigset_t set = TerminationSet();
+    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+int ReadTerminationSignal(int nFd)
+{
+    signalfd_siginfo info;
+    ssize_t n = read(nFd, &info, sizeof(info));
+    return n == static_cast<ssize_t>(sizeof(info)) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+void CloseTerminationSignalFd(int nFd) { close(nFd); }
 
 }  // namespace plat

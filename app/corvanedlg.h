@@ -1,0 +1,66 @@
+// The main dialog's logic: the folder shown and the folder stored, OK, Cancel, Browse,
+// the tray commands and the About box. The window, the tray icon, the folder picker and
+// the streaming server sit behind interfaces, so the logic runs without a window system.
+#pragma once
+
+#include <string>
+
+// The window side of the main dialog.
+class IDlgWindow {
+public:
+    virtual ~IDlgWindow() = default;
+    // Shows the text in the sunken folder field.
+    virtual void SetFolderText(const std::string& strFolder) = 0;
+    // Shows and activates the dialog in its current size and position (a minimised
+    // dialog stays minimised).
+    virtual void ShowDialog() = 0;
+    // Takes the dialog off the screen; the program goes on in the tray.
+    virtual void HideDialog() = 0;
+    // Runs the folder picker opened on strStart. False when the user cancelled.
+    virtual bool PickFolder(const std::string& strStart, std::string& strChosen) = 0;
+    // Runs the About box until the user closes it.
+    virtual void RunAboutBox() = 0;
+    // Opens the tray's "App" menu at the cursor.
+    virtual void ShowTrayMenu() = 0;
+    // Ends the dialog: the program shuts down.
+    virtual void EndDialog() = 0;
+};
+
+// Restarting and stopping the streaming server.
+class IServerControl {
+public:
+    virtual ~IServerControl() = default;
+    virtual void Start() = 0;
+    virtual void Stop() = 0;
+};
+
+enum class TrayEvent { LeftButtonUp, RightButtonUp, Other };
+
+class CCorvaneDlg {
+public:
+    // Reads the stored folder.
+    CCorvaneDlg(IDlgWindow& window, IServerControl& server);
+
+    // Fills the folder field with the stored folder.
+    void OnInitDialog();
+    // Stores the folder shown when it differs from the stored one, restarts the
+    // streaming server (on every OK) and hides the dialog.
+    void OnOK();
+    // Shows the stored folder again and hides the dialog.
+    void OnCancel();
+    // Lets the user pick another folder; shown only, stored by OK.
+    void OnBrowse();
+    void OnTrayNotify(TrayEvent event);
+    void OnTrayOpen();
+    // One About box at a time.
+    void OnAppAbout();
+    // Stops the streaming server and ends the dialog, dropping an unconfirmed folder.
+    void OnAppExit();
+
+    bool m_bAboutOpen = false;
+    std::string m_strFolder;
+
+private:
+    IDlgWindow& m_Window;
+    IServerControl& m_Server;
+};

@@ -1,0 +1,149 @@
+#include "app/qt/corvanewindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QVBoxLayout>
+
+#include "app/qt/aboutdlg.h"
+#include "platform/signals.h"
+
+CCorvaneWindow::CCorvaneWindow(IServerControl& server, int nSignalFd) : m_nSignalFd(nSignalFd)
+{
+    m_pLogic = std::make_unique<CCorvaneDlg>(*this, server);
+    setWindowTitle("Corvane");
+    setWindowIcon(QIcon(":/corvane.png"));
+    BuildControls();
+    BuildTray();
+    if (m_nSignalFd >= 0) {
+        m_pSignals = new QSocketNotifier(m_nSignalFd, QSocketNotifier::Read, this);
+        connect(m_pSignals, &QSocketNotifier::activated, this, [this] {
+            if (plat::ReadTerminationSignal(m_nSignalFd) != 0)
+                m_pLogic->OnAppExit();
+        });
+    }
+    m_pLogic->OnInitDialog();
+}
+
+CCorvaneWindow::~CCorvaneWindow()
+{
+    if (m_pTray != nullptr)
+        m_pTray->hide();  // the tray icon goes with the dialog
+}
+
+void CCorvaneWindow::BuildControls()
+{
+    auto* pGroup = new QGroupBox("Sharing folder", this);
+    pGroup->setObjectName("sharingFolder");
+    m_pFolder = new QLabel(pGroup);
+    m_pFolder->setObjectName("folder");
+    m_pFolder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_pFolder->setTextFormat(Qt::PlainText);
+    m_pFolder->setMinimumWidth(360);
+    auto* pBrowse = new QPushButton("Browse...", pGroup);
+    pBrowse->setObjectName("browse");
+    pBrowse->setAutoDefault(false);
+    auto* pGroupRow = new QHBoxLayout(pGroup);
+    pGroupRow->addWidget(m_pFolder, 1);
+    pGroupRow->addWidget(pBrowse);
+
+    auto* pOk = new QPushButton("OK", this);
+    pOk->setObjectName("ok");
+    pOk->setDefault(true);
+    auto* pCancel = new QPushButton("Cancel", this);
+    pCancel->setObjectName("cancel");
+    pCancel->setAutoDefault(false);
+    auto* pButtons = new QHBoxLayout;
+    pButtons->addStretch(1);
+    pButtons->addWidget(pOk);
+    pButtons->addWidget(pCancel);
+
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->addWidget(pGroup);
+    pLayout->addLayout(pButtons);
+    setFixedSize(sizeHint());
+
+    connect(pBrowse, &QPushButton::clicked, this, [this] { m_pLogic->OnBrowse(); });
+    connect(pOk, &QPushButton::clicked, this, &CCorvaneWindow::accept);
+    connect(pCancel, &QPushButton::clicked, this, &CCorvaneWindow::reject);
+}
+
+void CCorvaneWindow::BuildTray()
+{
+    m_pTrayMenu = new QMenu("App", this);
+    m_pTrayMenu->addAction("&Open...", this, [this] { m_pLogic->OnTrayOpen(); });
+    m_pTrayMenu->addSeparator();
+    m_pTrayMenu->addAction("&About...", this, [this] { m_pLogic->OnAppAbout(); });
+    m_pTrayMenu->addAction("E&xit", this, [this] { m_pLogic->OnAppExit(); });
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_pTray = new QSystemTrayIcon(QIcon(":/corvane.png"), this);
+    m_pTray->setToolTip("Corvane");
+    // The tray host shows this menu on a right click where it draws menus itself.
+    m_pTray->setContextMenu(m_pTrayMenu);
+    connect(m_pTray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        m_pLogic->OnTrayNotify(reason == QSystemTrayIcon::Trigger ? TrayEvent::LeftButtonUp : TrayEvent::Other);
+    });
+    m_pTray->show();
+}
+
+void CCorvaneWindow::SetFolderText(const std::string& strFolder) { m_pFolder->setText(QString::fromStdString(strFolder)); }
+
+void CCorvaneWindow::ShowDialog()
+{
+    if (isMinimized())
+        return;  // shown where it is: a minimised dialog stays minimised
+    show();
+    raise();
+    activateWindow();
+}
+
+void CCorvaneWindow::HideDialog()
+{
+    // Without a tray icon a hidden dialog could never come back: minimise it instead.
+    if (m_pTray == nullptr)
+        showMinimized();
+    else
+        hide();
+}
+
+bool CCorvaneWindow::PickFolder(const std::string& strStart, std::string& strChosen)
+{
+    QString strDir =
+        QFileDialog::getExistingDirectory(this, "Select folder to share with STB", QString::fromStdString(strStart));
+    if (strDir.isEmpty())
+        return false;
+    strChosen = strDir.toStdString();
+    return true;
+}
+
+void CCorvaneWindow::RunAboutBox()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CCorvaneWindow::ShowTrayMenu() { m_pTrayMenu->popup(QCursor::pos()); }
+
+void CCorvaneWindow::EndDialog()
+{
+    hide();
+    QApplication::quit();
+}
+
+void CCorvaneWindow::accept() { m_pLogic->OnOK(); }
+
+void CCorvaneWindow::reject() { m_pLogic->OnCancel(); }
+
+void CCorvaneWindow::closeEvent(QCloseEvent* pEvent)
+{
+    pEvent->ignore();
+    m_pLogic->OnCancel();
+}

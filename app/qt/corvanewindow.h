@@ -1,0 +1,49 @@
+// The main dialog's window: the "Sharing folder" group with the folder and Browse...,
+// OK and Cancel, and the tray icon with its "App" menu. All decisions are the logic's
+// (CCorvaneDlg); this class only draws and forwards.
+#pragma once
+
+#include <QDialog>
+#include <QSystemTrayIcon>
+#include <memory>
+
+#include "app/corvanedlg.h"
+
+class QLabel;
+class QMenu;
+class QSocketNotifier;
+
+class CCorvaneWindow : public QDialog, public IDlgWindow {
+    Q_OBJECT
+public:
+    // nSignalFd (or -1): becomes readable on SIGINT or SIGTERM, which act as Exit.
+    CCorvaneWindow(IServerControl& server, int nSignalFd);
+    ~CCorvaneWindow() override;
+
+    CCorvaneDlg& Logic() { return *m_pLogic; }
+
+    // IDlgWindow
+    void SetFolderText(const std::string& strFolder) override;
+    void ShowDialog() override;
+    void HideDialog() override;
+    bool PickFolder(const std::string& strStart, std::string& strChosen) override;
+    void RunAboutBox() override;
+    void ShowTrayMenu() override;
+    void EndDialog() override;
+
+protected:
+    void accept() override;
+    void reject() override;
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    void BuildControls();
+    void BuildTray();
+
+    std::unique_ptr<CCorvaneDlg> m_pLogic;
+    QLabel* m_pFolder = nullptr;
+    QSystemTrayIcon* m_pTray = nullptr;
+    QMenu* m_pTrayMenu = nullptr;
+    QSocketNotifier* m_pSignals = nullptr;
+    int m_nSignalFd = -1;
+};

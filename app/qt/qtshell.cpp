@@ -1,0 +1,56 @@
+#include "app/qt/qtshell.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/launcher.h"
+#include "app/qt/corvanewindow.h"
+#include "platform/profile.h"
+#include "platform/signals.h"
+
+namespace {
+
+// The streaming server, with the dialog's message boxes.
+class CServerControl : public IServerControl {
+public:
+    explicit CServerControl(IMessageBoxes& boxes) : m_Boxes(boxes) {}
+    void Start() override { StartStreamingServer(m_Boxes); }
+    void Stop() override { StopStreamingServer(); }
+
+private:
+    IMessageBoxes& m_Boxes;
+};
+
+}  // namespace
+
+void CQtBoxes::Show(const std::string& strText, Icon eIcon)
+{
+    QMessageBox box(eIcon == Icon::Error ? QMessageBox::Critical : QMessageBox::Warning,
+                    QString::fromStdString(plat::GetAppName()), QString::fromStdString(strText), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+CQtShell::CQtShell(int& argc, char** argv)
+{
+    m_pApp = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QString::fromStdString(plat::GetAppName()));
+    QApplication::setWindowIcon(QIcon(":/corvane.png"));
+    // Hiding the dialog to the tray does not end the program; only Exit does.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+CQtShell::~CQtShell() = default;
+
+void CQtShell::RunDialog()
+{
+    CServerControl server(m_Boxes);
+    const int nSignalFd = plat::OpenTerminationSignalFd();
+    {
+        CCorvaneWindow window(server, nSignalFd);
+        window.show();
+        QApplication::exec();
+    }
+    if (nSignalFd >= 0)
+        plat::CloseTerminationSignalFd(nSignalFd);
+}

@@ -1,0 +1,65 @@
+#!/usr/bin/env python3
+"""Draws Corvane's application icon (res/corvane.png): a screen with a folder on it,
+the shared folder seen from the set-top box. Run it again after changing the drawing."""
+import struct
+import sys
+import zlib
+
+SIZE = 64
+SAMPLES = 4  # supersampling per axis, for smooth edges
+
+
+def rounded_rect(x, y, x0, y0, x1, y1, r):
+    if x < x0 or x > x1 or y < y0 or y > y1:
+        return False
+    cx = min(max(x, x0 + r), x1 - r)
+    cy = min(max(y, y0 + r), y1 - r)
+    return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+
+
+def shade(x, y):
+    """The colour (r, g, b, a) at a point of the 64x64 canvas."""
+    # Folder on the screen: tab and body.
+    if rounded_rect(x, y, 20, 20, 32, 28, 2) or rounded_rect(x, y, 20, 24, 44, 40, 2):
+        return (255, 196, 64, 255)
+    # Screen.
+    if rounded_rect(x, y, 10, 12, 54, 46, 3):
+        return (32, 48, 72, 255)
+    # Bezel.
+    if rounded_rect(x, y, 6, 8, 58, 50, 6):
+        return (20, 130, 150, 255)
+    # Stand.
+    if rounded_rect(x, y, 26, 50, 38, 54, 1) or rounded_rect(x, y, 18, 53, 46, 57, 2):
+        return (20, 130, 150, 255)
+    return (0, 0, 0, 0)
+
+
+def pixel(px, py):
+    acc = [0, 0, 0, 0]
+    for sy in range(SAMPLES):
+        for sx in range(SAMPLES):
+            r, g, b, a = shade(px + (sx + 0.5) / SAMPLES, py + (sy + 0.5) / SAMPLES)
+            acc[0] += r * a
+            acc[1] += g * a
+            acc[2] += b * a
+            acc[3] += a
+    n = SAMPLES * SAMPLES
+    if acc[3] == 0:
+        return bytes(4)
+    return bytes([acc[0] // acc[3], acc[1] // acc[3], acc[2] // acc[3], acc[3] // n])
+
+
+def png(width, height, rows):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    raw = b"".join(b"\x00" + row for row in rows)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+rows = [b"".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
+out = sys.argv[1] if len(sys.argv) > 1 else "corvane.png"
+with open(out, "wb") as f:
+    f.write(png(SIZE, SIZE, rows))
