@@ -29,6 +29,13 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         ctx.ReleaseBin();
         return -1;
     }
+    if (ullSize == 0) {
+        // An empty file is complete as soon as it exists: nothing can be missing from
+        // it, so no later command abandons it.
+        ctx.hFile.Close();
+        ctx.ReleaseBin();
+        return 0;
+    }
     ctx.bUploading = true;
     ctx.bUpBuffered = false;
     ctx.bUpFailed = false;
@@ -42,7 +49,6 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         plat::Trace("E %s %d\n", "ip", nReleaseLine);
         ctx.ReleaseBin();
     }
-    // new[] of 0 bytes gives a valid buffer: an empty upload is buffered too.
     uint8_t* pBuf = new (std::nothrow) uint8_t[ullSize];
     if (pBuf != nullptr) {
         ctx.pBin.reset(pBuf);

@@ -1,0 +1,332 @@
+#include "tests/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/settings.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void SaveAndSet(const char* pszName, const std::string& value, std::string& old, bool& bHad)
+{
+    const char* p = getenv(pszName);
+    bHad = p != nullptr;
+    if (bHad)
+        old = p;
+    setenv(pszName, value.c_str(), 1);
+}
+
+void Restore(const char* pszName, const std::string& old, bool bHad)
+{
+    if (bHad)
+        setenv(pszName, old.c_str(), 1);
+    else
+        unsetenv(pszName);
+}
+
+int RemainingMs(Clock::time_point deadline)
+{
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return ms < 0 ? 0 : static_cast<int>(ms);
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+CTempShare::CTempShare()
+{
+    std::string strTemplate = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
+    if (mkdtemp(strTemplate.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp failed";
+        return;
+    }
+    m_strRoot = strTemplate;
+    m_strShare = m_strRoot + "/share";
+    for (const char* pszSub : {"/share", "/cfg", "/run"})
+        fs::create_directory(m_strRoot + pszSub);
+    SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
+    SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
+}
+
+CTempShare::~CTempShare()
+{
+    Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
+    Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    if (!m_strRoot.empty()) {
+        std::error_code ec;
+        fs::remove_all(m_strRoot, ec);
+    }
+}
+
+void CTempShare::WriteFile(const std::string& rel, const std::string& bytes) const
+{
+    fs::path path = Path(rel);
+    fs::create_directories(path.parent_path());
+    WriteLocalFile(path.string(), bytes);
+}
+
+std::string CTempShare::ReadFile(const std::string& rel) const { return ReadLocalFile(Path(rel)); }
+
+std::string ReadLocalFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteLocalFile(const std::string& strPath, const std::string& bytes)
+{
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(out.good()) << "cannot write " << strPath;
+}
+
+std::string IniValue(const std::string& strFile, const std::string& section, const std::string& key)
+{
+    std::istringstream in(ReadLocalFile(strFile));
+    std::string line, current;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (!line.empty() && line[0] == '[' && line.back() == ']') {
+            current = line.substr(1, line.size() - 2);
+        } else if (current == section) {
+            size_t eq = line.find('=');
+            if (eq != std::string::npos && Trim(line.substr(0, eq)) == key)
+                return Trim(line.substr(eq + 1));
+        }
+    }
+    return "\x01missing";
+}
+
+std::string MakeFrame(uint8_t cmd, const std::string& payload)
+{
+    size_t nLen = payload.size() + 2;
+    EXPECT_LE(nLen, 0xFFFFu) << "payload too long for one frame";
+    unsigned sum = 0x3E + cmd;
+    for (unsigned char c : payload)
+        sum += c;
+    std::string frame;
+    frame += '\xA5';
+    frame += static_cast<char>(nLen & 0xFF);
+    frame += static_cast<char>((nLen >> 8) & 0xFF);
+    frame += static_cast<char>(cmd);
+    frame += payload;
+    frame += static_cast<char>(sum & 0xFF);
+    return frame;
+}
+
+uint16_t FreeLoopbackPort()
+{
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(sa);
+    uint16_t port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(s);
+    EXPECT_NE(port, 0) << "no free loopback port";
+    return port;
+}
+
+CTestServer::CTestServer(int waitMs, int bodyMs)
+{
+    m_Man.m_usPort = 0;
+    m_Man.m_nWaitTimeoutMs = waitMs;
+    m_Man.m_nBodyTimeoutMs = bodyMs;
+    EXPECT_EQ(m_Man.Create(), 0);
+    int nPort = plat::SockLocalPort(m_Man.m_hServSock);
+    EXPECT_GT(nPort, 0);
+    m_usPort = static_cast<uint16_t>(nPort > 0 ? nPort : 0);
+}
+
+CTestServer::~CTestServer() { m_Man.Destroy(); }
+
+bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
+{
+    // A thread blocked in accept on the listener shows the call and the descriptor as the
+    // first two fields of its /proc syscall line.
+    auto acceptWaiting = [this] {
+        std::error_code ec;
+        for (const auto& task : fs::directory_iterator("/proc/self/task", ec)) {
+            std::istringstream line(ReadLocalFile(task.path().string() + "/syscall"));
+            long nCall = -1;
+            std::string strFd;
+            line >> nCall >> strFd;
+            if ((nCall == SYS_accept4 || nCall == SYS_accept) && !strFd.empty() &&
+                std::stol(strFd, nullptr, 16) == m_Man.m_hServSock)
+                return true;
+        }
+        return false;
+    };
+    return WaitFor([&] { return m_Man.m_nAccepted.load() >= nAccepted && acceptWaiting(); }, timeoutMs);
+}
+
+int CTestServer::SessionCount() const
+{
+    int n = 0;
+    for (const CSess* p = m_Man.m_pHead; p != nullptr; p = p->m_pNext)
+        ++n;
+    return n;
+}
+
+CTestClient::CTestClient(uint16_t port)
+{
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int rc;
+    do {
+        rc = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        close(s);
+        return;
+    }
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    m_nFd = s;
+}
+
+CTestClient::~CTestClient()
+{
+    if (m_nFd >= 0)
+        close(m_nFd);
+}
+
+bool CTestClient::TrySend(const std::string& bytes)
+{
+    size_t nDone = 0;
+    while (m_nFd >= 0 && nDone < bytes.size()) {
+        ssize_t n = send(m_nFd, bytes.data() + nDone, bytes.size() - nDone, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        nDone += static_cast<size_t>(n);
+    }
+    return m_nFd >= 0;
+}
+
+void CTestClient::SendRaw(const std::string& bytes) { EXPECT_TRUE(TrySend(bytes)) << "send failed"; }
+
+std::string CTestClient::RecvBytes(size_t n, int timeoutMs)
+{
+    std::string out;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[65536];
+    while (m_nFd >= 0 && out.size() < n) {
+        pollfd pfd{m_nFd, POLLIN, 0};
+        int rc = poll(&pfd, 1, RemainingMs(deadline));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            break;
+        ssize_t got = recv(m_nFd, buf, std::min(sizeof(buf), n - out.size()), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(got));
+    }
+    return out;
+}
+
+bool CTestClient::RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string head = RecvBytes(3, timeoutMs);
+    if (head.size() < 3)
+        return false;
+    EXPECT_EQ(static_cast<uint8_t>(head[0]), 0xA5) << "frame does not start with the sync byte";
+    size_t nLen = static_cast<uint8_t>(head[1]) | (static_cast<uint8_t>(head[2]) << 8);
+    EXPECT_GE(nLen, 2u) << "LEN below 2";
+    if (static_cast<uint8_t>(head[0]) != 0xA5 || nLen < 2)
+        return false;
+    std::string body = RecvBytes(nLen, RemainingMs(deadline));
+    if (body.size() < nLen)
+        return false;
+    unsigned sum = 0x3E;
+    for (size_t i = 0; i + 1 < nLen; ++i)
+        sum += static_cast<uint8_t>(body[i]);
+    EXPECT_EQ(sum & 0xFF, static_cast<uint8_t>(body.back())) << "bad checksum";
+    if ((sum & 0xFF) != static_cast<uint8_t>(body.back()))
+        return false;
+    cmd = static_cast<uint8_t>(body[0]);
+    payload = body.substr(1, nLen - 2);
+    return true;
+}
+
+bool CTestClient::ExpectNoData(int ms)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        pollfd pfd{m_nFd, POLLIN, 0};
+        int rc = poll(&pfd, 1, RemainingMs(deadline));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc == 0)
+            return m_nFd >= 0;
+        return false;  // data, a close or an error: not the silence expected
+    }
+}
+
+bool CTestClient::WaitClosed(int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[4096];
+    while (m_nFd >= 0) {
+        pollfd pfd{m_nFd, POLLIN, 0};
+        int rc = poll(&pfd, 1, RemainingMs(deadline));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc == 0)
+            return false;
+        ssize_t n = recv(m_nFd, buf, sizeof(buf), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return true;
+    }
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return pred();
+}

@@ -1,0 +1,109 @@
+// What the suites share: a temporary shared folder with its own settings and runtime
+// folders, frames as bytes, an in-process session manager on a free loopback port and a
+// blocking loopback client.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "net/sessman.h"
+
+// A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
+// XDG_CONFIG_HOME and <root>/run is XDG_RUNTIME_DIR (set by the constructor, restored by the
+// destructor, which also removes the tree). The constructor stores <root>/share as the
+// shared folder through StoreSharedFolder().
+class CTempShare {
+public:
+    CTempShare();
+    ~CTempShare();
+    CTempShare(const CTempShare&) = delete;
+    CTempShare& operator=(const CTempShare&) = delete;
+
+    const std::string& Root() const { return m_strRoot; }
+    const std::string& Share() const { return m_strShare; }
+    std::string Path(const std::string& rel) const { return m_strShare + "/" + rel; }  // Share() + "/" + rel
+    // Writes (creating or replacing) a file below the shared folder; parent folders are made.
+    void WriteFile(const std::string& rel, const std::string& bytes) const;
+    // The whole file below the shared folder; empty when it cannot be read.
+    std::string ReadFile(const std::string& rel) const;
+
+private:
+    std::string m_strRoot;
+    std::string m_strShare;
+    std::string m_strOldConfig, m_strOldRuntime;
+    bool m_bHadConfig = false, m_bHadRuntime = false;
+};
+
+// A frame as bytes: A5, LEN little-endian, command, payload, checksum. The checksum is
+// computed here independently of the daemon's own code.
+std::string MakeFrame(uint8_t cmd, const std::string& payload);
+
+// Reads and writes whole files by local path (empty string when the file cannot be read).
+std::string ReadLocalFile(const std::string& strPath);
+void WriteLocalFile(const std::string& strPath, const std::string& bytes);
+
+// The value of key in [section] of an INI file, spaces around '=' trimmed; "\x01missing"
+// when the file, section or key is absent.
+std::string IniValue(const std::string& strFile, const std::string& section, const std::string& key);
+
+// A loopback port that was free a moment ago (for programs that need a number up front).
+uint16_t FreeLoopbackPort();
+
+// A running in-process session manager on a free port (CSessMan with m_usPort = 0; the
+// actual port read from m_hServSock). Destroy() in the destructor.
+class CTestServer {
+public:
+    explicit CTestServer(int waitMs = 10000, int bodyMs = 5000);
+    ~CTestServer();
+    CTestServer(const CTestServer&) = delete;
+    CTestServer& operator=(const CTestServer&) = delete;
+
+    uint16_t Port() const { return m_usPort; }
+    CSessMan& Man() { return m_Man; }
+    // True once the accept thread has taken at least nAccepted connections (m_nAccepted)
+    // and waits in accept again: it has finished with them, reaping included, and leaves
+    // the session list alone until the next connection arrives.
+    bool WaitIdle(unsigned nAccepted, int timeoutMs = 5000) const;
+    // The number of sessions in the manager's list. Only safe while the accept thread is
+    // idle (WaitIdle).
+    int SessionCount() const;
+
+private:
+    CSessMan m_Man;
+    uint16_t m_usPort = 0;
+};
+
+// A blocking loopback client.
+class CTestClient {
+public:
+    explicit CTestClient(uint16_t port);
+    ~CTestClient();
+    CTestClient(const CTestClient&) = delete;
+    CTestClient& operator=(const CTestClient&) = delete;
+
+    bool Connected() const { return m_nFd >= 0; }
+    int Fd() const { return m_nFd; }
+
+    // Sends every byte; a failed send is a test failure.
+    void SendRaw(const std::string& bytes);
+    // Sends every byte; false when the connection refused them (no test failure).
+    bool TrySend(const std::string& bytes);
+    void SendFrame(uint8_t cmd, const std::string& payload) { SendRaw(MakeFrame(cmd, payload)); }
+
+    // Reads one whole frame; sync byte, LEN and checksum are checked with test assertions.
+    // False on time-out, close, or a malformed frame.
+    bool RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs = 5000);
+    // Exactly n bytes, or fewer when the connection closed or the time ran out.
+    std::string RecvBytes(size_t n, int timeoutMs = 5000);
+    // True when nothing arrives within ms and the connection stays open.
+    bool ExpectNoData(int ms);
+    // True once the server has closed the connection (bytes arriving before are dropped).
+    bool WaitClosed(int timeoutMs = 5000);
+
+private:
+    int m_nFd = -1;
+};
+
+// Polls pred every few milliseconds until it holds or the time runs out; returns pred().
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);

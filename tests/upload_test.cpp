@@ -1,0 +1,541 @@
+// File upload over loopback: FC_FILE_UP_REQ, FC_BIGFILE_UP_REQ and their data requests.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t k4GiB = 0x100000000ULL;
+constexpr uint64_t kLargestBuffered = 10485760;
+constexpr uint64_t kSmallestDirect = kLargestBuffered + 1;
+constexpr size_t kFullBlock = 65525;  // the most a frame carries behind a 64-bit offset
+
+std::string LE(uint64_t v, int width)
+{
+    std::string s;
+    for (int i = 0; i < width; ++i)
+        s += static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+uint64_t GetLE(const std::string& s, size_t at, int width)
+{
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
+    return v;
+}
+
+std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+int DataWidth(uint8_t req) { return req == 40 || req == 44 ? 8 : 4; }
+
+// The reply bytes the helpers expect; EachRequestByteAnswersWithItsReplyByte spells them out.
+uint8_t ReplyOf(uint8_t req)
+{
+    switch (req) {
+    case 13: case 43: return 0xFD;
+    case 45: case 39: return 0xDD;
+    case 46: return 0xDE;
+    default: return 0xFE;  // 14, 40, 44
+    }
+}
+
+std::string OpenPayload(uint8_t req, uint64_t size, const std::string& path)
+{
+    return std::string(1, '\x05') + LE(size, req == 39 || req == 43 ? 8 : 4) + path + '\0';
+}
+
+// A reply as Ask() returns it: the command byte and the payload.
+using Frame = std::pair<int, std::string>;
+
+std::string PathPayload(const std::string& path) { return std::string(1, '\x05') + path + '\0'; }
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+int64_t LengthOf(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+std::string ReadRange(const std::string& path, uint64_t off, size_t n)
+{
+    std::string s(n, '\0');
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ssize_t got = fd >= 0 ? pread(fd, s.data(), n, static_cast<off_t>(off)) : -1;
+    if (fd >= 0)
+        close(fd);
+    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return s;
+}
+
+// True when some opener holds the file under an exclusive lock right now.
+bool HeldExclusively(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool bHeld = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return bHeld;
+}
+
+// Every entry below the folder: relative path, then the content or "<dir>".
+std::map<std::string, std::string> Tree(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        tree[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadLocalFile(e.path().string());
+    return tree;
+}
+
+::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
+                                         << ", first difference at " << i;
+}
+
+// Lowers this process's file-size limit, which the in-process daemon shares, the way a full
+// volume refuses bytes. SIGXFSZ is ignored as the daemon ignores it, so a write past the
+// limit fails with EFBIG instead of ending the process. The limit is restored on Lift().
+class FileSizeLimit {
+public:
+    FileSizeLimit()
+    {
+        EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &m_Old), 0);
+        signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() { Lift(); }
+    void Lower(uint64_t ullBytes)
+    {
+        const rlimit r{ullBytes, m_Old.rlim_max};
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &r), 0);
+    }
+    void Lift() { setrlimit(RLIMIT_FSIZE, &m_Old); }
+
+private:
+    rlimit m_Old{};
+};
+
+class FileUpload : public ::testing::Test {
+protected:
+    CTempShare share;
+    CTestServer server;
+    CTestClient client{server.Port()};
+
+    // Sends one request; the reply's command byte (-1 when none came) and payload.
+    Frame Ask(uint8_t req, const std::string& payload, CTestClient* pc = nullptr)
+    {
+        CTestClient& c = pc ? *pc : client;
+        c.SendFrame(req, payload);
+        uint8_t cmd = 0;
+        std::string reply;
+        if (c.RecvFrame(cmd, reply))
+            return {cmd, reply};
+        ADD_FAILURE() << "no reply to request " << int(req);
+        return {-1, ""};
+    }
+
+    // The status byte of the reply to an open request, -1 without a proper reply.
+    int Status(uint8_t req, const std::string& payload, CTestClient* pc = nullptr)
+    {
+        auto [cmd, reply] = Ask(req, payload, pc);
+        EXPECT_EQ(cmd, ReplyOf(req));
+        EXPECT_EQ(reply.size(), 1u);
+        return reply.size() == 1 ? static_cast<uint8_t>(reply[0]) : -1;
+    }
+
+    int Open(uint8_t req, uint64_t size, const std::string& path, CTestClient* pc = nullptr)
+    {
+        return Status(req, OpenPayload(req, size, path), pc);
+    }
+
+    // Sends one block and returns the count taken. The reply must carry the request's reply
+    // byte and the block's offset.
+    uint64_t Block(uint8_t req, uint64_t off, const std::string& bytes, CTestClient* pc = nullptr)
+    {
+        const int w = DataWidth(req);
+        auto [cmd, reply] = Ask(req, LE(off, w) + bytes, pc);
+        EXPECT_EQ(cmd, ReplyOf(req));
+        if (reply.size() != 2u * w) {
+            ADD_FAILURE() << "no proper reply to the block at " << off;
+            return ~0ULL;
+        }
+        EXPECT_EQ(GetLE(reply, 0, w), off);
+        return GetLE(reply, w, w);
+    }
+
+    // Sends the bytes in full blocks from the offset on; each block must be taken whole.
+    void SendAll(uint8_t req, const std::string& bytes, uint64_t from = 0, CTestClient* pc = nullptr)
+    {
+        for (size_t at = 0; at < bytes.size(); at += kFullBlock) {
+            const std::string block = bytes.substr(at, kFullBlock);
+            ASSERT_EQ(Block(req, from + at, block, pc), block.size()) << "block at " << from + at;
+        }
+    }
+
+    // Returns once the session has handled everything sent before: FC_VER_REQ is answered
+    // only after the previous request has finished its work.
+    void Sync(CTestClient* pc = nullptr) { EXPECT_EQ(Ask(0x11, "", pc).first, 0xE1); }
+
+    struct Step {
+        uint64_t off;
+        size_t len;
+        uint64_t taken;  // the count the reply must show
+        bool stored;     // whether the taken bytes must end up in the file
+    };
+
+    // One upload in the given steps. The file must exist at its full length as soon as it
+    // is announced, and in the end hold exactly the stored bytes (zeros elsewhere).
+    void RunSteps(uint8_t open, uint8_t data, uint64_t size, const std::vector<Step>& steps)
+    {
+        const std::string path = share.Path("up.bin");
+        ASSERT_EQ(Open(open, size, "/up.bin"), 0);
+        EXPECT_EQ(LengthOf(path), static_cast<int64_t>(size));
+        std::string want(size, '\0');
+        for (size_t i = 0; i < steps.size(); ++i) {
+            const Step& s = steps[i];
+            const std::string bytes = RandomBytes(s.len, static_cast<unsigned>(100 + i));
+            EXPECT_EQ(Block(data, s.off, bytes), s.taken) << "step " << i;
+            if (s.stored)
+                want.replace(s.off, s.taken, bytes, 0, s.taken);
+        }
+        Sync();
+        EXPECT_TRUE(SameBytes(share.ReadFile("up.bin"), want));
+        EXPECT_FALSE(HeldExclusively(path)) << "the finished upload still holds its file";
+    }
+};
+
+TEST_F(FileUpload, WorkedFramesAreByteExact)
+{
+    const std::string bytes = RandomBytes(1000, 1);
+    client.SendFrame(13, OpenPayload(13, 1000, "/a.bin"));
+    EXPECT_EQ(client.RecvBytes(6), std::string("\xA5\x03\x00\xFD\x00\x3B", 6));
+    client.SendFrame(14, LE(0, 4) + bytes.substr(0, 100));
+    EXPECT_EQ(client.RecvBytes(13), std::string("\xA5\x0A\x00\xFE\x00\x00\x00\x00\x64\x00\x00\x00\xA0", 13));
+    EXPECT_EQ(Block(14, 100, bytes.substr(100)), 900u);
+    Sync();
+    EXPECT_TRUE(SameBytes(share.ReadFile("a.bin"), bytes));
+}
+
+// The two bytes of a pair differ only in the reply byte; 40 and 44 both answer 0xFE.
+TEST_F(FileUpload, EachRequestByteAnswersWithItsReplyByte)
+{
+    struct Case {
+        uint8_t open, openReply, data, dataReply;
+    } cases[] = {{13, 0xFD, 14, 0xFE}, {45, 0xDD, 46, 0xDE}, {39, 0xDD, 40, 0xFE}, {43, 0xFD, 44, 0xFE}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "requests " << int(c.open) << " and " << int(c.data));
+        const std::string name = "r" + std::to_string(c.open) + ".bin";
+        const std::string bytes = RandomBytes(3000, c.open);
+        EXPECT_EQ(Ask(c.open, OpenPayload(c.open, bytes.size(), name)), Frame(c.openReply, std::string(1, '\0')));
+        const int w = DataWidth(c.data);
+        for (auto [off, len] : {std::pair<size_t, size_t>{0, 2000}, {2000, 1000}})
+            EXPECT_EQ(Ask(c.data, LE(off, w) + bytes.substr(off, len)), Frame(c.dataReply, LE(off, w) + LE(len, w)));
+        Sync();
+        EXPECT_TRUE(SameBytes(share.ReadFile(name), bytes));
+    }
+}
+
+// Up to 10 MiB the blocks are collected in memory and the file is left alone until the last
+// one; a byte more and the file is written block by block under an exclusive lock.
+TEST_F(FileUpload, UploadsAroundTheBufferLimitStoreEveryByte)
+{
+    struct Case {
+        uint64_t size;
+        uint8_t open, data;
+        bool direct;
+    } cases[] = {{kLargestBuffered, 13, 14, false}, {kSmallestDirect, 39, 40, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        const std::string path = share.Path("big.bin");
+        const std::string bytes = RandomBytes(c.size, static_cast<unsigned>(c.size));
+        ASSERT_EQ(Open(c.open, c.size, "/big.bin"), 0);
+        EXPECT_EQ(LengthOf(path), static_cast<int64_t>(c.size));
+        EXPECT_EQ(HeldExclusively(path), c.direct);
+        const size_t half = 80 * kFullBlock;
+        SendAll(c.data, bytes.substr(0, half));
+        EXPECT_EQ(HeldExclusively(path), c.direct);
+        EXPECT_EQ(ReadRange(path, 0, 100) == bytes.substr(0, 100), c.direct) << "written before the last block";
+        SendAll(c.data, bytes.substr(half), half);
+        Sync();
+        EXPECT_FALSE(HeldExclusively(path));
+        EXPECT_TRUE(SameBytes(share.ReadFile("big.bin"), bytes));
+    }
+}
+
+TEST_F(FileUpload, EmptyUploadIsCreatedAtOnceAndStaysEmpty)
+{
+    RunSteps(13, 14, 0, {{0, 10, 0, false}, {5, 10, 0, false}});
+}
+
+TEST_F(FileUpload, BlockRunningPastTheEndIsCutToTheAnnouncedSize)
+{
+    {
+        SCOPED_TRACE("buffered");
+        RunSteps(13, 14, 1000, {{0, 900, 900, true}, {900, 200, 100, true}});
+    }
+    SCOPED_TRACE("direct");
+    RunSteps(39, 40, kSmallestDirect, {{0, 1000, 1000, true}, {kSmallestDirect - 100, 300, 100, true}});
+}
+
+TEST_F(FileUpload, BlocksAfterTheFinishAreAnsweredButNotStored)
+{
+    {
+        SCOPED_TRACE("buffered");
+        RunSteps(13, 14, 500, {{0, 500, 500, true}, {0, 500, 500, false}, {450, 100, 50, false}, {510, 5, 0, false}});
+    }
+    SCOPED_TRACE("direct");
+    const uint64_t L = kSmallestDirect;
+    RunSteps(39, 40, L, {{L - 100, 100, 100, true}, {0, 1000, 1000, false}, {L - 50, 100, 50, false}});
+}
+
+// A data request too short for its offset field is offset 0 with no bytes, and the pending
+// upload goes on as before.
+TEST_F(FileUpload, DataRequestWithoutOffsetFieldTakesNothing)
+{
+    for (uint8_t data : {14, 40}) {
+        SCOPED_TRACE(int(data));
+        const int w = DataWidth(data);
+        const std::string bytes = RandomBytes(2000, data);
+        ASSERT_EQ(Open(w == 4 ? 13 : 39, bytes.size(), "/short.bin"), 0);
+        EXPECT_EQ(Ask(data, std::string(w - 1, '\x10')), Frame(0xFE, std::string(2 * w, '\0')));
+        SendAll(data, bytes);
+        Sync();
+        EXPECT_TRUE(SameBytes(share.ReadFile("short.bin"), bytes));
+    }
+}
+
+TEST_F(FileUpload, SparseUploadAbove4GiBWritesAt64BitOffsets)
+{
+    const uint64_t size = k4GiB + 100;
+    const std::string path = share.Path("huge.bin");
+    ASSERT_EQ(Open(39, size, "/huge.bin"), 0);
+    EXPECT_EQ(LengthOf(path), static_cast<int64_t>(size));
+    // The last piece would land on the first one if the offsets lost their high half.
+    const std::pair<uint64_t, std::string> pieces[] = {
+        {0, RandomBytes(100, 50)}, {k4GiB - 30, RandomBytes(100, 51)}, {size - 30, RandomBytes(30, 52)}};
+    for (const auto& [off, bytes] : pieces)
+        EXPECT_EQ(Block(40, off, bytes), bytes.size());
+    Sync();
+    EXPECT_FALSE(HeldExclusively(path));
+    for (const auto& [off, bytes] : pieces)
+        EXPECT_TRUE(SameBytes(ReadRange(path, off, bytes.size()), bytes)) << "at " << off;
+    EXPECT_EQ(ReadRange(path, 1 << 20, 64), std::string(64, '\0'));
+    EXPECT_EQ(LengthOf(path), static_cast<int64_t>(size));
+    EXPECT_EQ(unlink(path.c_str()), 0);
+}
+
+// A malformed open request answers 0xFF, a target that cannot be created 1; neither leaves
+// a file behind or touches an existing one.
+TEST_F(FileUpload, OpenThatCannotCreateItsTargetChangesNothing)
+{
+    share.WriteFile("ro.bin", "read-only content");
+    ASSERT_EQ(chmod(share.Path("ro.bin").c_str(), 0444), 0);
+    share.WriteFile("busy.bin", "held by another program");
+    const int fdBusy = open(share.Path("busy.bin").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(fdBusy, LOCK_EX | LOCK_NB), 0);
+    WriteLocalFile(share.Root() + "/outside.bin", "outside the shared folder");
+    const auto before = Tree(share.Share());
+    const std::string tag(1, '\x05');
+    struct Case {
+        uint8_t req;
+        std::string payload;
+        int status;
+    } cases[] = {
+        {13, tag + LE(10, 4) + std::string(1, '\0'), 0xFF},  // n = 6
+        {13, tag + LE(10, 4) + "x.bin", 0xFF},               // no terminating zero
+        {39, tag + LE(10, 8) + std::string(1, '\0'), 0xFF},  // n = 10
+        {43, OpenPayload(13, 10, "x"), 0xFF},                // a 32-bit size for a 64-bit request
+        {13, OpenPayload(13, 10, "/no/such/folder/x.bin"), 1},
+        {45, OpenPayload(45, 10, "/ro.bin"), 1},
+        {39, OpenPayload(39, 10, "/busy.bin"), 1},
+        {13, OpenPayload(13, 10, "/../outside.bin"), 1},
+        {43, OpenPayload(43, 10, "\\..\\outside.bin"), 1},
+        {13, OpenPayload(13, 10, "/"), 1},  // the shared folder itself
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(::testing::Message() << "case " << i << ", request " << int(c.req));
+        EXPECT_EQ(Status(c.req, c.payload), c.status);
+        EXPECT_EQ(Tree(share.Share()), before);
+    }
+    EXPECT_EQ(ReadLocalFile(share.Root() + "/outside.bin"), "outside the shared folder");
+    close(fdBusy);
+}
+
+TEST_F(FileUpload, DroppedConnectionLeavesNoPartialFile)
+{
+    struct Case {
+        const char* what;
+        uint8_t open, data;
+        uint64_t size;
+    } cases[] = {{"buffered", 13, 14, 100000}, {"direct", 39, 40, kSmallestDirect}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = std::string(c.what) + ".bin";
+        const std::string bytes = RandomBytes(kFullBlock, 20);
+        auto stb = std::make_unique<CTestClient>(server.Port());
+        ASSERT_EQ(Open(c.open, c.size, name, stb.get()), 0);
+        EXPECT_EQ(Block(c.data, 0, bytes, stb.get()), bytes.size());
+        Sync(stb.get());
+        ASSERT_EQ(LengthOf(share.Path(name)), static_cast<int64_t>(c.size));
+        if (c.open == 39) {
+            EXPECT_TRUE(SameBytes(ReadRange(share.Path(name), 0, bytes.size()), bytes));
+        }
+        stb.reset();
+        EXPECT_TRUE(WaitFor([&] { return !Exists(share.Path(name)); })) << "the cut-off upload left its file";
+    }
+}
+
+// A later command of the same session that gives the pending upload up deletes its file.
+TEST_F(FileUpload, UploadAbandonedByALaterCommandIsDeleted)
+{
+    const std::string other = RandomBytes(5000, 30);
+    share.WriteFile("other.bin", other);
+    struct Mode {
+        const char* what;
+        uint8_t open, data;
+        uint64_t size;
+    } modes[] = {{"buffered", 13, 14, 5000}, {"direct", 39, 40, kSmallestDirect}};
+    struct Later {
+        uint8_t req;
+        const char* path;
+        uint8_t reply;
+    } laters[] = {{2, "/other.bin", 0xF2}, {16, "/other.bin", 0xE0}, {13, "/next.bin", 0xFD},
+                  {13, "/pending.bin", 0xFD}};
+    for (const Mode& m : modes) {
+        for (const Later& l : laters) {
+            SCOPED_TRACE(::testing::Message() << m.what << ", then request " << int(l.req) << " " << l.path);
+            const std::string pending = share.Path("pending.bin");
+            CTestClient stb(server.Port());
+            ASSERT_EQ(Open(m.open, m.size, "/pending.bin", &stb), 0);
+            EXPECT_EQ(Block(m.data, 0, RandomBytes(1000, 31), &stb), 1000u);
+            ASSERT_TRUE(Exists(pending));
+            if (l.req == 13) {
+                const std::string bytes = RandomBytes(2000, 32);
+                ASSERT_EQ(Open(13, bytes.size(), l.path, &stb), 0);
+                EXPECT_EQ(Exists(pending), std::string(l.path) == "/pending.bin");
+                EXPECT_EQ(Block(14, 0, bytes, &stb), bytes.size());
+                Sync(&stb);
+                EXPECT_TRUE(SameBytes(share.ReadFile(l.path + 1), bytes));
+                unlink(share.Path(l.path + 1).c_str());
+            } else {
+                EXPECT_EQ(Ask(l.req, PathPayload(l.path), &stb), Frame(l.reply, std::string(1, '\0') + LE(5000, 4)));
+                EXPECT_FALSE(Exists(pending)) << "the abandoned upload left its file";
+            }
+        }
+    }
+    EXPECT_EQ(share.ReadFile("other.bin"), other);
+}
+
+// A block that cannot be written is answered with 0 taken, and the upload leaves no file.
+TEST_F(FileUpload, WriteErrorAnswersNothingTakenAndLeavesNoFile)
+{
+    struct LimitedStep {
+        uint64_t off;
+        size_t len;
+        uint64_t limit;  // the file-size limit while the block is handled; 0: none
+        uint64_t taken;
+    };
+    struct Case {
+        const char* what;
+        uint8_t open, data;
+        uint64_t size, openLimit;
+        int status;
+        std::vector<LimitedStep> steps;
+    };
+    const uint64_t L = kSmallestDirect;
+    const Case cases[] = {
+        {"pre-sizing", 13, 14, 4096, 1024, 1, {}},
+        {"buffered write-out", 13, 14, 4096, 0, 0, {{0, 4096, 1024, 0}}},
+        {"direct, a middle block", 39, 40, L, 0, 0,
+         // The last block completes nothing once a block was lost: it is answered 0 too.
+         {{0, kFullBlock, 0, kFullBlock}, {kFullBlock, kFullBlock, kFullBlock, 0}, {L - 1000, 1000, 0, 0}}},
+        {"direct, the last block", 39, 40, L, 0, 0, {{0, kFullBlock, 0, kFullBlock}, {L - 1000, 1000, 1 << 20, 0}}},
+    };
+    FileSizeLimit limit;
+    int i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "full" + std::to_string(++i) + ".bin";
+        CTestClient stb(server.Port());
+        if (c.openLimit != 0)
+            limit.Lower(c.openLimit);
+        EXPECT_EQ(Open(c.open, c.size, name, &stb), c.status);
+        limit.Lift();
+        for (const LimitedStep& s : c.steps) {
+            if (s.limit != 0)
+                limit.Lower(s.limit);
+            EXPECT_EQ(Block(c.data, s.off, RandomBytes(s.len, 40), &stb), s.taken) << "block at " << s.off;
+            Sync(&stb);  // a buffered upload writes its file after the reply
+            limit.Lift();
+        }
+        EXPECT_TRUE(WaitFor([&] { return !Exists(share.Path(name)); }, 2000)) << "the failed upload left its file";
+    }
+}
+
+// A file another session is downloading from disk cannot be cut short by an upload.
+TEST_F(FileUpload, UploadOverAFileBeingDownloadedIsRefused)
+{
+    const std::string bytes = RandomBytes(kSmallestDirect, 60);
+    share.WriteFile("movie.ts", bytes);
+    ASSERT_EQ(Ask(2, PathPayload("/movie.ts")), Frame(0xF2, std::string(1, '\0') + LE(kSmallestDirect, 4)));
+    CTestClient other(server.Port());
+    for (uint8_t req : {13, 39}) {
+        SCOPED_TRACE(int(req));
+        EXPECT_EQ(Open(req, 100, "/movie.ts", &other), 1);
+        EXPECT_TRUE(SameBytes(share.ReadFile("movie.ts"), bytes));
+    }
+}
+
+// While a direct upload holds its file, another session can neither download it nor
+// announce an upload of the same name.
+TEST_F(FileUpload, FileOfADirectUploadIsRefusedToOtherSessions)
+{
+    const std::string bytes = RandomBytes(kSmallestDirect, 61);
+    ASSERT_EQ(Open(39, bytes.size(), "/rec.ts"), 0);
+    SendAll(40, bytes.substr(0, 5 * kFullBlock));
+    CTestClient other(server.Port());
+    auto [cmd, reply] = Ask(2, PathPayload("/rec.ts"), &other);
+    EXPECT_EQ(cmd, 0xF2);
+    EXPECT_EQ(reply.substr(0, 1), "\x01");
+    EXPECT_EQ(Open(13, 10, "/rec.ts", &other), 1);
+    SendAll(40, bytes.substr(5 * kFullBlock), 5 * kFullBlock);
+    Sync();
+    EXPECT_TRUE(SameBytes(share.ReadFile("rec.ts"), bytes));
+}
+
+}  // namespace
