@@ -5,7 +5,9 @@
 
 #include "app/cmdline.h"
 #include "app/corvaneapp.h"
+#ifdef CORVANE_WITH_DIALOG
 #include "app/qt/qtshell.h"
+#endif
 #include "platform/log.h"
 #include "platform/signals.h"
 
@@ -13,12 +15,16 @@ namespace {
 
 bool DisplayAvailable()
 {
+#ifndef CORVANE_WITH_DIALOG
+    return false;  // built without the dialog
+#else
     for (const char* pszVar : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* pszValue = getenv(pszVar);
         if (pszValue != nullptr && *pszValue != '\0')
             return true;
     }
     return false;
+#endif
 }
 
 }  // namespace
@@ -49,8 +55,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "corvane: no display found; running headless\n");
     if (bDialog && cmd.bStream)
         fprintf(stderr, "corvane: --stream applies to the headless daemon; OK in the dialog starts the server\n");
-    if (!bDialog)
-        return theApp.InitInstance(cmd, nullptr);
-    CQtShell shell(argc, argv);
-    return theApp.InitInstance(cmd, &shell);
+#ifdef CORVANE_WITH_DIALOG
+    if (bDialog) {
+        CQtShell shell(argc, argv);
+        return theApp.InitInstance(cmd, &shell);
+    }
+#endif
+    return theApp.InitInstance(cmd, nullptr);
 }
