@@ -7,7 +7,7 @@
 void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread)
 {
     while (hThread.load() != nullptr)
-        plat::SleepMs(5);
+        plat::SleepMs(1);
 }
 
 int Serve(CSess& sess)

@@ -27,6 +27,9 @@ public:
     // command loop ends), waits until the session thread has ended, and sets state 0.
     // Called on the accept thread.
     void Close();
+    // The first half of Close: shuts the connection down without waiting, so that a
+    // shutdown can stop every session at once and then wait for each in list order.
+    void ShutdownByServer();
 
     // The session's identity in diagnostic lines.
     unsigned long Id() const { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)); }
@@ -53,11 +56,11 @@ public:
     // Closing the socket belongs to the session thread once it runs; the accept thread
     // only shuts the connection down. The lock keeps the two from crossing.
     std::mutex m_SockLock;
+    bool m_bShutByServer = false;  // guarded by m_SockLock
 };
 
-// Waits, polling, until a thread has cleared its handle field as its last act.
-// The poll is short so that a shutdown with a thousand sessions takes moments, not
-// minutes.
+// Waits, polling every millisecond, until a thread has cleared its handle field as its
+// last act (the thread may be freed right after it, so nothing else can signal).
 void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread);
 
 // The session thread: runs the command loop, then cleans up and marks the session

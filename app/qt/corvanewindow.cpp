@@ -1,4 +1,5 @@
 #include "app/qt/corvanewindow.h"
+#include "app/qt/icon.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -19,7 +20,7 @@ CCorvaneWindow::CCorvaneWindow(IServerControl& server, int nSignalFd) : m_nSigna
 {
     m_pLogic = std::make_unique<CCorvaneDlg>(*this, server);
     setWindowTitle("Corvane");
-    setWindowIcon(QIcon(":/corvane.png"));
+    setWindowIcon(CorvaneIcon());
     BuildControls();
     BuildTray();
     if (m_nSignalFd >= 0) {
@@ -84,7 +85,7 @@ void CCorvaneWindow::BuildTray()
     m_pTrayMenu->addAction("E&xit", this, [this] { m_pLogic->OnAppExit(); });
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    m_pTray = new QSystemTrayIcon(QIcon(":/corvane.png"), this);
+    m_pTray = new QSystemTrayIcon(CorvaneIcon(), this);
     m_pTray->setToolTip("Corvane");
     // The tray host shows this menu on a right click where it draws menus itself.
     m_pTray->setContextMenu(m_pTrayMenu);

@@ -1,4 +1,5 @@
 #include "app/qt/qtshell.h"
+#include "app/qt/icon.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -35,7 +36,7 @@ CQtShell::CQtShell(int& argc, char** argv)
 {
     m_pApp = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QString::fromStdString(plat::GetAppName()));
-    QApplication::setWindowIcon(QIcon(":/corvane.png"));
+    QApplication::setWindowIcon(CorvaneIcon());
     // Hiding the dialog to the tray does not end the program; only Exit does.
     QApplication::setQuitOnLastWindowClosed(false);
 }

@@ -1,0 +1,31 @@
+// The rows a benchmark reports: a name, a value, a unit, and the target it is held to.
+// A benchmark prints them as a table of its own, or (--rows) as tab-separated lines that
+// bench/run gathers into one table for every benchmark.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class TargetKind { None, AtLeast, AtMost };
+
+struct BenchRow {
+    std::string strName;
+    double dValue = 0;
+    bool bMeasured = false;  // false: the measurement itself failed (the row fails)
+    std::string strUnit;
+    TargetKind eTarget = TargetKind::None;
+    double dTarget = 0;
+    int nDecimals = 0;
+
+    // "PASS", "FAIL", or "info" for a row without a target.
+    const char* Verdict() const;
+    std::string ValueText() const;
+    std::string TargetText() const;
+};
+
+// Tab-separated: name, value, unit, target, verdict; one row a line.
+void PrintRowLines(const std::vector<BenchRow>& rows);
+// An aligned table with a heading line.
+void PrintRowTable(const std::vector<BenchRow>& rows);
+// True when no row failed.
+bool AllPassed(const std::vector<BenchRow>& rows);

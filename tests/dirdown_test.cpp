@@ -1,0 +1,368 @@
+// Directory download over loopback: FC_DIR_DN_REQ and its sub-loop (RS_FILE_DN_REQ,
+// RS_DATA_REQ, RS_AFTER_MOVE_REQ).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <map>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/test_util.h"
+
+namespace {
+
+constexpr uint64_t k4GiB = 0x100000000ULL;
+
+std::string LE(uint64_t v, int width)
+{
+    std::string s;
+    for (int i = 0; i < width; ++i)
+        s += static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+uint64_t GetLE(const std::string& s, size_t at, int width)
+{
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
+    return v;
+}
+
+std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void MakeDir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
+
+std::string Entry(uint8_t status, uint64_t size, int width, const std::string& name)
+{
+    return std::string(1, static_cast<char>(status)) + LE(size, width) + name + '\0';
+}
+
+std::string End(uint32_t index) { return LE(index, 4) + '\0'; }
+
+class DirDownFixture : public ::testing::Test {
+protected:
+    CTempShare share;
+    CTestServer server;
+    CTestClient client{server.Port()};
+
+    std::pair<uint8_t, std::string> Exchange(uint8_t req, const std::string& payload)
+    {
+        client.SendFrame(req, payload);
+        uint8_t cmd = 0;
+        std::string reply;
+        EXPECT_TRUE(client.RecvFrame(cmd, reply)) << "no reply to request " << int(req);
+        return {cmd, reply};
+    }
+
+    // Starts the transaction; returns the entry count and the total, checking the tag.
+    std::pair<uint32_t, uint64_t> List(const std::string& path, uint8_t tag = 0x07)
+    {
+        auto [cmd, reply] = Exchange(0x13, std::string(1, static_cast<char>(tag)) + path + '\0');
+        EXPECT_EQ(cmd, 0xE3);
+        if (reply.size() != 13) {
+            ADD_FAILURE() << "listing reply of " << reply.size() << " bytes";
+            return {0, 0};
+        }
+        EXPECT_EQ(static_cast<uint8_t>(reply[0]), tag);
+        return {static_cast<uint32_t>(GetLE(reply, 1, 4)), GetLE(reply, 5, 8)};
+    }
+
+    std::pair<uint8_t, std::string> Open(uint32_t index) { return Exchange(0x01, LE(index, 4)); }
+
+    // A data request and its stream of nExpect bytes (nExpect 0: one error frame holding
+    // only the offset); nothing may follow.
+    std::string Fetch(uint8_t req, uint32_t off, uint32_t count, size_t nExpect)
+    {
+        const uint8_t reply = req == 36 ? 0xD4 : 0x20;
+        const size_t block = req == 36 ? 32768 : 4096;
+        client.SendFrame(req, LE(off, 4) + LE(count, 4));
+        std::string data;
+        do {
+            uint8_t cmd = 0;
+            std::string payload;
+            if (!client.RecvFrame(cmd, payload)) {
+                ADD_FAILURE() << "stream stopped after " << data.size() << " of " << nExpect << " bytes";
+                return data;
+            }
+            EXPECT_EQ(cmd, reply);
+            if (payload.size() < 4) {
+                ADD_FAILURE() << "frame without a whole offset field";
+                return data;
+            }
+            EXPECT_EQ(GetLE(payload, 0, 4), off + data.size());
+            EXPECT_EQ(payload.size() - 4, std::min(block, nExpect - data.size()));
+            data += payload.substr(4);
+        } while (data.size() < nExpect);
+        EXPECT_TRUE(client.ExpectNoData(100)) << "a frame followed the stream";
+        return data;
+    }
+};
+
+using DirDownload = DirDownFixture;
+
+TEST_F(DirDownload, WorkedListingAndMoveRepliesAreByteExact)
+{
+    share.WriteFile("T/a.bin", std::string(600, 'a'));
+    share.WriteFile("T/b.bin", std::string(400, 'b'));
+    client.SendFrame(0x13, std::string("\0/T\0", 4));
+    EXPECT_EQ(client.RecvBytes(18),
+              std::string("\xA5\x0F\x00\xE3\x00\x03\x00\x00\x00\xE8\x03\x00\x00\x00\x00\x00\x00\x0F", 18));
+    client.SendFrame(0x19, LE(3, 4));
+    EXPECT_EQ(client.RecvBytes(10), std::string("\xA5\x07\x00\xE9\x03\x03\x00\x00\x00\x2D", 10));
+    EXPECT_FALSE(Exists(share.Path("T"))) << "the moved folder stayed";
+    EXPECT_TRUE(Exists(share.Share()));
+}
+
+// Parents before children, names in folded order ("_" after letters), each entry relative
+// to the requested folder's parent, and every file served from where the entry says.
+TEST_F(DirDownload, WalkIsDepthFirstInFoldedNameOrder)
+{
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"media/T/A/z.bin", 5000},  {"media/T/A/_u.bin", 10},      {"media/T/apple.txt", 4097},
+        {"media/T/b.txt", 100},     {"media/T/c/deep/x", 70000},   {"media/T/Zed.txt", 1},
+        {"media/T/_last.txt", 3},   {"media/other.txt", 9},
+    };
+    std::map<std::string, std::string> content;
+    unsigned seed = 1;
+    for (const auto& [rel, size] : files) {
+        content[rel.substr(6)] = RandomBytes(size, seed++);
+        share.WriteFile(rel, content[rel.substr(6)]);
+    }
+    const std::vector<std::string> order = {"T/",          "T/A/",   "T/A/z.bin",   "T/A/_u.bin",
+                                            "T/apple.txt", "T/b.txt", "T/c/",       "T/c/deep/",
+                                            "T/c/deep/x",  "T/Zed.txt", "T/_last.txt"};
+    auto [count, total] = List("/media/T");
+    ASSERT_EQ(count, order.size());
+    EXPECT_EQ(total, 5000u + 10 + 4097 + 100 + 70000 + 1 + 3);
+    for (uint32_t i = 0; i < order.size(); ++i) {
+        SCOPED_TRACE(order[i]);
+        const bool folder = order[i].back() == '/';
+        const size_t size = folder ? 0 : content[order[i]].size();
+        EXPECT_EQ(Open(i), std::make_pair(uint8_t{0x10}, Entry(0, size, 4, order[i])));
+        if (!folder) {
+            EXPECT_EQ(Fetch(36, 0, 0xFFFFFFFF, size), content[order[i]]);
+            EXPECT_EQ(Fetch(2, 1, 5000, std::min<size_t>(size - 1, 5000)), content[order[i]].substr(1, 5000));
+        }
+    }
+    EXPECT_EQ(Open(static_cast<uint32_t>(order.size())), std::make_pair(uint8_t{0x03}, End(order.size())));
+}
+
+// An index at the count ends the list: it is emptied, and entry 0 is gone too.
+TEST_F(DirDownload, EmptyFolderIsOneEntryAndIndexAtCountEndsTheList)
+{
+    ASSERT_EQ(mkdir(share.Path("E").c_str(), 0755), 0);
+    EXPECT_EQ(List("E"), std::make_pair(uint32_t{1}, uint64_t{0}));
+    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x10}, Entry(0, 0, 4, "E/")));
+    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x03}, End(1)));
+    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x03}, End(0)));
+    EXPECT_TRUE(Exists(share.Path("E")));
+}
+
+// A folder entry records size 0: no data of an entry opened before it may be served, nor
+// of a file that went away after the listing.
+TEST_F(DirDownload, DataRequestAfterFolderOrVanishedEntryGetsErrorFrame)
+{
+    const std::string bytes = RandomBytes(3000, 7);
+    share.WriteFile("T/a.bin", bytes);
+    share.WriteFile("T/gone.bin", "soon gone");
+    ASSERT_EQ(List("/T").first, 3u);
+    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 3000, 4, "T/a.bin")));
+    EXPECT_EQ(Fetch(2, 0, 3000, 3000), bytes);
+    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x10}, Entry(0, 0, 4, "T/")));
+    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
+    EXPECT_EQ(Fetch(36, 0, 100, 0), "");
+
+    ASSERT_EQ(Open(1).first, 0x10);
+    ASSERT_EQ(unlink(share.Path("T/gone.bin").c_str()), 0);
+    auto [cmd, reply] = Open(2);
+    EXPECT_EQ(cmd, 0x10);
+    ASSERT_EQ(reply.size(), 1 + 4 + std::string("T/gone.bin").size() + 1);
+    EXPECT_EQ(reply[0], '\x01') << "status of an entry that cannot be opened";
+    EXPECT_EQ(reply.substr(5), std::string("T/gone.bin") + '\0');
+    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
+}
+
+// Files of length 0 or of 4 GiB and more take the 64-bit form; the total is 64 bits wide.
+TEST_F(DirDownload, EmptyAndHugeFilesUseTheLongForm)
+{
+    share.WriteFile("L/empty.bin", "");
+    share.WriteFile("L/small.bin", "12345");
+    const int fd = open(share.Path("L/huge.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(k4GiB + 10)), 0);
+    close(fd);
+    EXPECT_EQ(List("/L"), std::make_pair(uint32_t{4}, k4GiB + 15));
+    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 0, 8, "L/empty.bin")));
+    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
+    EXPECT_EQ(Open(2), std::make_pair(uint8_t{0x10}, Entry(0, k4GiB + 10, 8, "L/huge.bin")));
+    EXPECT_EQ(Open(3), std::make_pair(uint8_t{0x10}, Entry(0, 5, 4, "L/small.bin")));
+    EXPECT_EQ(Fetch(36, 0, 100, 5), "12345");
+}
+
+// A ".." component is refused: an empty list, and the session serves the sub-loop.
+TEST_F(DirDownload, RefusedPathListsNothingButEntersTheSubLoop)
+{
+    MakeDir(share.Root() + "/outside");
+    WriteLocalFile(share.Root() + "/outside/secret.txt", "outside");
+    EXPECT_EQ(List("/../outside"), std::make_pair(uint32_t{0}, uint64_t{0}));
+    client.SendFrame(0x11, "");
+    EXPECT_TRUE(client.ExpectNoData(200)) << "FC_VER_REQ answered inside the sub-loop";
+    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x03}, End(0)));
+    client.SendFrame(0x19, LE(5, 4));
+    EXPECT_EQ(client.RecvBytes(10), std::string("\xA5\x07\x00\xE9\x05\x05\x00\x00\x00\x31", 10));
+    EXPECT_EQ(ReadLocalFile(share.Root() + "/outside/secret.txt"), "outside");
+}
+
+TEST_F(DirDownload, InvalidRequestAnswersNothingAndStaysInMainLoop)
+{
+    share.WriteFile("T/a.bin", "abc");
+    for (const std::string& payload : {std::string("\x01/T", 3), std::string("\x01\x00", 2), std::string()}) {
+        SCOPED_TRACE(payload.size());
+        client.SendFrame(0x13, payload);
+        EXPECT_TRUE(client.ExpectNoData(200));
+        EXPECT_EQ(Exchange(0x11, ""), std::make_pair(uint8_t{0xE1}, std::string("\x03\x04", 2)));
+    }
+    EXPECT_EQ(List("/T"), std::make_pair(uint32_t{2}, uint64_t{3}));
+}
+
+// Fields a short request leaves out read as 0, never as bytes of an earlier frame.
+TEST_F(DirDownload, ShortSubLoopRequestsReadMissingBytesAsZero)
+{
+    share.WriteFile("T/a.bin", "abc");
+    ASSERT_EQ(List("/T").first, 2u);
+    EXPECT_EQ(Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");  // leaves 0xFF bytes behind
+    EXPECT_EQ(Exchange(0x01, "\x01"), std::make_pair(uint8_t{0x10}, Entry(0, 3, 4, "T/a.bin")));
+    EXPECT_EQ(Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");
+    EXPECT_EQ(Exchange(0x19, "\x02"), std::make_pair(uint8_t{0xE9}, std::string("\x02\x02\0\0\0", 5)));
+    EXPECT_FALSE(Exists(share.Path("T"))) << "the move took a count other than 2";
+}
+
+// Inside the sub-loop, main-loop requests (FC_SESS_CLOSE included) are dropped silently.
+TEST_F(DirDownload, MainLoopRequestsAreIgnoredInsideTheSubLoop)
+{
+    share.WriteFile("T/a.bin", "abc");
+    ASSERT_EQ(List("/T").first, 2u);
+    client.SendFrame(0x00, "");
+    client.SendFrame(0x11, "");
+    client.SendFrame(0x13, std::string("\0/T\0", 4));
+    client.SendFrame(0x14, std::string(1, '\0') + LE(1, 4) + LE(1, 8) + "/\0" + '\0');
+    client.SendFrame(0x12, std::string("\0\x34\x12\x01\x01\0", 6));
+    client.SendFrame(0x07, std::string("\0/\0", 3));
+    client.SendFrame(0x03, LE(0, 4) + LE(3, 4));
+    EXPECT_TRUE(client.ExpectNoData(200));
+    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 3, 4, "T/a.bin")));
+    EXPECT_EQ(Fetch(2, 0, 3, 3), "abc");
+}
+
+// Files among the first k entries go, then the emptied folders among them, deepest first.
+TEST_F(DirDownload, MoveDeletesFilesOfTheFirstEntriesThenEmptiedFolders)
+{
+    // List: T/ T/A/ T/A/B/ T/A/B/f T/A/g T/h
+    struct Case {
+        int32_t k;
+        std::vector<std::string> left;  // what remains below the shared folder
+    } cases[] = {
+        {0, {"T", "T/A", "T/A/B", "T/A/B/f", "T/A/g", "T/h"}},
+        {-1, {"T", "T/A", "T/A/B", "T/A/B/f", "T/A/g", "T/h"}},
+        {3, {"T", "T/A", "T/A/B", "T/A/B/f", "T/A/g", "T/h"}},
+        {4, {"T", "T/A", "T/A/g", "T/h"}},
+        {5, {"T", "T/h"}},
+        {6, {}},
+        {1000, {}},
+        {0x7FFFFFFF, {}},
+    };
+    const std::vector<std::string> all = {"T", "T/A", "T/A/B", "T/A/B/f", "T/A/g", "T/h"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.k);
+        share.WriteFile("T/A/B/f", "f");
+        share.WriteFile("T/A/g", "g");
+        share.WriteFile("T/h", "h");
+        CTestClient stb(server.Port());
+        stb.SendFrame(0x13, std::string("\0/T\0", 4));
+        uint8_t cmd = 0;
+        std::string reply;
+        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
+        ASSERT_EQ(GetLE(reply, 1, 4), 6u);
+        stb.SendFrame(0x19, LE(static_cast<uint32_t>(c.k), 4));
+        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
+        EXPECT_EQ(cmd, 0xE9);
+        EXPECT_EQ(reply, std::string(1, static_cast<char>(c.k)) + LE(static_cast<uint32_t>(c.k), 4));
+        for (const std::string& rel : all) {
+            const bool kept = std::find(c.left.begin(), c.left.end(), rel) != c.left.end();
+            EXPECT_EQ(Exists(share.Path(rel)), kept) << rel;
+        }
+        EXPECT_TRUE(Exists(share.Share()));
+        // The list is gone after the move.
+        stb.SendFrame(0x01, LE(0, 4));
+        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
+        EXPECT_EQ(std::make_pair(cmd, reply), std::make_pair(uint8_t{0x03}, End(0)));
+    }
+}
+
+// The entry opened last (a file served from disk, held open) does not keep itself from
+// being deleted by the move.
+TEST_F(DirDownload, MoveDeletesTheEntryThatIsStillOpen)
+{
+    const std::string bytes = RandomBytes(10485761, 3);
+    share.WriteFile("T/big.bin", bytes);
+    share.WriteFile("T/empty.bin", "");
+    ASSERT_EQ(List("/T").first, 3u);
+    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, bytes.size(), 4, "T/big.bin")));
+    EXPECT_EQ(Fetch(36, 10485761 - 40000, 50000, 40000), bytes.substr(10485761 - 40000));
+    EXPECT_EQ(Open(2), std::make_pair(uint8_t{0x10}, Entry(0, 0, 8, "T/empty.bin")));
+    EXPECT_EQ(Open(1).first, 0x10);
+    client.SendFrame(0x19, LE(3, 4));
+    uint8_t cmd = 0;
+    std::string reply;
+    ASSERT_TRUE(client.RecvFrame(cmd, reply));
+    EXPECT_EQ(cmd, 0xE9);
+    EXPECT_FALSE(Exists(share.Path("T")));
+    EXPECT_EQ(Fetch(2, 0, 100, 0), "") << "data of a deleted entry served after the move";
+}
+
+// A move of the whole shared folder empties it; the folder the user chose stays.
+TEST_F(DirDownload, MoveOfTheSharedFolderEmptiesButKeepsIt)
+{
+    for (const char* path : {"/", "."}) {
+        SCOPED_TRACE(path);
+        share.WriteFile("a.bin", "a");
+        share.WriteFile("T/b.bin", "bb");
+        share.WriteFile("T/U/c.bin", "ccc");
+        MakeDir(share.Path("Empty"));
+        CTestClient stb(server.Port());
+        stb.SendFrame(0x13, std::string(1, '\0') + path + '\0');
+        uint8_t cmd = 0;
+        std::string reply;
+        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
+        ASSERT_EQ(cmd, 0xE3);
+        const uint32_t count = static_cast<uint32_t>(GetLE(reply, 1, 4));
+        EXPECT_EQ(count, 7u);
+        EXPECT_EQ(GetLE(reply, 5, 8), 6u);
+        stb.SendFrame(0x19, LE(count, 4));
+        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
+        EXPECT_EQ(cmd, 0xE9);
+        ASSERT_TRUE(Exists(share.Share())) << "the shared folder itself was removed";
+        EXPECT_FALSE(Exists(share.Path("a.bin")));
+        EXPECT_FALSE(Exists(share.Path("T")));
+        EXPECT_FALSE(Exists(share.Path("Empty")));
+    }
+}
+
+}  // namespace

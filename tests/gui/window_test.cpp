@@ -1,0 +1,109 @@
+// The dialog's window on Qt's offscreen platform: its controls and texts, the tray
+// menu, the About box, and the buttons reaching the dialog's logic.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+
+#include "app/qt/aboutdlg.h"
+#include "app/qt/corvanewindow.h"
+#include "app/settings.h"
+#include "tests/test_util.h"
+
+namespace {
+
+class CCountingServer : public IServerControl {
+public:
+    void Start() override { ++nStarts; }
+    void Stop() override { ++nStops; }
+    int nStarts = 0, nStops = 0;
+};
+
+template <typename T>
+T* Child(QObject& parent, const char* pszName)
+{
+    T* p = parent.findChild<T*>(pszName);
+    EXPECT_NE(p, nullptr) << pszName;
+    return p;
+}
+
+}  // namespace
+
+TEST(DialogWindow, ShowsTheStoredFolderWithItsControls)
+{
+    CTempShare share;
+    CCountingServer server;
+    CCorvaneWindow window(server, -1);
+    EXPECT_EQ(window.windowTitle(), "Corvane");
+    EXPECT_EQ(Child<QGroupBox>(window, "sharingFolder")->title(), "Sharing folder");
+    QLabel* pFolder = Child<QLabel>(window, "folder");
+    EXPECT_EQ(pFolder->text().toStdString(), share.Share());
+    EXPECT_EQ(pFolder->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(Child<QPushButton>(window, "browse")->text(), "Browse...");
+    QPushButton* pOk = Child<QPushButton>(window, "ok");
+    EXPECT_EQ(pOk->text(), "OK");
+    EXPECT_TRUE(pOk->isDefault());
+    EXPECT_EQ(Child<QPushButton>(window, "cancel")->text(), "Cancel");
+}
+
+TEST(DialogWindow, OkRestartsTheServerAndCancelShowsTheStoredFolder)
+{
+    CTempShare share;
+    CCountingServer server;
+    CCorvaneWindow window(server, -1);
+    window.show();
+    Child<QPushButton>(window, "ok")->click();
+    EXPECT_EQ(server.nStarts, 1);
+    EXPECT_TRUE(!window.isVisible() || window.isMinimized());
+
+    window.Logic().m_strFolder = "/somewhere/else";
+    window.SetFolderText("/somewhere/else");
+    Child<QPushButton>(window, "cancel")->click();
+    EXPECT_EQ(Child<QLabel>(window, "folder")->text().toStdString(), share.Share());
+    EXPECT_EQ(GetSharedFolder(), share.Share());
+}
+
+TEST(DialogWindow, TrayMenuHasOpenAboutAndExit)
+{
+    CTempShare share;
+    CCountingServer server;
+    CCorvaneWindow window(server, -1);
+    QMenu* pMenu = window.findChild<QMenu*>();
+    ASSERT_NE(pMenu, nullptr);
+    EXPECT_EQ(pMenu->title(), "App");
+    QList<QAction*> actions = pMenu->actions();
+    ASSERT_EQ(actions.size(), 4);
+    EXPECT_EQ(actions[0]->text(), "&Open...");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[2]->text(), "&About...");
+    EXPECT_EQ(actions[3]->text(), "E&xit");
+    actions[3]->trigger();
+    EXPECT_EQ(server.nStops, 1);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(DialogWindow, AboutBoxNamesTheVersion)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About Corvane");
+    QLabel* pText = about.findChild<QLabel*>("aboutText");
+    ASSERT_NE(pText, nullptr);
+    EXPECT_EQ(pText->text(), "Corvane, Version 3.04");
+    QLabel* pIcon = about.findChild<QLabel*>("aboutIcon");
+    ASSERT_NE(pIcon, nullptr);
+    EXPECT_FALSE(pIcon->pixmap().isNull());
+}
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // No display is needed: the window is drawn into memory.
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
