@@ -11,41 +11,14 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
-constexpr uint64_t k4GiB = 0x100000000ULL;
 
-std::string LE(uint64_t v, int width)
-{
-    std::string s;
-    for (int i = 0; i < width; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
-uint64_t GetLE(const std::string& s, size_t at, int width)
-{
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 void MakeDir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
@@ -21,42 +22,10 @@ constexpr uint8_t kFolder = 0x44;
 constexpr uint8_t kFile = 0x46;
 constexpr size_t kBlock = 60000;  // data bytes per RS_DATA_UP_REQ (a frame holds 65,529)
 
-std::string LE(uint64_t v, int width)
-{
-    std::string s;
-    for (int i = 0; i < width; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
-uint64_t GetLE(const std::string& s, size_t at, int width)
-{
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
-bool IsDir(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 uint64_t FreeBytes(const std::string& path)
 {

@@ -7,39 +7,17 @@
 #include <unistd.h>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
-constexpr uint64_t k4GiB = 0x100000000ULL;
 
-std::string U32(uint32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
 std::string U64(uint64_t v) { return U32(static_cast<uint32_t>(v)) + U32(static_cast<uint32_t>(v >> 32)); }
 
-uint64_t GetLE(const std::string& s, size_t at, int width)
-{
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
 std::string PathPayload(const std::string& path) { return std::string(1, '\x05') + path + '\0'; }
 
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 // A file of the given length whose only data are the chunks; the rest is a hole.
 void MakeSparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, std::string>>& chunks)

@@ -6,26 +6,13 @@
 #include <map>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string U32(uint32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
-uint32_t GetU32(const std::string& s, size_t at)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
 std::string PathPayload(const std::string& path) { return std::string(1, '\x07') + path + '\0'; }
 

@@ -8,36 +8,18 @@
 #include <unistd.h>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string U32(uint32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
 std::string U64(uint64_t v) { return U32(static_cast<uint32_t>(v)) + U32(static_cast<uint32_t>(v >> 32)); }
 
-uint32_t GetU32(const std::string& s, size_t at)
-{
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
 std::string PathPayload(const std::string& path) { return std::string(1, '\x01') + path + '\0'; }
 
-bool Exists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
 
 void MakeSparse(const std::string& path, uint64_t size)
 {

@@ -7,25 +7,11 @@
 #include <unistd.h>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
-std::string LE(uint64_t v, int width)
-{
-    std::string s;
-    for (int i = 0; i < width; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 // A firmware header: big-endian model at 16 and version at 22; every other byte is filler
 // so that a field read at the wrong place shows.

@@ -15,40 +15,18 @@
 #include <vector>
 
 #include "tests/test_util.h"
+#include "tests/test_bytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint64_t k4GiB = 0x100000000ULL;
 constexpr uint64_t kLargestBuffered = 10485760;
 constexpr uint64_t kSmallestDirect = kLargestBuffered + 1;
 constexpr size_t kFullBlock = 65525;  // the most a frame carries behind a 64-bit offset
 
-std::string LE(uint64_t v, int width)
-{
-    std::string s;
-    for (int i = 0; i < width; ++i)
-        s += static_cast<char>(v >> (8 * i));
-    return s;
-}
 
-uint64_t GetLE(const std::string& s, size_t at, int width)
-{
-    uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
-    return v;
-}
 
-std::string RandomBytes(size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 int DataWidth(uint8_t req) { return req == 40 || req == 44 ? 8 : 4; }
 
@@ -73,11 +51,6 @@ using Frame = std::pair<int, std::string>;
 
 std::string PathPayload(const std::string& path) { return std::string(1, '\x05') + path + '\0'; }
 
-bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
 
 int64_t LengthOf(const std::string& path)
 {

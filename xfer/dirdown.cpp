@@ -142,13 +142,9 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
 
 CmdNext HandleRsDataReq(CSess& sess, CXferCtx& ctx)
 {
-    const CPacket& packet = sess.m_Packet;
-    const bool bLarge = packet.Command() == 0x24;
-    if (packet.PayloadLength() != 8)
-        plat::Trace("invalid param in RS_DATA_REQ\n");
-    CRangeReq req{PayloadField(packet, 0, 4), PayloadField(packet, 4, 4), ctx.DataLimit(SizeWidth::Bits32),
-                  bLarge ? kLargeBlock : kSmallBlock, 4, static_cast<uint8_t>(bLarge ? 0xD4 : 0x20)};
-    SendRange(sess, ctx, req);
+    const bool bLarge = sess.m_Packet.Command() == 0x24;
+    ServeDataRequest(sess, ctx, 4, bLarge ? kLargeBlock : kSmallBlock, static_cast<uint8_t>(bLarge ? 0xD4 : 0x20),
+                     "RS_DATA_REQ");
     return CmdNext::Continue;
 }
 

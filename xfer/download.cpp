@@ -143,26 +143,28 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
     return CmdNext::Continue;
 }
 
-CmdNext HandleDataReq(CSess& sess, CXferCtx& ctx)
+void ServeDataRequest(CSess& sess, CXferCtx& ctx, int nWidth, int nBlock, uint8_t ucReply, const char* pszName)
 {
     const CPacket& packet = sess.m_Packet;
-    const uint8_t ucRequest = packet.Command();
-    if (packet.PayloadLength() != 8)
-        plat::Trace("invalid param in FC_DATA_REQ\n");
-    CRangeReq req{PayloadField(packet, 0, 4), PayloadField(packet, 4, 4), ctx.DataLimit(SizeWidth::Bits32),
-                  ucRequest == 0x23 ? kLargeBlock : kSmallBlock, 4, ReplyByte(ucRequest)};
+    if (packet.PayloadLength() != 2 * nWidth)
+        plat::Trace("invalid param in %s\n", pszName);  // served all the same
+    const SizeWidth width = nWidth == 4 ? SizeWidth::Bits32 : SizeWidth::Bits64;
+    CRangeReq req{PayloadField(packet, 0, nWidth), PayloadField(packet, nWidth, nWidth), ctx.DataLimit(width),
+                  nBlock, nWidth, ucReply};
     SendRange(sess, ctx, req);
+}
+
+CmdNext HandleDataReq(CSess& sess, CXferCtx& ctx)
+{
+    const uint8_t ucRequest = sess.m_Packet.Command();
+    ServeDataRequest(sess, ctx, 4, ucRequest == 0x23 ? kLargeBlock : kSmallBlock, ReplyByte(ucRequest), "FC_DATA_REQ");
     return CmdNext::Continue;
 }
 
 CmdNext HandleBigDataReq(CSess& sess, CXferCtx& ctx)
 {
-    const CPacket& packet = sess.m_Packet;
-    const uint8_t ucRequest = packet.Command();
-    if (packet.PayloadLength() != 16)
-        plat::Trace("invalid param in FC_BIGFILE_DATA_REQ\n");
-    CRangeReq req{PayloadField(packet, 0, 8), PayloadField(packet, 8, 8), ctx.DataLimit(SizeWidth::Bits64),
-                  ucRequest == 0x26 ? kLargeBlock : kSmallBlock, 8, ReplyByte(ucRequest)};
-    SendRange(sess, ctx, req);
+    const uint8_t ucRequest = sess.m_Packet.Command();
+    ServeDataRequest(sess, ctx, 8, ucRequest == 0x26 ? kLargeBlock : kSmallBlock, ReplyByte(ucRequest),
+                     "FC_BIGFILE_DATA_REQ");
     return CmdNext::Continue;
 }

@@ -40,3 +40,8 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
 // or with nothing held gets one error frame carrying only the requested offset. The
 // stream ends early when a send or a file read fails.
 void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req);
+
+// Serves a data request whose payload is an offset and a count, nWidth bytes each,
+// clamped by the rule of the two widths. A payload of another length is logged with
+// "invalid param in <name>" and served as read (missing bytes as 0).
+void ServeDataRequest(CSess& sess, CXferCtx& ctx, int nWidth, int nBlock, uint8_t ucReply, const char* pszName);

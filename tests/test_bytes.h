@@ -1,0 +1,56 @@
+// Small helpers the suites share for building requests and checking files: little-endian
+// fields as bytes, reproducible random content, and file-system look-ups.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+
+constexpr uint64_t k4GiB = 0x100000000ULL;
+
+// v as width little-endian bytes.
+inline std::string LE(uint64_t v, int width)
+{
+    std::string s;
+    for (int i = 0; i < width; ++i)
+        s += static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+inline std::string U32(uint32_t v) { return LE(v, 4); }
+
+// The little-endian field of width bytes at offset at (throws when s is too short).
+inline uint64_t GetLE(const std::string& s, size_t at, int width)
+{
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<uint8_t>(s.at(at + i));
+    return v;
+}
+
+inline uint32_t GetU32(const std::string& s, size_t at) { return static_cast<uint32_t>(GetLE(s, at, 4)); }
+
+// n bytes that depend only on the seed.
+inline std::string RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (char& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
+// True when anything (a link included) stands at the path.
+inline bool Exists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+inline bool IsDir(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
