@@ -140,21 +140,38 @@ std::string MakeFrame(uint8_t cmd, const std::string& payload)
     return frame;
 }
 
-uint16_t FreeLoopbackPort()
+namespace {
+
+// A socket bound to a free loopback port, listening or not; -1 on failure.
+int BindLoopback(bool bListen, uint16_t& port)
 {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof(sa);
+    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || (bListen && listen(s, 1) != 0) ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        close(s);
+        ADD_FAILURE() << "no free loopback port";
+        return -1;
+    }
+    port = ntohs(sa.sin_port);
+    return s;
+}
+
+}  // namespace
+
+uint16_t FreeLoopbackPort()
+{
     uint16_t port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(s);
-    EXPECT_NE(port, 0) << "no free loopback port";
+    int s = BindLoopback(false, port);
+    if (s >= 0)
+        close(s);
     return port;
 }
+
+int ListenLoopback(uint16_t& port) { return BindLoopback(true, port); }
 
 CTestServer::CTestServer(int waitMs, int bodyMs)
 {

@@ -49,6 +49,8 @@ std::string IniValue(const std::string& strFile, const std::string& section, con
 
 // A loopback port that was free a moment ago (for programs that need a number up front).
 uint16_t FreeLoopbackPort();
+// A socket listening on a free loopback port (to make a port taken); its port in port.
+int ListenLoopback(uint16_t& port);
 
 // A running in-process session manager on a free port (CSessMan with m_usPort = 0; the
 // actual port read from m_hServSock). Destroy() in the destructor.
