@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -250,4 +251,27 @@ double CDaemonProc::CpuSeconds() const
             ullNanos += ullRun;
     }
     return ec ? -1 : static_cast<double>(ullNanos) / 1e9;
+}
+
+double CDaemonProc::ProcessCpuSeconds() const
+{
+    if (m_pid <= 0)
+        return -1;
+    std::ifstream in("/proc/" + std::to_string(m_pid) + "/stat");
+    std::string strStat;
+    std::getline(in, strStat);
+    // The command name may hold spaces and parentheses: the fields start after the last ')'.
+    const size_t nClose = strStat.rfind(')');
+    if (nClose == std::string::npos)
+        return -1;
+    std::istringstream fields(strStat.substr(nClose + 1));
+    std::string strField;
+    unsigned long long ullUser = 0, ullSystem = 0;
+    // Fields 3..13 (state .. cmajflt) come first, then utime (14) and stime (15).
+    for (int i = 3; i <= 13; ++i)
+        fields >> strField;
+    if (!(fields >> ullUser >> ullSystem))
+        return -1;
+    const long nTicks = sysconf(_SC_CLK_TCK);
+    return nTicks > 0 ? static_cast<double>(ullUser + ullSystem) / static_cast<double>(nTicks) : -1;
 }

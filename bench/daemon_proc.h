@@ -29,11 +29,18 @@ public:
 
     pid_t Pid() const { return m_pid; }
     uint16_t Port() const { return m_usPort; }
+    // The daemon's shared folder (the STB path "x" is ShareDir() + "/x"); empty before
+    // the first Start.
+    std::string ShareDir() const { return m_strRoot.empty() ? std::string() : m_strRoot + "/share"; }
     // A numeric field of /proc/PID/status ("VmRSS" in KiB, "Threads"), or -1.
     long StatusField(const char* pszKey) const;
     // CPU time the daemon's live threads have run so far, in seconds (from
     // /proc/PID/task/*/schedstat), or -1. Threads that have ended are not counted.
     double CpuSeconds() const;
+    // User plus system time of the whole process so far (utime + stime of
+    // /proc/PID/stat, ended threads included), in seconds, or -1. Its resolution is one
+    // clock tick (10 ms): for measurements of a second or more.
+    double ProcessCpuSeconds() const;
     // Bytes of diagnostic output drained so far (bTrace only).
     uint64_t TraceBytes() const { return m_ullTraceBytes.load(); }
 

@@ -2,6 +2,18 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+
+BenchRow MakeRow(std::string strName, const char* pszUnit, TargetKind eTarget, double dTarget, int nDecimals)
+{
+    BenchRow r;
+    r.strName = std::move(strName);
+    r.strUnit = pszUnit;
+    r.eTarget = eTarget;
+    r.dTarget = dTarget;
+    r.nDecimals = nDecimals;
+    return r;
+}
 
 const char* BenchRow::Verdict() const
 {

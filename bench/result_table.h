@@ -17,11 +17,20 @@ struct BenchRow {
     double dTarget = 0;
     int nDecimals = 0;
 
+    // Records the measured value.
+    void Set(double dMeasured)
+    {
+        dValue = dMeasured;
+        bMeasured = true;
+    }
     // "PASS", "FAIL", or "info" for a row without a target.
     const char* Verdict() const;
     std::string ValueText() const;
     std::string TargetText() const;
 };
+
+// A row not measured yet (it fails unless Set is called).
+BenchRow MakeRow(std::string strName, const char* pszUnit, TargetKind eTarget, double dTarget, int nDecimals);
 
 // Tab-separated: name, value, unit, target, verdict; one row a line.
 void PrintRowLines(const std::vector<BenchRow>& rows);
