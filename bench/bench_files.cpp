@@ -1,0 +1,211 @@
+#include "bench_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "frame_io.h"
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+
+inline unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+bool WriteAll(int fd, const void* p, size_t n)
+{
+    const char* pc = static_cast<const char*>(p);
+    while (n > 0) {
+        ssize_t w = write(fd, pc, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        pc += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool CreateFileWith(const std::string& strPath, const void* p, size_t n)
+{
+    int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "bench: cannot create %s: %s\n", strPath.c_str(), strerror(errno));
+        return false;
+    }
+    const bool bOk = n == 0 || WriteAll(fd, p, n);
+    close(fd);
+    return bOk;
+}
+
+bool MakeFolder(const std::string& strPath)
+{
+    if (mkdir(strPath.c_str(), 0755) == 0 || errno == EEXIST)
+        return true;
+    fprintf(stderr, "bench: cannot create the folder %s: %s\n", strPath.c_str(), strerror(errno));
+    return false;
+}
+
+}  // namespace
+
+CScratchDir::~CScratchDir()
+{
+    if (!m_strPath.empty())
+        RemovePath(m_strPath);
+}
+
+int CScratchDir::Create(const char* pszProgram)
+{
+    char szTemplate[] = "/tmp/corvane-bench-data.XXXXXX";
+    if (mkdtemp(szTemplate) == nullptr) {
+        fprintf(stderr, "%s: mkdtemp: %s\n", pszProgram, strerror(errno));
+        return -1;
+    }
+    m_strPath = szTemplate;
+    return 0;
+}
+
+bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes)
+{
+    struct statvfs vfs;
+    if (statvfs(strDir.c_str(), &vfs) != 0)
+        return false;
+    return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= ullBytes;
+}
+
+void FillPattern(uint8_t* p, size_t n, uint64_t ullSeed)
+{
+    uint64_t x = ullSeed * 0x9E3779B97F4A7C15ULL + 0x2545F4914F6CDD1DULL;
+    for (size_t i = 0; i < n; i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        const size_t nTake = std::min<size_t>(8, n - i);
+        memcpy(p + i, &x, nTake);
+    }
+}
+
+bool WritePatternFile(const std::string& strPath, uint64_t ullBytes, uint64_t& ullSum)
+{
+    int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fprintf(stderr, "bench: cannot create %s: %s\n", strPath.c_str(), strerror(errno));
+        return false;
+    }
+    std::vector<uint8_t> chunk(kChunk);
+    ullSum = 0;
+    bool bOk = true;
+    for (uint64_t ullDone = 0, i = 0; bOk && ullDone < ullBytes; ++i) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, ullBytes - ullDone));
+        FillPattern(chunk.data(), n, i);
+        ullSum += ByteSum(chunk.data(), n);
+        bOk = WriteAll(fd, chunk.data(), n);
+        ullDone += n;
+    }
+    bOk = bOk && fdatasync(fd) == 0;
+    close(fd);
+    if (!bOk)
+        fprintf(stderr, "bench: writing %s failed: %s\n", strPath.c_str(), strerror(errno));
+    return bOk;
+}
+
+bool ReadAndSum(const std::string& strPath, uint64_t& ullSize, uint64_t& ullSum)
+{
+    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::vector<uint8_t> chunk(kChunk);
+    ullSize = 0;
+    ullSum = 0;
+    for (;;) {
+        ssize_t n = read(fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            close(fd);
+            return n == 0;
+        }
+        ullSize += static_cast<uint64_t>(n);
+        ullSum += ByteSum(chunk.data(), static_cast<size_t>(n));
+    }
+}
+
+bool FoldedLess(const std::string& a, const std::string& b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char ca = Fold(static_cast<unsigned char>(a[i]));
+        const unsigned char cb = Fold(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return memcmp(a.data(), b.data(), n) < 0;
+}
+
+bool MakeFlatFolder(const std::string& strDir, int nCount, std::vector<std::string>& names)
+{
+    if (!MakeFolder(strDir))
+        return false;
+    // Recording-like names whose first letters vary in case, so that the sort has to fold.
+    static const char kWords[][8] = {"news", "Film", "SPORT", "kids", "Doku", "music", "Show", "serie"};
+    names.clear();
+    names.reserve(static_cast<size_t>(nCount));
+    for (int i = 0; i < nCount; ++i) {
+        const unsigned h = static_cast<unsigned>(i) * 2654435761u;
+        char sz[64];
+        snprintf(sz, sizeof(sz), "%s_%c%c_%06d.ts", kWords[h >> 29], 'a' + static_cast<char>((h >> 20) % 26),
+                 'A' + static_cast<char>((h >> 12) % 26), i);
+        names.emplace_back(sz);
+        if (!CreateFileWith(strDir + "/" + names.back(), nullptr, 0))
+            return false;
+    }
+    return true;
+}
+
+bool MakeTree(const std::string& strRoot, int nFolders, int nFilesPer, TreeFacts& facts)
+{
+    facts = TreeFacts{};
+    if (!MakeFolder(strRoot))
+        return false;
+    const std::string strTop = strRoot.substr(strRoot.rfind('/') + 1);
+    facts.ullFolders = 1;
+    facts.ullNameBytes = strTop.size() + 1;
+    const char kBytes[16] = "0123456789abcde";
+    for (int d = 0; d < nFolders; ++d) {
+        char szFolder[32];
+        snprintf(szFolder, sizeof(szFolder), "Folder_%03d", d);
+        const std::string strFolder = strRoot + "/" + szFolder;
+        if (!MakeFolder(strFolder))
+            return false;
+        ++facts.ullFolders;
+        facts.ullNameBytes += strTop.size() + 1 + strlen(szFolder) + 1;
+        for (int f = 0; f < nFilesPer; ++f) {
+            const int nIndex = d * nFilesPer + f;
+            char szFile[32];
+            snprintf(szFile, sizeof(szFile), "Recording_%06d.ts", nIndex);
+            const size_t nSize = static_cast<size_t>(nIndex % 13);
+            if (!CreateFileWith(strFolder + "/" + szFile, kBytes, nSize))
+                return false;
+            ++facts.ullFiles;
+            facts.ullFileBytes += nSize;
+            facts.ullNameBytes += strTop.size() + 1 + strlen(szFolder) + 1 + strlen(szFile);
+        }
+    }
+    return true;
+}
+
+void RemovePath(const std::string& strPath)
+{
+    std::error_code ec;
+    std::filesystem::remove_all(strPath, ec);
+}

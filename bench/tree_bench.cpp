@@ -1,0 +1,273 @@
+// bench_tree: folder requests through the real daemon over loopback, each held against
+// a floor measured in the same run.
+//
+//   bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]
+//              [--up-files N] [--repeat R] [--rows]
+//
+// - A listing (FC_DIR_REQ plus its block fetched with 0x23) of a folder of N empty files
+//   against readdir + case-folded sort of the same folder. The shipped daemon paces the
+//   block's frames; the same listing from the unpaced build is reported beside it.
+// - The list of a directory download (FC_DIR_DN_REQ to its reply) of a tree of folders
+//   and files against nftw with a stat of every entry, and the daemon's memory growth
+//   while it holds the list against the bytes of the listed names.
+// - A directory upload of many 1 KiB files: files per second.
+// Timed measurements run R times, alternating with their floor; the ratio is the median
+// of the R paired ratios.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "bench_files.h"
+#include "daemon_proc.h"
+#include "machine_load.h"
+#include "result_table.h"
+#include "tree_floors.h"
+#include "tree_measure.h"
+
+namespace {
+
+constexpr double kTargetListingTimes = 3;
+constexpr double kTargetTreeTimes = 3;
+constexpr double kTargetRssTimes = 2;
+constexpr size_t kUploadFileBytes = 1024;
+
+struct Options {
+    int nEntries = 100000;
+    int nTreeFolders = 1000;
+    int nTreeFiles = 100;  // per folder
+    int nUpFolders = 100;
+    int nUpFiles = 100;  // per folder
+    int nRepeat = 3;
+    bool bRows = false;
+};
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool StartDaemon(CDaemonProc& daemon, const char* pszBinary)
+{
+    std::string strError;
+    if (daemon.Start(pszBinary, false, strError) == 0)
+        return true;
+    fprintf(stderr, "bench_tree: %s (%s)\n", strError.c_str(), pszBinary);
+    return false;
+}
+
+// A folder of the scratch area appears in the daemon's shared folder as a symbolic link.
+bool ShareFolder(const CDaemonProc& daemon, const std::string& strFolder, const std::string& strName)
+{
+    if (symlink(strFolder.c_str(), (daemon.ShareDir() + "/" + strName).c_str()) == 0)
+        return true;
+    perror("bench_tree: symlink into the shared folder");
+    return false;
+}
+
+// R listings by the daemon, each after a plain listing; false when any fails or differs.
+bool ListingRuns(const Options& opt, const CDaemonProc& daemon, const std::string& strFolder, BenchRow& daemonMs,
+                 BenchRow& plainMs, BenchRow& times)
+{
+    std::vector<double> daemonSecs, plainSecs, ratios;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        std::vector<std::string> expected, listed;
+        double dPlain = 0, dDaemon = 0;
+        if (!PlainListing(strFolder, expected, dPlain) || !DaemonListing(daemon, "flat", listed, dDaemon))
+            return false;
+        if (listed != expected) {
+            fprintf(stderr, "bench_tree: the daemon listed %zu names, not the %zu of readdir in their order\n",
+                    listed.size(), expected.size());
+            return false;
+        }
+        plainSecs.push_back(dPlain);
+        daemonSecs.push_back(dDaemon);
+        ratios.push_back(dDaemon / dPlain);
+        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms, readdir + sort %.1f ms\n", i + 1, dDaemon * 1e3,
+                dPlain * 1e3);
+    }
+    daemonMs.Set(Median(daemonSecs) * 1e3);
+    plainMs.Set(Median(plainSecs) * 1e3);
+    times.Set(Median(ratios));
+    return true;
+}
+
+void TreeRows(const Options& opt, const CDaemonProc& daemon, const std::string& strTree, const TreeFacts& facts,
+              std::vector<BenchRow>& rows)
+{
+    const std::string strName = "tree_dn_" + std::to_string(facts.ullFiles) + "_files";
+    BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
+    BenchRow plainMs = MakeRow("tree_nftw_" + std::to_string(facts.ullFiles) + "_files", "ms", TargetKind::None, 0, 1);
+    BenchRow times = MakeRow(strName + "_vs_nftw", "x", TargetKind::AtMost, kTargetTreeTimes, 2);
+    BenchRow growth = MakeRow(strName + "_rss_growth", "KiB", TargetKind::None, 0, 0);
+    BenchRow names = MakeRow(strName + "_name_bytes", "KiB", TargetKind::None, 0, 0);
+    BenchRow perEntry = MakeRow(strName + "_rss_per_entry", "bytes", TargetKind::None, 0, 1);
+    BenchRow rssTimes = MakeRow(strName + "_rss_vs_names", "x", TargetKind::AtMost, kTargetRssTimes, 2);
+    std::vector<double> daemonSecs, plainSecs, ratios;
+    const uint64_t ullEntries = facts.ullFiles + facts.ullFolders;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        WalkFacts walk;
+        TreeListRun run;
+        double dPlain = 0;
+        if (!PlainTreeWalk(strTree, walk, dPlain) || walk.ullFiles != facts.ullFiles ||
+            walk.ullFolders != facts.ullFolders || walk.ullFileBytes != facts.ullFileBytes) {
+            fprintf(stderr, "bench_tree: nftw did not find the tree as it was made\n");
+            break;
+        }
+        if (!DaemonTreeList(daemon, "tree", facts, run))
+            break;
+        if (i == 0) {
+            // The first request of a fresh daemon: nothing freed earlier can hide the growth.
+            const double dGrowth = static_cast<double>(run.nRssAfterKiB - run.nRssBeforeKiB);
+            growth.Set(dGrowth);
+            names.Set(static_cast<double>(facts.ullNameBytes) / 1024);
+            perEntry.Set(dGrowth * 1024 / static_cast<double>(ullEntries));
+            rssTimes.Set(dGrowth * 1024 / static_cast<double>(facts.ullNameBytes));
+            fprintf(stderr, "bench_tree:   VmRSS %ld KiB -> %ld KiB for %llu entries, %llu bytes of names\n",
+                    run.nRssBeforeKiB, run.nRssAfterKiB, static_cast<unsigned long long>(ullEntries),
+                    static_cast<unsigned long long>(facts.ullNameBytes));
+        }
+        plainSecs.push_back(dPlain);
+        daemonSecs.push_back(run.dSeconds);
+        ratios.push_back(run.dSeconds / dPlain);
+        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms, nftw %.1f ms\n", i + 1, run.dSeconds * 1e3, dPlain * 1e3);
+    }
+    if (static_cast<int>(ratios.size()) == opt.nRepeat) {
+        daemonMs.Set(Median(daemonSecs) * 1e3);
+        plainMs.Set(Median(plainSecs) * 1e3);
+        times.Set(Median(ratios));
+    }
+    rows.insert(rows.end(), {daemonMs, plainMs, times, growth, names, perEntry, rssTimes});
+}
+
+void UploadRow(const Options& opt, const CDaemonProc& daemon, std::vector<BenchRow>& rows)
+{
+    const int nFiles = opt.nUpFolders * opt.nUpFiles;
+    BenchRow rate = MakeRow("dir_up_" + std::to_string(nFiles) + "x1KiB", "files/s", TargetKind::None, 0, 0);
+    const std::string strInto = daemon.ShareDir() + "/incoming";
+    double dSeconds = 0;
+    fprintf(stderr, "bench_tree: directory upload of %d files of %zu bytes in %d folders\n", nFiles, kUploadFileBytes,
+            opt.nUpFolders);
+    // The receiving folder exists on the STB's side of a real upload too.
+    if (mkdir(strInto.c_str(), 0755) == 0 &&
+        DaemonDirUpload(daemon, "incoming/", "batch", opt.nUpFolders, opt.nUpFiles, kUploadFileBytes, dSeconds) &&
+        CheckDirUpload(strInto + "/batch", opt.nUpFolders, opt.nUpFiles, kUploadFileBytes)) {
+        rate.Set(nFiles / dSeconds);
+        fprintf(stderr, "bench_tree:   %.2f s, %.0f files/s\n", dSeconds, rate.dValue);
+    }
+    RemovePath(strInto);
+    rows.push_back(rate);
+}
+
+int ParseOptions(int argc, char** argv, Options& opt)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        int* pValue = nullptr;
+        if (strArg == "--entries")
+            pValue = &opt.nEntries;
+        else if (strArg == "--tree-folders")
+            pValue = &opt.nTreeFolders;
+        else if (strArg == "--tree-files")
+            pValue = &opt.nTreeFiles;
+        else if (strArg == "--up-folders")
+            pValue = &opt.nUpFolders;
+        else if (strArg == "--up-files")
+            pValue = &opt.nUpFiles;
+        else if (strArg == "--repeat")
+            pValue = &opt.nRepeat;
+        if (pValue != nullptr && bHasValue) {
+            *pValue = atoi(argv[++i]);
+        } else if (strArg == "--rows") {
+            opt.bRows = true;
+        } else {
+            fprintf(stderr,
+                    "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
+                    "                  [--up-files N] [--repeat R] [--rows]\n"
+                    "  --entries N       files of the listed folder (default 100000)\n"
+                    "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
+                    "  --tree-files N    files in each of them (default 100)\n"
+                    "  --up-folders N    folders of the directory upload (default 100)\n"
+                    "  --up-files N      1 KiB files in each of them (default 100)\n"
+                    "  --repeat R        runs of each timed measurement (default 3)\n"
+                    "  --rows            tab-separated rows for bench/run instead of a table\n");
+            return -1;
+        }
+    }
+    if (opt.nEntries < 1 || opt.nTreeFolders < 1 || opt.nTreeFiles < 1 || opt.nTreeFolders > 1000 ||
+        opt.nUpFolders < 1 || opt.nUpFolders > 100 || opt.nUpFiles < 1 || opt.nRepeat < 1) {
+        fprintf(stderr, "bench_tree: counts must be positive, --tree-folders and --up-folders at most 1000 and 100\n");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options opt;
+    if (ParseOptions(argc, argv, opt) != 0)
+        return 2;
+    std::vector<BenchRow> rows;
+    BenchRow busy = MakeRow("tree_machine_busy_before", "%", TargetKind::None, 0, 0);
+    const double dBusy = WarnIfBusy("bench_tree", 1000, 0.10);
+    if (dBusy >= 0)
+        busy.Set(100 * dBusy);
+    rows.push_back(busy);
+
+    CScratchDir scratch;
+    if (scratch.Create("bench_tree") != 0)
+        return 1;
+    const std::string strFlat = scratch.Path() + "/flat", strTree = scratch.Path() + "/tree";
+    std::vector<std::string> created;
+    TreeFacts facts;
+    fprintf(stderr, "bench_tree: creating a folder of %d files and a tree of %d x %d files\n", opt.nEntries,
+            opt.nTreeFolders, opt.nTreeFiles);
+    if (!MakeFlatFolder(strFlat, opt.nEntries, created) || !MakeTree(strTree, opt.nTreeFolders, opt.nTreeFiles, facts))
+        return 1;
+
+    {
+        // A fresh daemon: the memory of the tree's list is the first thing it holds.
+        CDaemonProc daemon;
+        if (!StartDaemon(daemon, CORVANE_BIN) || !ShareFolder(daemon, strTree, "tree") ||
+            !ShareFolder(daemon, strFlat, "flat"))
+            return 1;
+        fprintf(stderr, "bench_tree: directory download list of the tree, %d x\n", opt.nRepeat);
+        TreeRows(opt, daemon, strTree, facts, rows);
+
+        const std::string strName = "dir_list_" + std::to_string(opt.nEntries);
+        BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
+        BenchRow plainMs = MakeRow(strName + "_readdir_sort", "ms", TargetKind::None, 0, 1);
+        BenchRow times = MakeRow(strName + "_vs_readdir_sort", "x", TargetKind::AtMost, kTargetListingTimes, 2);
+        fprintf(stderr, "bench_tree: listing of %d entries, %d x\n", opt.nEntries, opt.nRepeat);
+        ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);
+        rows.insert(rows.end(), {daemonMs, plainMs, times});
+
+        UploadRow(opt, daemon, rows);
+    }
+    {
+        CDaemonProc daemon;
+        const std::string strName = "dir_list_" + std::to_string(opt.nEntries) + "_nopace";
+        BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
+        BenchRow plainMs = MakeRow(strName + "_readdir_sort", "ms", TargetKind::None, 0, 1);
+        BenchRow times = MakeRow(strName + "_vs_readdir_sort", "x", TargetKind::None, 0, 2);
+        fprintf(stderr, "bench_tree: listing of %d entries from corvane_nopace, %d x\n", opt.nEntries, opt.nRepeat);
+        if (StartDaemon(daemon, CORVANE_NOPACE_BIN) && ShareFolder(daemon, strFlat, "flat"))
+            ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);
+        rows.insert(rows.end(), {daemonMs, times});
+    }
+
+    if (opt.bRows)
+        PrintRowLines(rows);
+    else
+        PrintRowTable(rows);
+    return AllPassed(rows) ? 0 : 1;
+}
