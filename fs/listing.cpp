@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "fs/pathreq.h"
 #include "net/handlers.h"
@@ -13,11 +12,9 @@
 #include "platform/dir.h"
 #include "platform/log.h"
 
-uint64_t BuildDirList(uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder)
+// Writes the records that fit; returns the size counted over every entry.
+static uint64_t WriteRecords(const std::vector<plat::FindEntry>& entries, uint8_t* pBuffer, uint64_t ullCapacity)
 {
-    std::vector<plat::FindEntry> entries;
-    if (plat::EnumDirectory(strFolder, entries, false) != 0)
-        return 0;
     uint64_t ullTotal = 0;
     for (const plat::FindEntry& e : entries) {
         const uint64_t ullRecord = e.strName.size() + 2;
@@ -28,6 +25,28 @@ uint64_t BuildDirList(uint8_t* pBuffer, uint64_t ullCapacity, const std::string&
             p[1 + e.strName.size()] = 0;
         }
         ullTotal += ullRecord;  // counted whether or not it fitted
+    }
+    return ullTotal;
+}
+
+uint64_t BuildDirList(uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder, CDirSnapshot* pSnapshot)
+{
+    if (pBuffer != nullptr && pSnapshot != nullptr) {
+        uint64_t ullCount = 0, ullNameBytes = 0;
+        if (plat::MeasureDirectory(strFolder, ullCount, ullNameBytes) != 0)
+            return 0;
+        const uint64_t ullNow = ullNameBytes + 2 * ullCount;
+        if (ullNow != pSnapshot->ullSize)
+            return ullNow;  // the folder changed since it was measured
+        return WriteRecords(pSnapshot->entries, pBuffer, ullCapacity);
+    }
+    std::vector<plat::FindEntry> entries;
+    if (plat::EnumDirectory(strFolder, entries, false) != 0)
+        return 0;
+    const uint64_t ullTotal = WriteRecords(entries, pBuffer, ullCapacity);
+    if (pSnapshot != nullptr) {
+        pSnapshot->entries = std::move(entries);
+        pSnapshot->ullSize = ullTotal;
     }
     return ullTotal;
 }
@@ -50,14 +69,15 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
     ctx.nXferSize = 0;
     ctx.eRecordedWidth = SizeWidth::Bits32;
     uint8_t ucStatus = kStatusFailed;
-    const uint64_t ullSize = eReq == PathReq::Ok ? BuildDirList(nullptr, 0, ctx.strPath) : 0;
+    CDirSnapshot snapshot;
+    const uint64_t ullSize = eReq == PathReq::Ok ? BuildDirList(nullptr, 0, ctx.strPath, &snapshot) : 0;
     if (ullSize > UINT32_MAX) {
         ucStatus = kStatusNoMemory;  // a listing the 32-bit size field cannot carry
     } else if (ullSize != 0) {
         uint8_t* pBlock = new (std::nothrow) uint8_t[ullSize];
         if (pBlock == nullptr) {
             ucStatus = kStatusNoMemory;
-        } else if (BuildDirList(pBlock, ullSize, ctx.strPath) != ullSize) {
+        } else if (BuildDirList(pBlock, ullSize, ctx.strPath, &snapshot) != ullSize) {
             delete[] pBlock;
             ucStatus = kStatusShort;  // the folder changed between the two passes
         } else {

@@ -42,11 +42,16 @@ int BuildReply(CPacket& packet, uint8_t ucReply, const uint8_t* pPayload, int nP
     return 0;
 }
 
+// Every wait runs under its own time-out: 10 s for a frame to begin, 5 s for each read
+// within it. The socket keeps a time-out once set, so only a change is passed on.
 static void SetRecvTimeout(CSess& sess, int nMillis)
 {
+    if (sess.m_nRecvTimeoutSet == nMillis)
+        return;
     int rc = plat::SockSetRecvTimeout(sess.m_hSock, nMillis);
     if (rc != 0)
         plat::Trace("setsockopt(SO_RCVTIMEO, %d)=%d\n", nMillis, rc);
+    sess.m_nRecvTimeoutSet = rc == 0 ? nMillis : 0;
 }
 
 int Receive(CPacket& packet, CSess& sess)

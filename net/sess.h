@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/filelist.h"
 #include "net/packet.h"
 #include "platform/shellop.h"
 #include "platform/socket.h"
@@ -38,7 +39,7 @@ public:
     std::atomic<int> m_nState{1};
     uint64_t m_ullTotal = 0;
     std::string m_strBaseDir;
-    std::vector<std::string> m_arrFiles;
+    CFileList m_arrFiles;
     plat::Socket m_hSock;
     std::atomic<plat::ThreadHandle> m_hThread{nullptr};
     CPacket m_Packet;
@@ -52,6 +53,9 @@ public:
     // Receive time-outs; the daemon always uses the defaults, tests may shorten them.
     int m_nWaitTimeoutMs = kWaitTimeoutMs;
     int m_nBodyTimeoutMs = kBodyTimeoutMs;
+    // The receive time-out the socket holds now (0: not set yet), so that a pass whose
+    // time-out is already in place costs no system call.
+    int m_nRecvTimeoutSet = 0;
 
     // Closing the socket belongs to the session thread once it runs; the accept thread
     // only shuts the connection down. The lock keeps the two from crossing.

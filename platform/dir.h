@@ -20,6 +20,10 @@ struct FindEntry {
 // not tell are looked up (much faster on large folders).
 int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes = true);
 
+// Reads the folder once, without sorting or looking anything up: the number of its
+// entries and the bytes of their names. 0, or -1 when it cannot be read.
+int MeasureDirectory(const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes);
+
 // The name order of the enumeration: true when a sorts before b.
 bool FoldedNameLess(const std::string& a, const std::string& b);
 

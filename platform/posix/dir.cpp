@@ -89,6 +89,20 @@ int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bo
     return 0;
 }
 
+int MeasureDirectory(const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes)
+{
+    ullCount = ullNameBytes = 0;
+    DIR* pDir = opendir(strDir.c_str());
+    if (pDir == nullptr)
+        return -1;
+    while (dirent* pEnt = readdir(pDir)) {
+        ++ullCount;
+        ullNameBytes += strlen(pEnt->d_name);
+    }
+    closedir(pDir);
+    return 0;
+}
+
 bool MatchPattern(const char* pszName, const char* pszPattern)
 {
     // Iterative wildcard match with one back-track point for the last '*'.

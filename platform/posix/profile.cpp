@@ -11,7 +11,7 @@
 
 namespace plat {
 
-std::string GetAppName()
+static std::string ReadAppName()
 {
     char szExe[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", szExe, sizeof(szExe) - 1);
@@ -19,12 +19,24 @@ std::string GetAppName()
     if (n > 0) {
         szExe[n] = '\0';
         std::string strExe(szExe);
+        // A program file replaced while it runs (an upgrade) reads as "name (deleted)".
+        const std::string strDeleted = " (deleted)";
+        if (strExe.size() > strDeleted.size() &&
+            strExe.compare(strExe.size() - strDeleted.size(), strDeleted.size(), strDeleted) == 0)
+            strExe.resize(strExe.size() - strDeleted.size());
         size_t nSlash = strExe.rfind('/');
         strName = strExe.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
     }
     size_t nDot = strName.rfind('.');
     if (nDot != std::string::npos && nDot > 0)
         strName.erase(nDot);
+    return strName;
+}
+
+std::string GetAppName()
+{
+    // The name the program started under: it stays the same for the whole run.
+    static const std::string strName = ReadAppName();
     return strName;
 }
 
