@@ -1,0 +1,95 @@
+// put: FC_FILE_UP_REQ (32-bit size) or FC_BIGFILE_UP_REQ (64-bit size), then the blocks
+// with FC_DATA_UP_REQ or FC_BIGFILE_DATA_UP_REQ, then FC_FILE_SIZE_REQ to see that the
+// daemon kept the file.
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+
+#include "net/wire.h"
+#include "tools/progress.h"
+#include "tools/stb_cmds.h"
+#include "tools/stb_conn.h"
+#include "tools/stb_paths.h"
+#include "tools/stb_proto.h"
+#include "tools/stb_report.h"
+#include "tools/stb_xfer.h"
+
+namespace {
+
+struct CFileCloser {
+    void operator()(FILE* p) const { fclose(p); }
+};
+using FilePtr = std::unique_ptr<FILE, CFileCloser>;
+
+std::vector<uint8_t> OpenPayload(uint64_t ullSize, bool bBig, const std::string& strPath)
+{
+    std::vector<uint8_t> payload(1 + (bBig ? 8 : 4));
+    if (bBig)
+        PutU64LE(payload.data() + 1, ullSize);
+    else
+        PutU32LE(payload.data() + 1, static_cast<uint32_t>(ullSize));
+    AppendCString(payload, strPath);
+    return payload;
+}
+
+// Asks the daemon for the size of the file it now holds: the upload is done only when the
+// file is there at the size sent.
+int CheckKept(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, uint64_t ullSize)
+{
+    CStbFrame reply;
+    if (conn.Exchange(stb::FC_FILE_SIZE_REQ, PathPayload(strPath), stb::kFileSizeReply, 5, reply) != 0)
+        return ReportConn(opt, conn);
+    if (reply.pPayload[0] != stb::kStatusDone)
+        return Report(opt, kExitFailed, "failed (the daemon did not keep the file)");
+    const uint64_t ullKept = reply.nLength >= 9 ? GetU64LE(reply.pPayload + 1) : GetU32LE(reply.pPayload + 1);
+    if (ullKept != ullSize)
+        return Report(opt, kExitFailed,
+                      "failed (the daemon holds " + std::to_string(ullKept) + " bytes instead of " +
+                          std::to_string(ullSize) + ")");
+    return 0;
+}
+
+}  // namespace
+
+int CmdPut(const CStbOptions& opt)
+{
+    const std::string& strLocal = opt.arrArgs[0];
+    std::string strPath = opt.arrArgs[1];
+    if (strPath.back() == '/')
+        strPath += std::filesystem::path(strLocal).filename().string();
+
+    FilePtr pFile(fopen(strLocal.c_str(), "rb"));
+    struct stat st {};
+    if (!pFile || fstat(fileno(pFile.get()), &st) != 0)
+        return Report(opt, kExitFailed, "cannot read " + strLocal + ": " + strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return Report(opt, kExitFailed, "cannot send " + strLocal + ": not a regular file");
+    const uint64_t ullSize = static_cast<uint64_t>(st.st_size);
+    const bool bBig = (opt.uCmdOptions & kOptBig) != 0 || ullSize > stb::kMax32;
+
+    CStbConn conn;
+    if (int rc = OpenConn(opt, conn))
+        return rc;
+    CStbFrame reply;
+    const uint8_t ucOpen = bBig ? stb::FC_BIGFILE_UP_REQ : stb::FC_FILE_UP_REQ;
+    if (conn.Exchange(ucOpen, OpenPayload(ullSize, bBig, strPath), bBig ? stb::kBigUpOpenReply : stb::kUpOpenReply,
+                      1, reply) != 0)
+        return ReportConn(opt, conn);
+    if (reply.pPayload[0] != stb::kStatusDone)
+        return ReportStatus(opt, reply.pPayload[0]);
+
+    const CUpKind kind = bBig ? CUpKind{stb::FC_BIGFILE_DATA_UP_REQ, stb::kDataUpReply, 8, stb::kUpBlock64}
+                              : CUpKind{stb::FC_DATA_UP_REQ, stb::kDataUpReply, 4, stb::kUpBlock32};
+    CProgress progress(ProgressWanted(opt), StbBaseName(strPath), ullSize);
+    std::string strWhy;
+    const XferResult eResult = SendBlocks(conn, kind, pFile.get(), ullSize, &progress, strWhy);
+    progress.Finish();
+    if (eResult != XferResult::Done)
+        return Report(opt, ExitFor(eResult), strWhy);  // the daemon drops the unfinished file
+    if (int rc = CheckKept(opt, conn, strPath, ullSize))
+        return rc;
+    conn.Close(true);
+    return kExitDone;
+}

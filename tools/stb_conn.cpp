@@ -1,0 +1,143 @@
+#include "tools/stb_conn.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Room for several whole frames: one receive call takes what is there.
+constexpr size_t kInBufSize = 4 * kStbMaxFrame;
+constexpr uint8_t kSessClose = 0x00;
+
+}  // namespace
+
+std::string HexByte(uint8_t uc)
+{
+    char sz[8];
+    snprintf(sz, sizeof(sz), "0x%02x", uc);
+    return sz;
+}
+
+void AppendCString(std::vector<uint8_t>& bytes, const std::string& str)
+{
+    const size_t nAt = bytes.size();
+    bytes.resize(nAt + str.size() + 1);
+    if (!str.empty())
+        memcpy(bytes.data() + nAt, str.data(), str.size());
+    bytes.back() = 0;
+}
+
+std::vector<uint8_t> PathPayload(const std::string& strPath)
+{
+    std::vector<uint8_t> payload(1, 0);
+    AppendCString(payload, strPath);
+    return payload;
+}
+
+CStbConn::CStbConn() : m_pIn(new uint8_t[kInBufSize]) {}
+
+CStbConn::~CStbConn() { Close(false); }
+
+int CStbConn::Connect(const std::string& strHost, uint16_t usPort, int nTimeoutMs)
+{
+    m_hSock = plat::SockConnect(strHost.c_str(), usPort);
+    if (m_hSock == plat::INVALID_SOCKET)
+        return Reject("cannot connect to " + strHost + ":" + std::to_string(usPort));
+    m_nTimeoutMs = nTimeoutMs;
+    plat::SockSetRecvTimeout(m_hSock, nTimeoutMs);
+    plat::SockSetSendTimeout(m_hSock, nTimeoutMs);
+    return 0;
+}
+
+int CStbConn::Reject(const std::string& strWhy)
+{
+    m_strError = strWhy;
+    return -1;
+}
+
+int CStbConn::Send(uint8_t ucCmd, const uint8_t* pPayload, size_t nLength)
+{
+    if (nLength > kStbMaxPayload)
+        return Reject("request of " + std::to_string(nLength) + " bytes is too long for one frame");
+    if (nLength > 0)
+        memcpy(m_Out.Payload(), pPayload, nLength);
+    return SendOut(ucCmd, nLength);
+}
+
+int CStbConn::SendOut(uint8_t ucCmd, size_t nLength)
+{
+    const size_t nSize = m_Out.Seal(ucCmd, nLength);
+    if (nSize == 0)
+        return Reject("request of " + std::to_string(nLength) + " bytes is too long for one frame");
+    if (m_hSock == plat::INVALID_SOCKET || plat::SockSendAll(m_hSock, m_Out.Bytes(), nSize) != 0)
+        return Reject("the connection to the daemon failed while sending");
+    return 0;
+}
+
+int CStbConn::Fill()
+{
+    if (m_nStart == m_nEnd) {
+        m_nStart = m_nEnd = 0;
+    } else if (kInBufSize - m_nEnd < kStbMaxFrame) {
+        memmove(m_pIn.get(), m_pIn.get() + m_nStart, m_nEnd - m_nStart);
+        m_nEnd -= m_nStart;
+        m_nStart = 0;
+    }
+    const int n = plat::SockRecv(m_hSock, m_pIn.get() + m_nEnd, static_cast<int>(kInBufSize - m_nEnd));
+    if (n == 0)
+        return Reject("the daemon closed the connection");
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Reject(std::string("the connection to the daemon failed: ") + strerror(errno));
+        char sz[64];
+        snprintf(sz, sizeof(sz), "no answer from the daemon within %d s", (m_nTimeoutMs + 999) / 1000);
+        return Reject(sz);
+    }
+    m_nEnd += static_cast<size_t>(n);
+    return 0;
+}
+
+int CStbConn::Receive(CStbFrame& frame)
+{
+    if (m_hSock == plat::INVALID_SOCKET)
+        return Reject("not connected");
+    for (;;) {
+        size_t nUsed = 0;
+        const char* pszWhy = "";
+        switch (ParseStbFrame(m_pIn.get() + m_nStart, m_nEnd - m_nStart, frame, nUsed, pszWhy)) {
+        case FrameParse::Good:
+            m_nStart += nUsed;
+            return 0;
+        case FrameParse::Bad:
+            return Reject(std::string("the daemon sent ") + pszWhy);
+        case FrameParse::NeedMore:
+            if (Fill() != 0)
+                return -1;
+            break;
+        }
+    }
+}
+
+int CStbConn::Exchange(uint8_t ucCmd, const std::vector<uint8_t>& payload, uint8_t ucReply, size_t nMinLength,
+                       CStbFrame& reply)
+{
+    if (Send(ucCmd, payload.data(), payload.size()) != 0 || Receive(reply) != 0)
+        return -1;
+    if (reply.ucCmd != ucReply)
+        return Reject("unexpected reply " + HexByte(reply.ucCmd) + " to request " + HexByte(ucCmd) + " (expected " +
+                      HexByte(ucReply) + ")");
+    if (reply.nLength < nMinLength)
+        return Reject("reply " + HexByte(ucReply) + " of " + std::to_string(reply.nLength) + " bytes is too short");
+    return 0;
+}
+
+void CStbConn::Close(bool bSayGoodbye)
+{
+    if (m_hSock == plat::INVALID_SOCKET)
+        return;
+    if (bSayGoodbye)
+        Send(kSessClose, nullptr, 0);
+    plat::SockClose(m_hSock);
+    m_hSock = plat::INVALID_SOCKET;
+}
