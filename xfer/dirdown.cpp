@@ -40,7 +40,7 @@ void ListTree(CSess& sess, const std::string& strDir)
     }
 }
 
-static bool IsFolderEntry(const std::string& strEntry) { return !strEntry.empty() && strEntry.back() == '/'; }
+static bool IsFolderEntry(std::string_view strEntry) { return !strEntry.empty() && strEntry.back() == '/'; }
 
 void AfterMoveDir(CSess& sess, int nCount)
 {
@@ -52,7 +52,7 @@ void AfterMoveDir(CSess& sess, int nCount)
     for (size_t i = 0; i < m; ++i) {
         if (IsFolderEntry(sess.m_arrFiles[i]))
             continue;
-        const std::string strPath = strBase + sess.m_arrFiles[i];
+        const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
         plat::Trace("DeleteFile : %s\n", strPath.c_str());
         if (int rc = plat::DeleteFile(strPath); rc != 0) {
             plat::Trace("Error Code : %d \n", -rc);
@@ -62,7 +62,7 @@ void AfterMoveDir(CSess& sess, int nCount)
     for (size_t i = m; i-- > 0;) {
         if (!IsFolderEntry(sess.m_arrFiles[i]))
             continue;
-        const std::string strPath = strBase + sess.m_arrFiles[i];
+        const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
         plat::Trace("DeleteDir : %s\n", strPath.c_str());
         std::vector<plat::FindEntry> entries;
         if (plat::EnumDirectory(strPath, entries, false) == 0 && entries.size() > 2)
@@ -85,6 +85,7 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
     if (eReq == PathReq::Ok) {
         SetBaseDir(sess, ctx.strPath);
         ListTree(sess, ctx.strPath + "/");
+        sess.m_arrFiles.shrink_to_fit();
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
     uint8_t payload[13] = {ucTag};
@@ -110,7 +111,7 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
         sess.m_arrFiles.clear();
         return CmdNext::Continue;
     }
-    const std::string strEntry = sess.m_arrFiles[ulIndex];
+    const std::string strEntry(sess.m_arrFiles[ulIndex]);
     uint8_t ucStatus = kStatusDone;
     DnForm eForm = DnForm::Short;
     if (IsFolderEntry(strEntry)) {
