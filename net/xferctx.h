@@ -12,6 +12,15 @@
 
 enum class SizeWidth { Bits32, Bits64 };
 
+// The count of a range that starts at o, cut at the limit: nothing when it starts past
+// the limit, what is left up to the limit when it runs past it. Never overflows.
+inline uint64_t ClampCount(uint64_t o, uint64_t ullCount, uint64_t ullLimit)
+{
+    if (o > ullLimit)
+        return 0;
+    return ullCount > ullLimit - o ? ullLimit - o : ullCount;
+}
+
 struct CXferCtx {
     std::unique_ptr<uint8_t[]> pBin;  // whole file, listing, or upload collected in memory
     size_t nBinSize = 0;              // bytes held in pBin (0 when none)

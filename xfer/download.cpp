@@ -48,11 +48,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     if (ctx.pBin)
         ullLimit = std::min<uint64_t>(ullLimit, ctx.nBinSize);  // never past the buffer's end
     const uint64_t o = req.ullOffset;
-    uint64_t s = req.ullSize;
-    if (o > ullLimit)
-        s = 0;
-    else if (s > ullLimit - o)
-        s = ullLimit - o;
+    const uint64_t s = ClampCount(o, req.ullSize, ullLimit);
 
     uint8_t* pPayload = packet.Payload();
     if (s == 0 || (!ctx.pBin && !ctx.hFile.IsOpen())) {

@@ -92,11 +92,7 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 {
     const uint64_t o = block.ullOffset;
     const uint64_t L = block.ullLimit;
-    uint64_t t = block.ullCount;
-    if (o > L)
-        t = 0;
-    else if (t > L - o)
-        t = L - o;
+    uint64_t t = ClampCount(o, block.ullCount, L);
     // The block reaches the announced end whether or not it can be stored.
     const bool bLast = o >= L || t >= L - o;
 
