@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "stb_client.h"
+
 constexpr size_t kFrameOverhead = 5;     // A5, LEN, command, checksum
 constexpr size_t kMaxPayload = 65533;    // LEN 0xFFFF
 constexpr size_t kDataBlock = 32768;     // data bytes of a full 0xD3 / 0xD6 frame
@@ -65,3 +67,22 @@ private:
 // nMinPayload bytes. 0, or -1 with the reason in strError.
 int Exchange(int fd, CFrameReader& reader, uint8_t ucRequest, const CPayload& payload, uint8_t ucReply,
              size_t nMinPayload, RxFrame& reply, std::string& strError);
+
+// One STB connection to the daemon with its reader; Exchange leaves the reply in f and
+// the reason of a failure in strError.
+struct CStbSession {
+    CStbSession(uint16_t usPort, int nRecvTimeoutMs, size_t nBuffer = 512 * 1024)
+        : conn(usPort, nRecvTimeoutMs), reader(conn.fd, nBuffer)
+    {
+    }
+    bool Connected() const { return conn.fd >= 0; }
+    int Exchange(uint8_t ucRequest, const CPayload& payload, uint8_t ucReply, size_t nMinPayload)
+    {
+        return ::Exchange(conn.fd, reader, ucRequest, payload, ucReply, nMinPayload, f, strError);
+    }
+
+    CConn conn;
+    CFrameReader reader;
+    RxFrame f;
+    std::string strError;
+};

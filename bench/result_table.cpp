@@ -79,3 +79,12 @@ bool AllPassed(const std::vector<BenchRow>& rows)
 {
     return std::none_of(rows.begin(), rows.end(), [](const BenchRow& r) { return std::string(r.Verdict()) == "FAIL"; });
 }
+
+int ReportRows(const std::vector<BenchRow>& rows, bool bLines)
+{
+    if (bLines)
+        PrintRowLines(rows);
+    else
+        PrintRowTable(rows);
+    return AllPassed(rows) ? 0 : 1;
+}

@@ -38,3 +38,6 @@ void PrintRowLines(const std::vector<BenchRow>& rows);
 void PrintRowTable(const std::vector<BenchRow>& rows);
 // True when no row failed.
 bool AllPassed(const std::vector<BenchRow>& rows);
+// Prints the rows as lines (bLines) or as a table; the program's exit status: 0 when no
+// row failed, 1 otherwise.
+int ReportRows(const std::vector<BenchRow>& rows, bool bLines);

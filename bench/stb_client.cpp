@@ -10,6 +10,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "platform/socket.h"
+
 int ConnectLoopback(uint16_t usPort, int nRecvTimeoutMs)
 {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -36,20 +38,13 @@ int ConnectLoopback(uint16_t usPort, int nRecvTimeoutMs)
     return fd;
 }
 
-int SendAll(int fd, const void* pBuf, size_t nLen)
+CConn::~CConn()
 {
-    const char* p = static_cast<const char*>(pBuf);
-    while (nLen > 0) {
-        ssize_t n = send(fd, p, nLen, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return -1;
-        p += n;
-        nLen -= static_cast<size_t>(n);
-    }
-    return 0;
+    if (fd >= 0)
+        close(fd);
 }
+
+int SendAll(int fd, const void* pBuf, size_t nLen) { return plat::SockSendAll(fd, pBuf, nLen); }
 
 int RecvExact(int fd, void* pBuf, size_t nLen)
 {

@@ -14,7 +14,16 @@ constexpr uint8_t kVerReply[7] = {0xA5, 0x04, 0x00, 0xE1, 0x03, 0x04, 0x26};
 // nRecvTimeoutMs, closed on exec. The descriptor, or -1.
 int ConnectLoopback(uint16_t usPort, int nRecvTimeoutMs = 5000);
 
-// Sends every byte. 0, or -1.
+// A connection by ConnectLoopback that closes itself; fd is -1 when it failed.
+struct CConn {
+    int fd;
+    CConn(uint16_t usPort, int nRecvTimeoutMs) : fd(ConnectLoopback(usPort, nRecvTimeoutMs)) {}
+    ~CConn();
+    CConn(const CConn&) = delete;
+    CConn& operator=(const CConn&) = delete;
+};
+
+// Sends every byte (the daemon's own plat::SockSendAll). 0, or -1.
 int SendAll(int fd, const void* pBuf, size_t nLen);
 // Receives exactly nLen bytes. 0, or -1 (error, time-out, or the peer closed).
 int RecvExact(int fd, void* pBuf, size_t nLen);

@@ -13,18 +13,13 @@
 // - A directory upload of many 1 KiB files: files per second.
 // Timed measurements run R times, alternating with their floor; the ratio is the median
 // of the R paired ratios.
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 #include "bench_files.h"
-#include "daemon_proc.h"
-#include "machine_load.h"
-#include "result_table.h"
+#include "bench_util.h"
 #include "tree_floors.h"
 #include "tree_measure.h"
 
@@ -34,6 +29,7 @@ constexpr double kTargetListingTimes = 3;
 constexpr double kTargetTreeTimes = 3;
 constexpr double kTargetRssTimes = 2;
 constexpr size_t kUploadFileBytes = 1024;
+constexpr const char* kProgram = "bench_tree";
 
 struct Options {
     int nEntries = 100000;
@@ -44,32 +40,6 @@ struct Options {
     int nRepeat = 3;
     bool bRows = false;
 };
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-bool StartDaemon(CDaemonProc& daemon, const char* pszBinary)
-{
-    std::string strError;
-    if (daemon.Start(pszBinary, false, strError) == 0)
-        return true;
-    fprintf(stderr, "bench_tree: %s (%s)\n", strError.c_str(), pszBinary);
-    return false;
-}
-
-// A folder of the scratch area appears in the daemon's shared folder as a symbolic link.
-bool ShareFolder(const CDaemonProc& daemon, const std::string& strFolder, const std::string& strName)
-{
-    if (symlink(strFolder.c_str(), (daemon.ShareDir() + "/" + strName).c_str()) == 0)
-        return true;
-    perror("bench_tree: symlink into the shared folder");
-    return false;
-}
 
 // R listings by the daemon, each after a plain listing; false when any fails or differs.
 bool ListingRuns(const Options& opt, const CDaemonProc& daemon, const std::string& strFolder, BenchRow& daemonMs,
@@ -167,39 +137,22 @@ void UploadRow(const Options& opt, const CDaemonProc& daemon, std::vector<BenchR
 
 int ParseOptions(int argc, char** argv, Options& opt)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string strArg = argv[i];
-        const bool bHasValue = i + 1 < argc;
-        int* pValue = nullptr;
-        if (strArg == "--entries")
-            pValue = &opt.nEntries;
-        else if (strArg == "--tree-folders")
-            pValue = &opt.nTreeFolders;
-        else if (strArg == "--tree-files")
-            pValue = &opt.nTreeFiles;
-        else if (strArg == "--up-folders")
-            pValue = &opt.nUpFolders;
-        else if (strArg == "--up-files")
-            pValue = &opt.nUpFiles;
-        else if (strArg == "--repeat")
-            pValue = &opt.nRepeat;
-        if (pValue != nullptr && bHasValue) {
-            *pValue = atoi(argv[++i]);
-        } else if (strArg == "--rows") {
-            opt.bRows = true;
-        } else {
-            fprintf(stderr,
-                    "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
-                    "                  [--up-files N] [--repeat R] [--rows]\n"
-                    "  --entries N       files of the listed folder (default 100000)\n"
-                    "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
-                    "  --tree-files N    files in each of them (default 100)\n"
-                    "  --up-folders N    folders of the directory upload (default 100)\n"
-                    "  --up-files N      1 KiB files in each of them (default 100)\n"
-                    "  --repeat R        runs of each timed measurement (default 3)\n"
-                    "  --rows            tab-separated rows for bench/run instead of a table\n");
-            return -1;
-        }
+    const BenchOption options[] = {{"--entries", &opt.nEntries},     {"--tree-folders", &opt.nTreeFolders},
+                                   {"--tree-files", &opt.nTreeFiles}, {"--up-folders", &opt.nUpFolders},
+                                   {"--up-files", &opt.nUpFiles},     {"--repeat", &opt.nRepeat},
+                                   {"--rows", &opt.bRows}};
+    if (!ParseArgs(argc, argv, options)) {
+        fprintf(stderr,
+                "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
+                "                  [--up-files N] [--repeat R] [--rows]\n"
+                "  --entries N       files of the listed folder (default 100000)\n"
+                "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
+                "  --tree-files N    files in each of them (default 100)\n"
+                "  --up-folders N    folders of the directory upload (default 100)\n"
+                "  --up-files N      1 KiB files in each of them (default 100)\n"
+                "  --repeat R        runs of each timed measurement (default 3)\n"
+                "  --rows            tab-separated rows for bench/run instead of a table\n");
+        return -1;
     }
     if (opt.nEntries < 1 || opt.nTreeFolders < 1 || opt.nTreeFiles < 1 || opt.nTreeFolders > 1000 ||
         opt.nUpFolders < 1 || opt.nUpFolders > 100 || opt.nUpFiles < 1 || opt.nRepeat < 1) {
@@ -216,15 +169,10 @@ int main(int argc, char** argv)
     Options opt;
     if (ParseOptions(argc, argv, opt) != 0)
         return 2;
-    std::vector<BenchRow> rows;
-    BenchRow busy = MakeRow("tree_machine_busy_before", "%", TargetKind::None, 0, 0);
-    const double dBusy = WarnIfBusy("bench_tree", 1000, 0.10);
-    if (dBusy >= 0)
-        busy.Set(100 * dBusy);
-    rows.push_back(busy);
+    std::vector<BenchRow> rows = {MachineBusyRow(kProgram, "tree_machine_busy_before")};
 
     CScratchDir scratch;
-    if (scratch.Create("bench_tree") != 0)
+    if (scratch.Create(kProgram) != 0)
         return 1;
     const std::string strFlat = scratch.Path() + "/flat", strTree = scratch.Path() + "/tree";
     std::vector<std::string> created;
@@ -237,8 +185,9 @@ int main(int argc, char** argv)
     {
         // A fresh daemon: the memory of the tree's list is the first thing it holds.
         CDaemonProc daemon;
-        if (!StartDaemon(daemon, CORVANE_BIN) || !ShareFolder(daemon, strTree, "tree") ||
-            !ShareFolder(daemon, strFlat, "flat"))
+        if (!StartDaemon(daemon, CORVANE_BIN, false, kProgram) ||
+            !ShareInto(daemon, strTree, "tree", ShareBy::SymLink, kProgram) ||
+            !ShareInto(daemon, strFlat, "flat", ShareBy::SymLink, kProgram))
             return 1;
         fprintf(stderr, "bench_tree: directory download list of the tree, %d x\n", opt.nRepeat);
         TreeRows(opt, daemon, strTree, facts, rows);
@@ -260,14 +209,11 @@ int main(int argc, char** argv)
         BenchRow plainMs = MakeRow(strName + "_readdir_sort", "ms", TargetKind::None, 0, 1);
         BenchRow times = MakeRow(strName + "_vs_readdir_sort", "x", TargetKind::None, 0, 2);
         fprintf(stderr, "bench_tree: listing of %d entries from corvane_nopace, %d x\n", opt.nEntries, opt.nRepeat);
-        if (StartDaemon(daemon, CORVANE_NOPACE_BIN) && ShareFolder(daemon, strFlat, "flat"))
+        if (StartDaemon(daemon, CORVANE_NOPACE_BIN, false, kProgram) &&
+            ShareInto(daemon, strFlat, "flat", ShareBy::SymLink, kProgram))
             ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);
         rows.insert(rows.end(), {daemonMs, times});
     }
 
-    if (opt.bRows)
-        PrintRowLines(rows);
-    else
-        PrintRowTable(rows);
-    return AllPassed(rows) ? 0 : 1;
+    return ReportRows(rows, opt.bRows);
 }

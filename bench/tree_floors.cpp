@@ -1,18 +1,14 @@
 #include "tree_floors.h"
 
 #include <algorithm>
-#include <chrono>
 #include <dirent.h>
 #include <ftw.h>
 #include <sys/stat.h>
 
 #include "bench_files.h"
+#include "bench_util.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // nftw has no argument for its callback: the walk in progress counts here.
 WalkFacts g_Walk;

@@ -1,40 +1,20 @@
 #include "tree_measure.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "bench_util.h"
 #include "frame_io.h"
 #include "stb_client.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Building the list of a large tree takes a while before the one reply comes.
 constexpr int kRecvTimeoutMs = 60000;
 constexpr int kSettleMs = 300;
 constexpr size_t kPatternBytes = 128 * 1024;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-struct CConn {
-    int fd;
-    explicit CConn(uint16_t usPort) : fd(ConnectLoopback(usPort, kRecvTimeoutMs)) {}
-    ~CConn()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
-bool Fail(const char* pszWhat, const std::string& strWhy)
-{
-    fprintf(stderr, "bench: %s: %s\n", pszWhat, strWhy.c_str());
-    return false;
-}
 
 // The bytes of uploaded file i: a slice of one pseudo-random buffer.
 const uint8_t* FileBytes(int i, size_t nFileBytes)
@@ -67,26 +47,24 @@ bool DaemonListing(const CDaemonProc& daemon, const std::string& strStbFolder, s
                    double& dSeconds)
 {
     const char* pszWhat = "listing";
-    CConn conn(daemon.Port());
-    if (conn.fd < 0)
+    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
+    if (!stb.Connected())
         return Fail(pszWhat, "cannot connect");
-    CFrameReader reader(conn.fd);
-    RxFrame f;
-    std::string strError;
+    RxFrame& f = stb.f;
     const auto t0 = Clock::now();
-    if (Exchange(conn.fd, reader, 0x07, CPayload().U8(0x01).Str(strStbFolder), 0xF7, 5, f, strError) != 0)
-        return Fail(pszWhat, strError);
+    if (stb.Exchange(0x07, CPayload().U8(0x01).Str(strStbFolder), 0xF7, 5) != 0)
+        return Fail(pszWhat, stb.strError);
     const uint64_t ullSize = GetLE(f.pPayload + 1, 4);
     if (f.pPayload[0] != 0 || ullSize == 0)
         return Fail(pszWhat, "FC_DIR_REQ answered status " + std::to_string(f.pPayload[0]));
     const std::vector<uint8_t> request = MakeFrame(0x23, CPayload().LE(0, 4).LE(ullSize, 4).Data());
-    if (SendAll(conn.fd, request.data(), request.size()) != 0)
+    if (SendAll(stb.conn.fd, request.data(), request.size()) != 0)
         return Fail(pszWhat, "send failed");
     std::vector<uint8_t> block;
     block.reserve(ullSize);
     while (block.size() < ullSize) {
-        if (reader.Next(f) != 0)
-            return Fail(pszWhat, reader.Error());
+        if (stb.reader.Next(f) != 0)
+            return Fail(pszWhat, stb.reader.Error());
         if (f.ucCommand != 0xD3 || f.nPayload <= 4 || f.nPayload - 4 > kDataBlock ||
             GetLE(f.pPayload, 4) != block.size() || block.size() + f.nPayload - 4 > ullSize)
             return Fail(pszWhat, "unexpected data frame at offset " + std::to_string(block.size()));
@@ -112,18 +90,16 @@ bool DaemonTreeList(const CDaemonProc& daemon, const std::string& strStbRoot, co
                     TreeListRun& run)
 {
     const char* pszWhat = "directory download list";
-    CConn conn(daemon.Port());
-    if (conn.fd < 0 || VerRoundTrip(conn.fd) != 0)
+    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
+    if (!stb.Connected() || VerRoundTrip(stb.conn.fd) != 0)
         return Fail(pszWhat, "cannot connect");
     // The session runs now; its thread's first allocations are behind us.
     usleep(kSettleMs * 1000);
     run.nRssBeforeKiB = daemon.StatusField("VmRSS");
-    CFrameReader reader(conn.fd);
-    RxFrame f;
-    std::string strError;
+    RxFrame& f = stb.f;
     const auto t0 = Clock::now();
-    if (Exchange(conn.fd, reader, 0x13, CPayload().U8(0x5A).Str(strStbRoot), 0xE3, 13, f, strError) != 0)
-        return Fail(pszWhat, strError);
+    if (stb.Exchange(0x13, CPayload().U8(0x5A).Str(strStbRoot), 0xE3, 13) != 0)
+        return Fail(pszWhat, stb.strError);
     run.dSeconds = Seconds(Clock::now() - t0);
     run.nRssAfterKiB = daemon.StatusField("VmRSS");
     const uint64_t ullCount = GetLE(f.pPayload + 1, 4);
@@ -142,43 +118,39 @@ bool DaemonDirUpload(const CDaemonProc& daemon, const std::string& strStbInto, c
     const char* pszWhat = "directory upload";
     if (nFileBytes == 0 || nFileBytes > kMaxPayload - 4)
         return Fail(pszWhat, "files must fit one data frame");
-    CConn conn(daemon.Port());
-    if (conn.fd < 0)
+    CStbSession stb(daemon.Port(), kRecvTimeoutMs, 256 * 1024);
+    if (!stb.Connected())
         return Fail(pszWhat, "cannot connect");
-    CFrameReader reader(conn.fd, 256 * 1024);
-    RxFrame f;
-    std::string strError;
+    RxFrame& f = stb.f;
     const uint32_t ulEntries = static_cast<uint32_t>(1 + nFolders + nFolders * nFilesPer);
     const uint64_t ullTotal = static_cast<uint64_t>(nFolders) * static_cast<uint64_t>(nFilesPer) * nFileBytes;
     auto entry = [&](uint8_t ucType, uint32_t ulSize, const std::string& strName) {
-        if (Exchange(conn.fd, reader, 0x04, CPayload().U8(ucType).LE(ulSize, 4).Str(strName), 0x40, 5, f,
-                     strError) != 0)
+        if (stb.Exchange(0x04, CPayload().U8(ucType).LE(ulSize, 4).Str(strName), 0x40, 5) != 0)
             return false;
         if (f.pPayload[0] == 0 && GetLE(f.pPayload + 1, 4) == ulSize)
             return true;
-        strError = "RS_FILE_UP_REQ of " + strName + " answered status " + std::to_string(f.pPayload[0]);
+        stb.strError = "RS_FILE_UP_REQ of " + strName + " answered status " + std::to_string(f.pPayload[0]);
         return false;
     };
     const auto t0 = Clock::now();
-    if (Exchange(conn.fd, reader, 0x14, CPayload().U8(0x01).LE(ulEntries, 4).LE(ullTotal, 8).Str(strStbInto), 0xE4,
-                 1, f, strError) != 0)
-        return Fail(pszWhat, strError);
+    if (stb.Exchange(0x14, CPayload().U8(0x01).LE(ulEntries, 4).LE(ullTotal, 8).Str(strStbInto), 0xE4, 1) != 0)
+        return Fail(pszWhat, stb.strError);
     if (f.pPayload[0] != 0)
         return Fail(pszWhat, "FC_DIR_UP_REQ answered status " + std::to_string(f.pPayload[0]));
     if (!entry('D', 0, strTop))
-        return Fail(pszWhat, strError);
+        return Fail(pszWhat, stb.strError);
     for (int d = 0; d < nFolders; ++d) {
         const std::string strFolder = FolderName(strTop, d);
         if (!entry('D', 0, strFolder))
-            return Fail(pszWhat, strError);
+            return Fail(pszWhat, stb.strError);
         for (int j = 0; j < nFilesPer; ++j) {
             const int i = d * nFilesPer + j;
             if (!entry('F', static_cast<uint32_t>(nFileBytes), strFolder + FileName(i)))
-                return Fail(pszWhat, strError);
+                return Fail(pszWhat, stb.strError);
             CPayload data;
             data.LE(0, 4).Bytes(FileBytes(i, nFileBytes), nFileBytes);
-            if (Exchange(conn.fd, reader, 0x05, data, 0x50, 8, f, strError) != 0)
-                return Fail(pszWhat, strError);
+            if (stb.Exchange(0x05, data, 0x50, 8) != 0)
+                return Fail(pszWhat, stb.strError);
             if (GetLE(f.pPayload, 4) != 0 || GetLE(f.pPayload + 4, 4) != nFileBytes)
                 return Fail(pszWhat, "RS_DATA_UP_REQ of file " + std::to_string(i) + " was not taken whole");
         }

@@ -11,12 +11,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_util.h"
 #include "daemon_proc.h"
 #include "stb_client.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWarmupRoundTrips = 1000;
 // The daemon drops a session after 10 s of silence; an idle connection older than this
@@ -26,20 +25,9 @@ constexpr double kIdleRefreshSeconds = 5;
 // closed to end, before the memory is read.
 constexpr int kSettleMs = 300;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
 Clock::time_point After(Clock::time_point t, double dSeconds)
 {
     return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dSeconds));
-}
-
-bool StartDaemon(CDaemonProc& daemon, const std::string& strDaemon, bool bTrace)
-{
-    std::string strError;
-    if (daemon.Start(strDaemon, bTrace, strError) == 0)
-        return true;
-    fprintf(stderr, "bench_ver: %s (%s)\n", strError.c_str(), strDaemon.c_str());
-    return false;
 }
 
 void CloseAll(std::vector<int>& fds)
@@ -98,7 +86,7 @@ std::vector<uint8_t> LargestUnknownFrame()
 bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, SerialFigures& figures)
 {
     CDaemonProc daemon;
-    if (!StartDaemon(daemon, strDaemon, bTrace))
+    if (!StartDaemon(daemon, strDaemon, bTrace, "bench_ver"))
         return false;
     int fd = ConnectLoopback(daemon.Port());
     if (fd < 0) {
@@ -150,7 +138,7 @@ bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, S
 bool MeasureConcurrent(const std::string& strDaemon, double dSeconds, int nConns, double& dRate)
 {
     CDaemonProc daemon;
-    if (!StartDaemon(daemon, strDaemon, false))
+    if (!StartDaemon(daemon, strDaemon, false, "bench_ver"))
         return false;
     std::vector<int> fds = OpenSessions(daemon.Port(), nConns, nullptr);
     if (fds.empty())
@@ -237,7 +225,7 @@ bool MeasureIdle(const std::string& strDaemon, int nSessions, bool bLargeFrame, 
         return false;
     }
     CDaemonProc daemon;
-    if (!StartDaemon(daemon, strDaemon, false))
+    if (!StartDaemon(daemon, strDaemon, false, "bench_ver"))
         return false;
     // The readiness check already ran one session; one more, and a pause for both to end,
     // so that first-use costs (the sessions' malloc arena, say) are counted before.

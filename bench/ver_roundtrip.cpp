@@ -8,13 +8,11 @@
 // run with the median rate: on a shared two-core machine a single run says little.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "bench_util.h"
 #include "machine_load.h"
-#include "result_table.h"
 #include "ver_measure.h"
 
 namespace {
@@ -31,23 +29,6 @@ struct Options {
     bool bTrace = true;
     bool bRows = false;
 };
-
-BenchRow Row(std::string strName, const char* pszUnit, TargetKind eTarget, double dTarget, int nDecimals)
-{
-    BenchRow r;
-    r.strName = std::move(strName);
-    r.strUnit = pszUnit;
-    r.eTarget = eTarget;
-    r.dTarget = dTarget;
-    r.nDecimals = nDecimals;
-    return r;
-}
-
-void Set(BenchRow& r, double dValue)
-{
-    r.dValue = dValue;
-    r.bMeasured = true;
-}
 
 // Runs a serial measurement nRepeat times; the figures of the run with the median rate.
 bool MedianSerial(const Options& opt, bool bTrace, SerialFigures& median)
@@ -81,36 +62,22 @@ bool MedianConcurrent(const Options& opt, double& dMedian)
 
 int ParseOptions(int argc, char** argv, Options& opt)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string strArg = argv[i];
-        const bool bHasValue = i + 1 < argc;
-        if (strArg == "--daemon" && bHasValue) {
-            opt.strDaemon = argv[++i];
-        } else if (strArg == "--seconds" && bHasValue) {
-            opt.dSeconds = atof(argv[++i]);
-        } else if (strArg == "--repeat" && bHasValue) {
-            opt.nRepeat = atoi(argv[++i]);
-        } else if (strArg == "--conns" && bHasValue) {
-            opt.nConns = atoi(argv[++i]);
-        } else if (strArg == "--idle" && bHasValue) {
-            opt.nIdle = atoi(argv[++i]);
-        } else if (strArg == "--no-trace") {
-            opt.bTrace = false;
-        } else if (strArg == "--rows") {
-            opt.bRows = true;
-        } else {
-            fprintf(stderr,
-                    "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
-                    "                 [--no-trace] [--rows]\n"
-                    "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
-                    "  --seconds S    length of each round-trip run (default 2)\n"
-                    "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
-                    "  --conns N      connections of the concurrent measurement (default 100)\n"
-                    "  --idle N       idle sessions of the memory measurement (default 1000)\n"
-                    "  --no-trace     skip the measurement with the diagnostic lines on\n"
-                    "  --rows         tab-separated rows for bench/run instead of a table\n");
-            return -1;
-        }
+    const BenchOption options[] = {{"--daemon", &opt.strDaemon}, {"--seconds", &opt.dSeconds},
+                                   {"--repeat", &opt.nRepeat},   {"--conns", &opt.nConns},
+                                   {"--idle", &opt.nIdle},       {"--no-trace", &opt.bTrace, false},
+                                   {"--rows", &opt.bRows}};
+    if (!ParseArgs(argc, argv, options)) {
+        fprintf(stderr,
+                "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
+                "                 [--no-trace] [--rows]\n"
+                "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
+                "  --seconds S    length of each round-trip run (default 2)\n"
+                "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
+                "  --conns N      connections of the concurrent measurement (default 100)\n"
+                "  --idle N       idle sessions of the memory measurement (default 1000)\n"
+                "  --no-trace     skip the measurement with the diagnostic lines on\n"
+                "  --rows         tab-separated rows for bench/run instead of a table\n");
+        return -1;
     }
     if (opt.dSeconds <= 0 || opt.nRepeat < 1 || opt.nConns < 1 || opt.nIdle < 1) {
         fprintf(stderr, "bench_ver: --seconds, --repeat, --conns and --idle must be positive\n");
@@ -129,58 +96,54 @@ int main(int argc, char** argv)
     std::vector<BenchRow> rows;
     WarnIfBusy("bench_ver", 500, 0.10);
 
-    BenchRow serial = Row("ver_1conn", "round trips/s", TargetKind::AtLeast, kTargetRoundTrips, 0);
-    BenchRow p50 = Row("ver_1conn_p50", "us", TargetKind::None, 0, 1);
-    BenchRow p99 = Row("ver_1conn_p99", "us", TargetKind::None, 0, 1);
-    BenchRow cpu = Row("ver_1conn_daemon_cpu", "us/round trip", TargetKind::None, 0, 1);
+    BenchRow serial = MakeRow("ver_1conn", "round trips/s", TargetKind::AtLeast, kTargetRoundTrips, 0);
+    BenchRow p50 = MakeRow("ver_1conn_p50", "us", TargetKind::None, 0, 1);
+    BenchRow p99 = MakeRow("ver_1conn_p99", "us", TargetKind::None, 0, 1);
+    BenchRow cpu = MakeRow("ver_1conn_daemon_cpu", "us/round trip", TargetKind::None, 0, 1);
     SerialFigures f;
     fprintf(stderr, "bench_ver: FC_VER_REQ, 1 connection, %d x %.1f s\n", opt.nRepeat, opt.dSeconds);
     if (MedianSerial(opt, false, f)) {
-        Set(serial, f.dRate);
-        Set(p50, f.dP50Us);
-        Set(p99, f.dP99Us);
-        Set(cpu, f.dDaemonCpuUs);
+        serial.Set(f.dRate);
+        p50.Set(f.dP50Us);
+        p99.Set(f.dP99Us);
+        cpu.Set(f.dDaemonCpuUs);
     }
     rows.insert(rows.end(), {serial, p50, p99, cpu});
 
     if (opt.bTrace) {
-        BenchRow traced = Row("ver_1conn_diagnostics_on", "round trips/s", TargetKind::None, 0, 0);
+        BenchRow traced = MakeRow("ver_1conn_diagnostics_on", "round trips/s", TargetKind::None, 0, 0);
         fprintf(stderr, "bench_ver: FC_VER_REQ, 1 connection, diagnostic lines on, %d x %.1f s\n", opt.nRepeat,
                 opt.dSeconds);
         if (MedianSerial(opt, true, f))
-            Set(traced, f.dRate);
+            traced.Set(f.dRate);
         rows.push_back(traced);
     }
 
     BenchRow concurrent =
-        Row("ver_" + std::to_string(opt.nConns) + "conn_total", "round trips/s", TargetKind::None, 0, 0);
+        MakeRow("ver_" + std::to_string(opt.nConns) + "conn_total", "round trips/s", TargetKind::None, 0, 0);
     double dRate = 0;
     fprintf(stderr, "bench_ver: FC_VER_REQ, %d connections, %d x %.1f s\n", opt.nConns, opt.nRepeat, opt.dSeconds);
     if (MedianConcurrent(opt, dRate))
-        Set(concurrent, dRate);
+        concurrent.Set(dRate);
     rows.push_back(concurrent);
 
     const std::string strIdle = "idle_rss_per_sess_" + std::to_string(opt.nIdle);
-    BenchRow openRate = Row("sess_open_" + std::to_string(opt.nIdle), "sessions/s", TargetKind::None, 0, 0);
-    BenchRow perSess = Row(strIdle, "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
-    BenchRow shutdown = Row("sigterm_exit_" + std::to_string(opt.nIdle) + "sess", "ms", TargetKind::None, 0, 0);
+    BenchRow openRate = MakeRow("sess_open_" + std::to_string(opt.nIdle), "sessions/s", TargetKind::None, 0, 0);
+    BenchRow perSess = MakeRow(strIdle, "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
+    BenchRow shutdown = MakeRow("sigterm_exit_" + std::to_string(opt.nIdle) + "sess", "ms", TargetKind::None, 0, 0);
     IdleFigures idle;
     fprintf(stderr, "bench_ver: %d idle sessions\n", opt.nIdle);
     if (MeasureIdle(opt.strDaemon, opt.nIdle, false, true, idle)) {
-        Set(openRate, idle.dOpenRate);
-        Set(perSess, idle.dKiBPerSess);
+        openRate.Set(idle.dOpenRate);
+        perSess.Set(idle.dKiBPerSess);
         if (idle.dShutdownMs >= 0)
-            Set(shutdown, idle.dShutdownMs);
+            shutdown.Set(idle.dShutdownMs);
     }
-    BenchRow perSessLarge = Row(strIdle + "_after_64k_frame", "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
+    BenchRow perSessLarge = MakeRow(strIdle + "_after_64k_frame", "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
     fprintf(stderr, "bench_ver: %d idle sessions, each after one frame of the largest size\n", opt.nIdle);
     if (MeasureIdle(opt.strDaemon, opt.nIdle, true, false, idle))
-        Set(perSessLarge, idle.dKiBPerSess);
+        perSessLarge.Set(idle.dKiBPerSess);
     rows.insert(rows.end(), {openRate, perSess, perSessLarge, shutdown});
 
-    if (opt.bRows)
-        PrintRowLines(rows);
-    else
-        PrintRowTable(rows);
-    return AllPassed(rows) ? 0 : 1;
+    return ReportRows(rows, opt.bRows);
 }

@@ -8,17 +8,13 @@
 // pause against a plain pread + checksum + send loop; uploads against plain pwrites of
 // the same blocks. The unpaced and upload measurements run R times, alternating with
 // their floor; each ratio is the median of the R paired ratios.
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 #include "bench_files.h"
-#include "daemon_proc.h"
-#include "machine_load.h"
-#include "result_table.h"
+#include "bench_util.h"
 #include "xfer_floors.h"
 #include "xfer_measure.h"
 
@@ -31,6 +27,7 @@ constexpr int kSleepSamples = 1000;
 constexpr size_t kUploadBlock = 65525;  // the largest frame: LEN 0xFFFF with a 64-bit offset
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kGiB = kMiB * 1024.0;
+constexpr const char* kProgram = "bench_xfer";
 
 struct Options {
     uint64_t ullDownloadMiB = 1024;
@@ -39,33 +36,6 @@ struct Options {
     bool bPaced = true;
     bool bRows = false;
 };
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 == 1 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-bool StartDaemon(CDaemonProc& daemon, const char* pszBinary)
-{
-    std::string strError;
-    if (daemon.Start(pszBinary, false, strError) == 0)
-        return true;
-    fprintf(stderr, "bench_xfer: %s (%s)\n", strError.c_str(), pszBinary);
-    return false;
-}
-
-// The test file appears in the daemon's shared folder as a hard link: one copy on the
-// disk and in the page cache for every daemon of the run.
-bool ShareFile(const CDaemonProc& daemon, const std::string& strFile, const std::string& strName)
-{
-    if (link(strFile.c_str(), (daemon.ShareDir() + "/" + strName).c_str()) == 0)
-        return true;
-    perror("bench_xfer: link into the shared folder");
-    return false;
-}
 
 struct TestFile {
     std::string strPath;
@@ -109,51 +79,73 @@ void PacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& fi
     rows.insert(rows.end(), {sleep, sleepMean, rate, ceiling, share, frame, cpu});
 }
 
+// The rows of a transfer run R times, alternating with its floor: the daemon's rate, the
+// floor's, the floor's time as a share of the daemon's, and the daemon's CPU time; each
+// the median of the R runs, and none measured unless all R succeeded.
+class CPairedRows {
+public:
+    CPairedRows(const std::string& strName, const std::string& strFloorName, const char* pszShareSuffix,
+                double dTarget, const char* pszFloor)
+        : m_Rate(MakeRow(strName, "MiB/s", TargetKind::None, 0, 1)),
+          m_Floor(MakeRow(strFloorName, "MiB/s", TargetKind::None, 0, 1)),
+          m_Share(MakeRow(strName + pszShareSuffix, "%", TargetKind::AtLeast, dTarget, 1)),
+          m_Cpu(MakeRow(strName + "_daemon_cpu", "s/GiB", TargetKind::None, 0, 3)), m_pszFloor(pszFloor)
+    {
+    }
+
+    // One successful run of ullBytes: the floor took dFloor seconds, the daemon run.
+    void Add(uint64_t ullBytes, double dFloor, const XferRun& run)
+    {
+        const double dMiB = static_cast<double>(ullBytes) / kMiB;
+        m_FloorRates.push_back(dMiB / dFloor);
+        m_DaemonRates.push_back(dMiB / run.dSeconds);
+        m_Ratios.push_back(100 * dFloor / run.dSeconds);
+        m_Cpus.push_back(run.dDaemonCpu / (static_cast<double>(ullBytes) / kGiB));
+        fprintf(stderr, "%s:   run %zu: daemon %.1f MiB/s, %s %.1f MiB/s\n", kProgram, m_Ratios.size(),
+                m_DaemonRates.back(), m_pszFloor, m_FloorRates.back());
+    }
+
+    void AppendTo(int nRepeat, std::vector<BenchRow>& rows)
+    {
+        if (static_cast<int>(m_Ratios.size()) == nRepeat) {
+            m_Rate.Set(Median(m_DaemonRates));
+            m_Floor.Set(Median(m_FloorRates));
+            m_Share.Set(Median(m_Ratios));
+            m_Cpu.Set(Median(m_Cpus));
+        }
+        rows.insert(rows.end(), {m_Rate, m_Floor, m_Share, m_Cpu});
+    }
+
+private:
+    BenchRow m_Rate, m_Floor, m_Share, m_Cpu;
+    const char* m_pszFloor;  // the floor as the progress lines name it
+    std::vector<double> m_DaemonRates, m_FloorRates, m_Ratios, m_Cpus;
+};
+
 void UnpacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& file, std::vector<BenchRow>& rows)
 {
-    const std::string strName = "dn_nopace_0x23_" + std::to_string(opt.ullDownloadMiB) + "MiB";
-    BenchRow rate = MakeRow(strName, "MiB/s", TargetKind::None, 0, 1);
-    BenchRow plain = MakeRow("dn_plain_loop_" + std::to_string(opt.ullDownloadMiB) + "MiB", "MiB/s", TargetKind::None,
-                             0, 1);
-    BenchRow share = MakeRow(strName + "_of_plain", "%", TargetKind::AtLeast, kTargetUnpacedPercent, 1);
-    BenchRow cpu = MakeRow(strName + "_daemon_cpu", "s/GiB", TargetKind::None, 0, 3);
-    const double dMiB = static_cast<double>(file.ullSize) / kMiB;
-    std::vector<double> daemonRates, plainRates, ratios, cpus;
+    const std::string strMiB = std::to_string(opt.ullDownloadMiB) + "MiB";
+    CPairedRows paired("dn_nopace_0x23_" + strMiB, "dn_plain_loop_" + strMiB, "_of_plain", kTargetUnpacedPercent,
+                       "plain loop");
     for (int i = 0; i < opt.nRepeat; ++i) {
         double dPlain = 0;
         XferRun run;
         if (!PlainSendLoop(file.strPath, file.ullSize, dPlain) ||
             !DaemonDownload(daemon, "big.bin", file.ullSize, file.ullSum, 0x23, run))
             break;
-        plainRates.push_back(dMiB / dPlain);
-        daemonRates.push_back(dMiB / run.dSeconds);
-        ratios.push_back(100 * dPlain / run.dSeconds);
-        cpus.push_back(run.dDaemonCpu / (static_cast<double>(file.ullSize) / kGiB));
-        fprintf(stderr, "bench_xfer:   run %d: daemon %.1f MiB/s, plain loop %.1f MiB/s\n", i + 1, daemonRates.back(),
-                plainRates.back());
+        paired.Add(file.ullSize, dPlain, run);
     }
-    if (static_cast<int>(ratios.size()) == opt.nRepeat) {
-        rate.Set(Median(daemonRates));
-        plain.Set(Median(plainRates));
-        share.Set(Median(ratios));
-        cpu.Set(Median(cpus));
-    }
-    rows.insert(rows.end(), {rate, plain, share, cpu});
+    paired.AppendTo(opt.nRepeat, rows);
 }
 
 void UploadRows(const Options& opt, const CDaemonProc& daemon, std::vector<BenchRow>& rows)
 {
-    const std::string strName = "up_0x28_" + std::to_string(opt.ullUploadMiB) + "MiB";
-    BenchRow rate = MakeRow(strName, "MiB/s", TargetKind::None, 0, 1);
-    BenchRow plain = MakeRow("up_plain_pwrite_" + std::to_string(opt.ullUploadMiB) + "MiB", "MiB/s", TargetKind::None,
-                             0, 1);
-    BenchRow share = MakeRow(strName + "_of_pwrite", "%", TargetKind::AtLeast, kTargetUploadPercent, 1);
-    BenchRow cpu = MakeRow(strName + "_daemon_cpu", "s/GiB", TargetKind::None, 0, 3);
+    const std::string strMiB = std::to_string(opt.ullUploadMiB) + "MiB";
+    CPairedRows paired("up_0x28_" + strMiB, "up_plain_pwrite_" + strMiB, "_of_pwrite", kTargetUploadPercent,
+                       "plain pwrite");
     const CUploadBlocks blocks(kUploadBlock);
     const uint64_t ullSize = opt.ullUploadMiB << 20;
-    const double dMiB = static_cast<double>(ullSize) / kMiB;
     const std::string strTarget = daemon.ShareDir() + "/up.bin";
-    std::vector<double> daemonRates, plainRates, ratios, cpus;
     for (int i = 0; i < opt.nRepeat; ++i) {
         double dPlain = 0;
         XferRun run;
@@ -163,47 +155,27 @@ void UploadRows(const Options& opt, const CDaemonProc& daemon, std::vector<Bench
         unlink(strTarget.c_str());
         if (!bOk)
             break;
-        plainRates.push_back(dMiB / dPlain);
-        daemonRates.push_back(dMiB / run.dSeconds);
-        ratios.push_back(100 * dPlain / run.dSeconds);
-        cpus.push_back(run.dDaemonCpu / (static_cast<double>(ullSize) / kGiB));
-        fprintf(stderr, "bench_xfer:   run %d: daemon %.1f MiB/s, plain pwrite %.1f MiB/s\n", i + 1,
-                daemonRates.back(), plainRates.back());
+        paired.Add(ullSize, dPlain, run);
     }
-    if (static_cast<int>(ratios.size()) == opt.nRepeat) {
-        rate.Set(Median(daemonRates));
-        plain.Set(Median(plainRates));
-        share.Set(Median(ratios));
-        cpu.Set(Median(cpus));
-    }
-    rows.insert(rows.end(), {rate, plain, share, cpu});
+    paired.AppendTo(opt.nRepeat, rows);
 }
 
 int ParseOptions(int argc, char** argv, Options& opt)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string strArg = argv[i];
-        const bool bHasValue = i + 1 < argc;
-        if (strArg == "--download-mib" && bHasValue) {
-            opt.ullDownloadMiB = strtoull(argv[++i], nullptr, 10);
-        } else if (strArg == "--upload-mib" && bHasValue) {
-            opt.ullUploadMiB = strtoull(argv[++i], nullptr, 10);
-        } else if (strArg == "--repeat" && bHasValue) {
-            opt.nRepeat = atoi(argv[++i]);
-        } else if (strArg == "--no-paced") {
-            opt.bPaced = false;
-        } else if (strArg == "--rows") {
-            opt.bRows = true;
-        } else {
-            fprintf(stderr,
-                    "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]\n"
-                    "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
-                    "  --upload-mib N    size of the uploaded file (default 1024)\n"
-                    "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
-                    "  --no-paced        skip the paced downloads\n"
-                    "  --rows            tab-separated rows for bench/run instead of a table\n");
-            return -1;
-        }
+    const BenchOption options[] = {{"--download-mib", &opt.ullDownloadMiB},
+                                   {"--upload-mib", &opt.ullUploadMiB},
+                                   {"--repeat", &opt.nRepeat},
+                                   {"--no-paced", &opt.bPaced, false},
+                                   {"--rows", &opt.bRows}};
+    if (!ParseArgs(argc, argv, options)) {
+        fprintf(stderr,
+                "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]\n"
+                "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
+                "  --upload-mib N    size of the uploaded file (default 1024)\n"
+                "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
+                "  --no-paced        skip the paced downloads\n"
+                "  --rows            tab-separated rows for bench/run instead of a table\n");
+        return -1;
     }
     // Up to 4 GiB - 1: the file is announced with the 32-bit size either request uses.
     if (opt.ullDownloadMiB < 11 || opt.ullDownloadMiB >= 4096 || opt.ullUploadMiB < 11 ||
@@ -221,15 +193,10 @@ int main(int argc, char** argv)
     Options opt;
     if (ParseOptions(argc, argv, opt) != 0)
         return 2;
-    std::vector<BenchRow> rows;
-    BenchRow busy = MakeRow("xfer_machine_busy_before", "%", TargetKind::None, 0, 0);
-    const double dBusy = WarnIfBusy("bench_xfer", 1000, 0.10);
-    if (dBusy >= 0)
-        busy.Set(100 * dBusy);
-    rows.push_back(busy);
+    std::vector<BenchRow> rows = {MachineBusyRow(kProgram, "xfer_machine_busy_before")};
 
     CScratchDir scratch;
-    if (scratch.Create("bench_xfer") != 0)
+    if (scratch.Create(kProgram) != 0)
         return 1;
     // The test file, and at most two uploads at a time, with room to spare.
     if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + 2 * opt.ullUploadMiB + 1024) << 20)) {
@@ -248,7 +215,8 @@ int main(int argc, char** argv)
 
     {
         CDaemonProc daemon;
-        if (StartDaemon(daemon, CORVANE_BIN) && ShareFile(daemon, file.strPath, "big.bin")) {
+        if (StartDaemon(daemon, CORVANE_BIN, false, kProgram) &&
+            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram)) {
             if (opt.bPaced) {
                 PacedRows(opt, daemon, file, 0x23, rows);
                 PacedRows(opt, daemon, file, 0x26, rows);
@@ -263,15 +231,12 @@ int main(int argc, char** argv)
     {
         CDaemonProc daemon;
         fprintf(stderr, "bench_xfer: unpaced download with 0x23 (corvane_nopace), %d x\n", opt.nRepeat);
-        if (StartDaemon(daemon, CORVANE_NOPACE_BIN) && ShareFile(daemon, file.strPath, "big.bin"))
+        if (StartDaemon(daemon, CORVANE_NOPACE_BIN, false, kProgram) &&
+            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram))
             UnpacedRows(opt, daemon, file, rows);
         else
             rows.push_back(MakeRow("dn_nopace", "-", TargetKind::AtLeast, 0, 0));  // fails
     }
 
-    if (opt.bRows)
-        PrintRowLines(rows);
-    else
-        PrintRowTable(rows);
-    return AllPassed(rows) ? 0 : 1;
+    return ReportRows(rows, opt.bRows);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,14 +15,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_util.h"
 #include "frame_io.h"
 #include "stb_client.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // A connected loopback pair: fdSend is the accepted side (as the daemon's session socket
 // is, with TCP_NODELAY), fdRecv the connecting side. false when it cannot be made.

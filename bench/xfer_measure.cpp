@@ -1,7 +1,6 @@
 #include "xfer_measure.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -10,33 +9,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_util.h"
 #include "frame_io.h"
 #include "stb_client.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kRecvTimeoutMs = 10000;
-
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-// A connection that closes itself.
-struct CConn {
-    int fd;
-    explicit CConn(uint16_t usPort) : fd(ConnectLoopback(usPort, kRecvTimeoutMs)) {}
-    ~CConn()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
-bool Fail(const char* pszWhat, const std::string& strWhy)
-{
-    fprintf(stderr, "bench: %s: %s\n", pszWhat, strWhy.c_str());
-    return false;
-}
 
 // Sends every byte of the pieces, however the kernel splits them.
 bool SendPieces(int fd, iovec* pIov, int nCount)
@@ -70,14 +49,12 @@ bool DaemonDownload(const CDaemonProc& daemon, const std::string& strStbPath, ui
                     uint8_t ucRequest, XferRun& run)
 {
     const char* pszWhat = ucRequest == 0x26 ? "download with 0x26" : "download with 0x23";
-    CConn conn(daemon.Port());
-    if (conn.fd < 0)
+    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
+    if (!stb.Connected())
         return Fail(pszWhat, "cannot connect");
-    CFrameReader reader(conn.fd);
-    RxFrame f;
-    std::string strError;
-    if (Exchange(conn.fd, reader, 0x02, CPayload().U8(0x01).Str(strStbPath), 0xF2, 5, f, strError) != 0)
-        return Fail(pszWhat, strError);
+    RxFrame& f = stb.f;
+    if (stb.Exchange(0x02, CPayload().U8(0x01).Str(strStbPath), 0xF2, 5) != 0)
+        return Fail(pszWhat, stb.strError);
     if (f.pPayload[0] != 0 || GetLE(f.pPayload + 1, 4) != ullSize)
         return Fail(pszWhat, "FC_FILE_DN_REQ answered status " + std::to_string(f.pPayload[0]) + ", size " +
                                  std::to_string(GetLE(f.pPayload + 1, 4)));
@@ -88,12 +65,12 @@ bool DaemonDownload(const CDaemonProc& daemon, const std::string& strStbPath, ui
     run = XferRun{};
     const double dCpu0 = daemon.ProcessCpuSeconds();
     const auto t0 = Clock::now();
-    if (SendAll(conn.fd, request.data(), request.size()) != 0)
+    if (SendAll(stb.conn.fd, request.data(), request.size()) != 0)
         return Fail(pszWhat, "send failed");
     uint64_t ullAt = 0, ullGotSum = 0;
     while (ullAt < ullSize) {
-        if (reader.Next(f) != 0)
-            return Fail(pszWhat, reader.Error() + " at offset " + std::to_string(ullAt));
+        if (stb.reader.Next(f) != 0)
+            return Fail(pszWhat, stb.reader.Error() + " at offset " + std::to_string(ullAt));
         const size_t nData = f.nPayload - static_cast<size_t>(nWidth);
         if (f.ucCommand != ucReply || f.nPayload <= static_cast<size_t>(nWidth) || nData > kDataBlock ||
             GetLE(f.pPayload, nWidth) != ullAt)
@@ -116,14 +93,12 @@ bool DaemonUpload(const CDaemonProc& daemon, const std::string& strStbPath, cons
                   uint64_t ullSize, XferRun& run)
 {
     const char* pszWhat = "upload with 0x27/0x28";
-    CConn conn(daemon.Port());
-    if (conn.fd < 0)
+    CStbSession stb(daemon.Port(), kRecvTimeoutMs, 256 * 1024);
+    if (!stb.Connected())
         return Fail(pszWhat, "cannot connect");
-    CFrameReader reader(conn.fd, 256 * 1024);
-    RxFrame f;
-    std::string strError;
-    if (Exchange(conn.fd, reader, 0x27, CPayload().U8(0x01).LE(ullSize, 8).Str(strStbPath), 0xDD, 1, f, strError) != 0)
-        return Fail(pszWhat, strError);
+    RxFrame& f = stb.f;
+    if (stb.Exchange(0x27, CPayload().U8(0x01).LE(ullSize, 8).Str(strStbPath), 0xDD, 1) != 0)
+        return Fail(pszWhat, stb.strError);
     if (f.pPayload[0] != 0)
         return Fail(pszWhat, "FC_BIGFILE_UP_REQ answered status " + std::to_string(f.pPayload[0]));
 
@@ -140,10 +115,10 @@ bool DaemonUpload(const CDaemonProc& daemon, const std::string& strStbPath, cons
         PutLE(head + 4, ullOffset, 8);
         uint8_t ucSum = static_cast<uint8_t>(0x3E + 0x28 + ByteSum(head + 4, 8) + blocks.Sum(k, n));
         iovec iov[3] = {{head, sizeof(head)}, {const_cast<uint8_t*>(blocks.Block(k)), n}, {&ucSum, 1}};
-        if (!SendPieces(conn.fd, iov, 3))
+        if (!SendPieces(stb.conn.fd, iov, 3))
             return Fail(pszWhat, "send failed at block " + std::to_string(k));
-        if (reader.Next(f) != 0)
-            return Fail(pszWhat, reader.Error() + " at block " + std::to_string(k));
+        if (stb.reader.Next(f) != 0)
+            return Fail(pszWhat, stb.reader.Error() + " at block " + std::to_string(k));
         if (f.ucCommand != 0xFE || f.nPayload != 16 || GetLE(f.pPayload, 8) != ullOffset ||
             GetLE(f.pPayload + 8, 8) != n)
             return Fail(pszWhat, "block " + std::to_string(k) + " was not taken whole");
