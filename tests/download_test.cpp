@@ -41,16 +41,6 @@ std::string ReadRange(const std::string& path, uint64_t off, size_t n)
     return s;
 }
 
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
-{
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    size_t i = 0;
-    while (i < got.size() && i < want.size() && got[i] == want[i])
-        ++i;
-    return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
-                                         << ", first difference at " << i;
-}
 
 struct DataCmd {
     uint8_t reply;

@@ -2,6 +2,7 @@
 // fields as bytes, reproducible random content, and file-system look-ups.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -53,4 +54,17 @@ inline bool IsDir(const std::string& path)
 {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Equal bytes; on a difference, the sizes and the first differing offset instead of two
+// megabytes of dump.
+inline ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
+{
+    if (got == want)
+        return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
+                                         << ", first difference at " << i;
 }

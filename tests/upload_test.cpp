@@ -89,16 +89,6 @@ std::map<std::string, std::string> Tree(const std::string& root)
     return tree;
 }
 
-::testing::AssertionResult SameBytes(const std::string& got, const std::string& want)
-{
-    if (got == want)
-        return ::testing::AssertionSuccess();
-    size_t i = 0;
-    while (i < got.size() && i < want.size() && got[i] == want[i])
-        ++i;
-    return ::testing::AssertionFailure() << "got " << got.size() << " bytes, want " << want.size()
-                                         << ", first difference at " << i;
-}
 
 // Lowers this process's file-size limit, which the in-process daemon shares, the way a full
 // volume refuses bytes. SIGXFSZ is ignored as the daemon ignores it, so a write past the
