@@ -12,9 +12,9 @@ void CXferCtx::ReleaseBin()
 
 void CXferCtx::CloseFile()
 {
-    hFile.Close();
     if (bUploading && !bUpBuffered)
-        AbandonUpload();
+        AbandonUpload();  // removed while its lock is still held
+    hFile.Close();
 }
 
 void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
@@ -31,7 +31,13 @@ void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
 
 void CXferCtx::AbandonUpload()
 {
-    plat::DeleteFile(strUpPath);
+    plat::CPlatFile& held = bUpBuffered ? hUpFile : hFile;
+    if (held.IsOpen()) {
+        plat::RemoveHeldFile(strUpPath);
+        held.Close();
+    } else {
+        plat::DeleteFile(strUpPath);
+    }
     bUploading = false;
     bUpBuffered = false;
     bUpFailed = false;

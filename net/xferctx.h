@@ -36,6 +36,10 @@ struct CXferCtx {
     SizeWidth eRecordedWidth = SizeWidth::Bits32;
     std::string strUpPath;            // the file the pending upload created
     bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
+    // The file of a buffered upload, held open and locked until the upload ends, so that
+    // no other opener can take it over (and no late end of this session can delete a
+    // file someone else has written since).
+    plat::CPlatFile hUpFile;
     bool bUpFailed = false;           // a block of the pending upload could not be stored
     uint64_t ullUpSize = 0;           // the announced size of the pending upload
     std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
@@ -49,7 +53,8 @@ struct CXferCtx {
     // Releases what an earlier transfer left behind before a new one begins: the buffer,
     // then the file, each announced by its "E ip <line>" diagnostic line.
     void ReleaseEarlier(int nBinLine, int nFileLine);
-    // Deletes the file of the pending upload and forgets the upload.
+    // Deletes the file of the pending upload, while it is still held, and forgets the
+    // upload.
     void AbandonUpload();
 
     // The size of what is actually held: the buffer's, else the open file's, else 0.

@@ -24,6 +24,14 @@ public:
     CPlatFile(const CPlatFile&) = delete;
     CPlatFile& operator=(const CPlatFile&) = delete;
 
+    // Takes over the other's open file (and its lock); the other is left closed.
+    void TakeFrom(CPlatFile& other)
+    {
+        Close();
+        m_nFd = other.m_nFd;
+        other.m_nFd = -1;
+    }
+
     // 0, or -1 when the file cannot be opened in that mode (missing, a folder, held by
     // another opener, read-only for a write mode). A failed open truncates nothing.
     int Open(const std::string& strPath, OpenMode mode);
@@ -61,6 +69,9 @@ int GetPathInfo(const std::string& strPath, PathInfo& info);
 // file, a file with no write permission bit, and a file another opener holds. 0, or
 // the system's error code negated.
 int DeleteFile(const std::string& strPath);
+// Removes the name of a file the caller holds open and locked (an upload that is given
+// up): no checks, since the caller's lock keeps every other opener out.
+int RemoveHeldFile(const std::string& strPath);
 // Creates one folder; fails when it exists or its parent is missing.
 int MakeDirectory(const std::string& strPath);
 // Removes one empty folder.

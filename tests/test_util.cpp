@@ -1,5 +1,8 @@
 #include "tests/test_util.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -346,4 +349,25 @@ bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return pred();
+}
+
+FileSizeLimit::FileSizeLimit()
+{
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit r{};
+    EXPECT_EQ(getrlimit(RLIMIT_FSIZE, &r), 0);
+    m_ullOldCur = r.rlim_cur;
+    m_ullOldMax = r.rlim_max;
+}
+
+void FileSizeLimit::Lower(uint64_t ullBytes)
+{
+    const rlimit r{ullBytes, m_ullOldMax};
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &r), 0);
+}
+
+void FileSizeLimit::Lift()
+{
+    const rlimit r{m_ullOldCur, m_ullOldMax};
+    setrlimit(RLIMIT_FSIZE, &r);
 }

@@ -109,3 +109,20 @@ private:
 
 // Polls pred every few milliseconds until it holds or the time runs out; returns pred().
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+
+// Lowers this process's file-size limit, which an in-process daemon shares, the way a full
+// volume refuses bytes. SIGXFSZ is ignored as the daemon ignores it, so a write past the
+// limit fails with EFBIG instead of ending the process. Lift() (and the destructor)
+// restore the limit.
+class FileSizeLimit {
+public:
+    FileSizeLimit();
+    ~FileSizeLimit() { Lift(); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    void Lower(uint64_t ullBytes);
+    void Lift();
+
+private:
+    uint64_t m_ullOldCur = 0, m_ullOldMax = 0;
+};

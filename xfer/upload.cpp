@@ -24,8 +24,8 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     }
     if (ctx.hFile.SetLength(ullSize) != 0) {
         // The volume cannot hold the announced size: leave nothing behind.
+        plat::RemoveHeldFile(strPath);
         ctx.hFile.Close();
-        plat::DeleteFile(strPath);
         ctx.ReleaseBin();
         return -1;
     }
@@ -56,7 +56,8 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         ctx.bUpBuffered = true;
         if (nBufferedLine != 0)
             plat::Trace("E %s %d\n", "ip", nBufferedLine);
-        ctx.hFile.Close();
+        // The transfer file is free again; the upload keeps its target open and locked.
+        ctx.hUpFile.TakeFrom(ctx.hFile);
     }
     return 0;
 }
@@ -67,25 +68,23 @@ static int FinishUpload(CXferCtx& ctx, int nDirectEndLine)
 {
     bool bFailed = ctx.bUpFailed;
     const bool bBuffered = ctx.bUpBuffered;
+    plat::CPlatFile& held = bBuffered ? ctx.hUpFile : ctx.hFile;
     ctx.bUploading = false;
     ctx.bUpBuffered = false;
     ctx.bUpFailed = false;
     if (bBuffered) {
-        plat::CPlatFile file;
-        if (file.Open(ctx.strUpPath, plat::OpenMode::UploadCompletion) != 0 ||
-            file.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) != 0)
+        // The collected data goes out in one write through the file held since the start.
+        if (!held.IsOpen() || held.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) != 0)
             bFailed = true;
-        file.Close();
         ctx.ReleaseBin();
-    } else {
-        if (nDirectEndLine != 0)
-            plat::Trace("E %s %d\n", "ip", nDirectEndLine);
-        ctx.hFile.Close();
+    } else if (nDirectEndLine != 0) {
+        plat::Trace("E %s %d\n", "ip", nDirectEndLine);
     }
-    if (!bFailed)
-        return 0;
-    plat::DeleteFile(ctx.strUpPath);
-    return -1;
+    // A file that lost any part of itself is removed while it is still held.
+    if (bFailed && held.IsOpen())
+        plat::RemoveHeldFile(ctx.strUpPath);
+    held.Close();
+    return bFailed ? -1 : 0;
 }
 
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)

@@ -157,6 +157,8 @@ int DeleteFile(const std::string& strPath)
     return rc;
 }
 
+int RemoveHeldFile(const std::string& strPath) { return unlink(strPath.c_str()) == 0 ? 0 : -errno; }
+
 int MakeDirectory(const std::string& strPath) { return mkdir(strPath.c_str(), 0777) == 0 ? 0 : -1; }
 
 int RemoveDirectory(const std::string& strPath) { return rmdir(strPath.c_str()) == 0 ? 0 : -1; }
