@@ -9,6 +9,7 @@
 #include "app/qt/qtshell.h"
 #endif
 #include "platform/log.h"
+#include "platform/memory.h"
 #include "platform/signals.h"
 
 namespace {
@@ -47,6 +48,7 @@ int main(int argc, char** argv)
     }
     // Before any thread exists: SIGINT and SIGTERM are then taken by this thread alone.
     plat::SetupProcessSignals();
+    plat::TuneAllocator();
     setvbuf(stdout, nullptr, _IOLBF, 0);
     plat::SetTraceQuiet(cmd.bQuiet);
 

@@ -3,6 +3,7 @@
 #include "net/sess.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
+#include "platform/memory.h"
 
 void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread)
 {
@@ -61,6 +62,7 @@ int STB_SessTask(void* pArg)
             sess.m_hSock = plat::INVALID_SOCKET;
         }
     }
+    plat::ReleaseFreeMemory();  // what this session's transfers used goes back now
     plat::Trace("Sess(%lx) end...\n", sess.Id());
     sess.m_nState = -1;
     sess.m_hThread = nullptr;  // the last access to the session: it may be freed now

@@ -2,6 +2,8 @@
 // so that its creator can store the handle where the thread will look for it.
 #pragma once
 
+#include <cstdint>
+
 namespace plat {
 
 struct ThreadRec;
@@ -24,6 +26,9 @@ void ThreadJoin(ThreadHandle h);
 // sleep of a download lasts close to 1 ms).
 void ThreadSetMinTimerSlack();
 void SleepMs(int nMillis);
+// A monotonic clock in nanoseconds, and a sleep until a moment of it.
+uint64_t MonotonicNs();
+void SleepUntilNs(uint64_t ullDeadline);
 
 // Test hook: makes the next n thread creations fail, as a system out of threads would.
 void ThreadFailNextCreations(int n);

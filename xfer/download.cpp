@@ -16,6 +16,7 @@
 namespace {
 
 constexpr uint64_t k4GiB = 0x100000000ULL;
+constexpr uint64_t kPauseNs = 1000000;  // 1 ms after every full block
 
 // Replies of the open request: the short form is request ^ 0xF0; the long form has
 // bytes of its own.
@@ -63,6 +64,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     uint8_t* pData = pPayload + req.nWidth;
     uint64_t c = o;
     const uint64_t ullEnd = o + s;
+    uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));
         PutOffset(pPayload, req.nWidth, c);
@@ -75,12 +77,16 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
             return;
         }
         BuildReply(packet, req.ucReply, nullptr, req.nWidth + static_cast<int>(nChunk));
+        // The protocol's pacing: 1 ms passes between a full block leaving and the next
+        // frame leaving. The next frame is read and built within that pause, not after it.
+        if (ullPauseEnd != 0)
+            plat::SleepUntilNs(ullPauseEnd);
         if (Send(packet, sess) != 0)
             return;  // the STB is gone; the next receive ends the session
         c += nChunk;
 #ifndef CORVANE_NO_PACING
         if (nChunk == static_cast<size_t>(req.nBlock))
-            plat::SleepMs(1);  // the protocol's pacing after every full block
+            ullPauseEnd = plat::MonotonicNs() + kPauseNs;
 #endif
     }
 }

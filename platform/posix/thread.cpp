@@ -119,4 +119,18 @@ void SleepMs(int nMillis)
     }
 }
 
+uint64_t MonotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ULL + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+void SleepUntilNs(uint64_t ullDeadline)
+{
+    timespec ts{static_cast<time_t>(ullDeadline / 1000000000ULL), static_cast<long>(ullDeadline % 1000000000ULL)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
 }  // namespace plat

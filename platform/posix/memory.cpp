@@ -1,0 +1,16 @@
+#include "platform/memory.h"
+
+#include <malloc.h>
+
+namespace plat {
+
+void TuneAllocator()
+{
+    // A fixed threshold: glibc would otherwise raise it after the first freed 10 MiB
+    // buffer, and later buffers would stay in the heap after their session ended.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+}
+
+void ReleaseFreeMemory() { malloc_trim(0); }
+
+}  // namespace plat
