@@ -9,6 +9,8 @@ CSessMan SessMan;
 // After a passing accept failure (out of descriptors, say) the loop waits this long
 // before it accepts again, instead of spinning on the same failure.
 constexpr int kAcceptRetryMs = 100;
+// How often a quiet accept thread frees the sessions that have ended.
+constexpr int kReapIntervalMs = 1000;
 
 int CSessMan::Create()
 {
@@ -34,6 +36,9 @@ int CSessMan::Create()
         return -4;
     }
     m_nState = 4;
+    // accept returns every so often without a connection, so that a quiet daemon still
+    // frees the sessions that have ended and gives their memory back.
+    plat::SockSetRecvTimeout(m_hServSock, kReapIntervalMs);
     plat::ThreadHandle h = plat::ThreadCreateSuspended(&CSessMan::CorvaneTask, this, false);
     m_hThread = h;
     if (h == nullptr) {
@@ -78,6 +83,10 @@ void CSessMan::AcceptLoop()
         plat::Trace("Wait...\n");
         plat::AcceptError eError;
         plat::Socket hSock = plat::SockAccept(m_hServSock, &eError);
+        while (hSock == plat::INVALID_SOCKET && eError == plat::AcceptError::TimedOut) {
+            ReapFinished();
+            hSock = plat::SockAccept(m_hServSock, &eError);
+        }
         if (hSock == plat::INVALID_SOCKET) {
             if (eError == plat::AcceptError::Closed)
                 break;

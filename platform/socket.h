@@ -26,10 +26,11 @@ int SockListen(Socket s, int nBacklog);
 // The port a bound socket actually got (useful after binding port 0), or -1.
 int SockLocalPort(Socket s);
 
-enum class AcceptError { None, Closed, Passing };
+enum class AcceptError { None, Closed, Passing, TimedOut };
 // Waits for one connection. On failure returns INVALID_SOCKET and says whether the
-// listening socket was shut down (Closed) or the failure will pass (Passing: out of
-// descriptors or memory, a connection aborted before it was accepted, ...).
+// listening socket was shut down (Closed), the failure will pass (Passing: out of
+// descriptors or memory, a connection aborted before it was accepted, ...), or the
+// socket's receive time-out passed with no connection (TimedOut).
 Socket SockAccept(Socket s, AcceptError* pError);
 
 // Connects to host:port (dotted IPv4 or a name). INVALID_SOCKET on failure.

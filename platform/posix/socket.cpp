@@ -63,8 +63,12 @@ Socket SockAccept(Socket s, AcceptError* pError)
         return c;
     }
     // A listening socket that was shut down answers EINVAL; a closed one EBADF.
-    *pError = (errno == EINVAL || errno == EBADF || errno == ENOTSOCK) ? AcceptError::Closed
-                                                                       : AcceptError::Passing;
+    if (errno == EINVAL || errno == EBADF || errno == ENOTSOCK)
+        *pError = AcceptError::Closed;
+    else if (errno == EAGAIN || errno == EWOULDBLOCK)
+        *pError = AcceptError::TimedOut;
+    else
+        *pError = AcceptError::Passing;
     return INVALID_SOCKET;
 }
 
