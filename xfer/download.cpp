@@ -16,7 +16,9 @@
 namespace {
 
 constexpr uint64_t k4GiB = 0x100000000ULL;
+#ifndef CORVANE_NO_PACING
 constexpr uint64_t kPauseNs = 1000000;  // 1 ms after every full block
+#endif
 
 // Replies of the open request: the short form is request ^ 0xF0; the long form has
 // bytes of its own.
