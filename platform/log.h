@@ -10,6 +10,5 @@ void Trace(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
 
 // Turns the diagnostic lines off (--quiet) or on. Set once at start-up.
 void SetTraceQuiet(bool bQuiet);
-bool IsTraceQuiet();
 
 }  // namespace plat

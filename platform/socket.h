@@ -45,8 +45,6 @@ int SockSetSendTimeout(Socket s, int nMillis);
 // One receive call: the count received, 0 when the peer closed the connection, -1 on an
 // error or time-out. An interrupted call is repeated.
 int SockRecv(Socket s, void* pBuf, int nLen);
-// One send call: the count accepted, or -1. Never raises SIGPIPE.
-int SockSend(Socket s, const void* pBuf, int nLen);
 // Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise.
 int SockSendAll(Socket s, const void* pBuf, size_t nLen);
 

@@ -8,15 +8,13 @@ namespace plat {
 
 namespace {
 std::atomic<bool> g_bQuiet{false};
-}
+}  // namespace
 
 void SetTraceQuiet(bool bQuiet) { g_bQuiet.store(bQuiet, std::memory_order_relaxed); }
 
-bool IsTraceQuiet() { return g_bQuiet.load(std::memory_order_relaxed); }
-
 void Trace(const char* pszFormat, ...)
 {
-    if (IsTraceQuiet())
+    if (g_bQuiet.load(std::memory_order_relaxed))
         return;
     // Format first, then write once: stdio locks the stream per call, so the line
     // reaches standard output whole even when several sessions print at once.

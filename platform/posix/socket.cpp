@@ -130,15 +130,6 @@ int SockRecv(Socket s, void* pBuf, int nLen)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int SockSend(Socket s, const void* pBuf, int nLen)
-{
-    ssize_t n;
-    do {
-        n = send(s, pBuf, static_cast<size_t>(nLen), MSG_NOSIGNAL);
-    } while (n < 0 && errno == EINTR);
-    return n < 0 ? -1 : static_cast<int>(n);
-}
-
 int SockSendAll(Socket s, const void* pBuf, size_t nLen)
 {
     const char* p = static_cast<const char*>(pBuf);
