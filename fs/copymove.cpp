@@ -8,6 +8,7 @@
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
+#include "platform/file.h"
 #include "platform/log.h"
 #include "platform/shellop.h"
 #include "platform/thread.h"
@@ -68,17 +69,26 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     char* pszSrc = reinterpret_cast<char*>(p + 1);
     char* pszDst = pszSrc + nSrc + 1;
     const uint8_t ucTag = p[0];
-    if (GetLocalPath(pszSrc, ctx.strPath) != 0 || GetLocalPath(pszDst, ctx.strPath2) != 0) {
+    // Both paths are mapped onto the one shared folder read for the source. A source in,
+    // or a destination that is, a folder reached through a link out of the shared
+    // folder is refused as a ".." path is.
+    if (MapStbPath(sess, pszSrc, ctx.strPath, ctx.share) != 0 ||
+        GetLocalPathIn(ctx.share.strRoot, pszDst, ctx.strPath2) != 0 || plat::LeadsOutOfShare(ctx.share, ctx.strPath) ||
+        plat::LeadsOutOfShare(ctx.share, ctx.strPath2 + "/.")) {
         plat::Trace("(%x) refused: %s %s\n", ucTag, pszSrc, pszDst);
         SendStatus(sess, ucReply, kStatusFailed);
         return CmdNext::Continue;
     }
     plat::Trace("(%x) %s %s\n", ucTag, ctx.strPath.c_str(), ctx.strPath2.c_str());
+    if (ctx.bReadOnly) {
+        SendStatus(sess, ucReply, kStatusFailed);  // nothing changes in a read-only share
+        return CmdNext::Continue;
+    }
     sess.m_FileOp = plat::CFileOp{};
     std::string strFrom = CollapseSeparators(ctx.strPath);
     std::string strTo = CollapseSeparators(ctx.strPath2);
     // A folder sent with a trailing separator names the same folder without it.
-    if (IsDirectoryPath(strFrom) && strTo.size() > 1 && strTo.back() == '/')
+    if (IsDirectoryPath(ctx.share, strFrom) && strTo.size() > 1 && strTo.back() == '/')
         strTo.pop_back();
     if (strFrom.size() > kMaxOpPath || strTo.size() > kMaxOpPath) {
         SendStatus(sess, ucReply, kStatusFailed);
@@ -91,6 +101,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.wFunc = func;
     sess.m_FileOp.pFrom = sess.m_szOpFrom;
     sess.m_FileOp.pTo = sess.m_szOpTo;
+    sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
     SetOpStatus(sess, 2);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
     sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true);

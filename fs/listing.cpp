@@ -1,7 +1,10 @@
 // FC_DIR_REQ: a folder's listing, built in memory and fetched with FC_DATA_REQ.
 #include "fs/listing.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <vector>
 #include <new>
 
 #include "fs/pathreq.h"
@@ -12,41 +15,63 @@
 #include "platform/dir.h"
 #include "platform/log.h"
 
-// Writes the records that fit; returns the size counted over every entry.
-static uint64_t WriteRecords(const std::vector<plat::FindEntry>& entries, uint8_t* pBuffer, uint64_t ullCapacity)
-{
-    uint64_t ullTotal = 0;
-    for (const plat::FindEntry& e : entries) {
-        const uint64_t ullRecord = e.strName.size() + 2;
-        if (pBuffer != nullptr && ullTotal + ullRecord <= ullCapacity) {
-            uint8_t* p = pBuffer + ullTotal;
-            p[0] = e.bDir ? 1 : 0;
-            memcpy(p + 1, e.strName.data(), e.strName.size());
-            p[1 + e.strName.size()] = 0;
-        }
-        ullTotal += ullRecord;  // counted whether or not it fitted
-    }
-    return ullTotal;
-}
+namespace {
 
-uint64_t BuildDirList(uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder, CDirSnapshot* pSnapshot)
-{
-    if (pBuffer != nullptr && pSnapshot != nullptr) {
-        uint64_t ullCount = 0, ullNameBytes = 0;
-        if (plat::MeasureDirectory(strFolder, ullCount, ullNameBytes) != 0)
-            return 0;
-        const uint64_t ullNow = ullNameBytes + 2 * ullCount;
-        if (ullNow != pSnapshot->ullSize)
-            return ullNow;  // the folder changed since it was measured
-        return WriteRecords(pSnapshot->entries, pBuffer, ullCapacity);
+// One folder's records packed back to back as they go out, and where each begins.
+struct CPackedRecords {
+    std::vector<uint8_t> bytes;
+    std::vector<uint64_t> starts;
+
+    std::string_view Name(uint64_t ullStart) const
+    {
+        const char* psz = reinterpret_cast<const char*>(bytes.data() + ullStart + 1);
+        return std::string_view(psz, strlen(psz));
     }
-    std::vector<plat::FindEntry> entries;
-    if (plat::EnumDirectory(strFolder, entries, false) != 0)
+};
+
+// "." and ".." come first, then every other name in the enumeration order.
+int DotRank(std::string_view name) { return name == "." ? 0 : name == ".." ? 1 : 2; }
+
+}  // namespace
+
+uint64_t BuildDirList(const plat::CShare& share, uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder)
+{
+    uint64_t ullCount = 0, ullNameBytes = 0;
+    if (pBuffer == nullptr) {
+        if (plat::MeasureDirectory(share, strFolder, ullCount, ullNameBytes) != 0)
+            return 0;
+        return ullNameBytes + 2 * ullCount;
+    }
+    // The records are packed once (the capacity the measuring pass found is reserved,
+    // so a large folder is held about twice while its listing is built, not once per
+    // name), sorted by where they begin, and copied out in order.
+    CPackedRecords packed;
+    packed.bytes.reserve(ullCapacity);
+    uint64_t ullTotal = 0;
+    const int rc = plat::ReadDirectory(share, strFolder, false, [&](plat::FindEntry& e) {
+        const uint64_t ullRecord = e.strName.size() + 2;
+        ullTotal += ullRecord;  // counted whether or not it fits
+        if (packed.bytes.size() + ullRecord > ullCapacity)
+            return;  // the folder grew since it was measured: the size tells
+        packed.starts.push_back(packed.bytes.size());
+        packed.bytes.push_back(e.bDir ? 1 : 0);
+        packed.bytes.insert(packed.bytes.end(), e.strName.begin(), e.strName.end());
+        packed.bytes.push_back(0);
+    });
+    if (rc != 0)
         return 0;
-    const uint64_t ullTotal = WriteRecords(entries, pBuffer, ullCapacity);
-    if (pSnapshot != nullptr) {
-        pSnapshot->entries = std::move(entries);
-        pSnapshot->ullSize = ullTotal;
+    std::sort(packed.starts.begin(), packed.starts.end(), [&](uint64_t a, uint64_t b) {
+        const std::string_view na = packed.Name(a), nb = packed.Name(b);
+        const int ra = DotRank(na), rb = DotRank(nb);
+        if (ra != rb || ra < 2)
+            return ra < rb;
+        return plat::FoldedNameLess(na, nb);
+    });
+    uint8_t* p = pBuffer;
+    for (uint64_t ullStart : packed.starts) {
+        const uint64_t ullRecord = packed.Name(ullStart).size() + 2;
+        memcpy(p, packed.bytes.data() + ullStart, ullRecord);
+        p += ullRecord;
     }
     return ullTotal;
 }
@@ -55,7 +80,7 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
 {
     constexpr uint8_t kReply = 0xF7;
     plat::Trace("FC_DIR_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_DIR_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_DIR_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid) {
         ctx.nXferSize = 0;
         ctx.eRecordedWidth = SizeWidth::Bits32;
@@ -69,20 +94,16 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
     ctx.nXferSize = 0;
     ctx.eRecordedWidth = SizeWidth::Bits32;
     uint8_t ucStatus = kStatusFailed;
-    CDirSnapshot snapshot;
-    const uint64_t ullSize = eReq == PathReq::Ok ? BuildDirList(nullptr, 0, ctx.strPath, &snapshot) : 0;
+    const uint64_t ullSize = eReq == PathReq::Ok ? BuildDirList(ctx.share, nullptr, 0, ctx.strPath) : 0;
     if (ullSize > UINT32_MAX) {
         ucStatus = kStatusNoMemory;  // a listing the 32-bit size field cannot carry
     } else if (ullSize != 0) {
-        uint8_t* pBlock = new (std::nothrow) uint8_t[ullSize];
-        if (pBlock == nullptr) {
+        if (!ctx.TakeBin(ullSize, false)) {
             ucStatus = kStatusNoMemory;
-        } else if (BuildDirList(pBlock, ullSize, ctx.strPath, &snapshot) != ullSize) {
-            delete[] pBlock;
+        } else if (BuildDirList(ctx.share, ctx.pBin.get(), ullSize, ctx.strPath) != ullSize) {
+            ctx.ReleaseBin();
             ucStatus = kStatusShort;  // the folder changed between the two passes
         } else {
-            ctx.pBin.reset(pBlock);
-            ctx.nBinSize = ullSize;
             ctx.nXferSize = static_cast<uint32_t>(ullSize);
             ucStatus = kStatusDone;
         }

@@ -13,40 +13,57 @@
 #include "platform/file.h"
 #include "platform/log.h"
 
-int DeleteDirTree(const std::string& strFolder)
+int DeleteDirTree(const plat::CShare& share, const std::string& strFolder)
 {
     // A link named as the folder is removed itself: nothing it points to is touched.
     std::string strItself = strFolder;
     while (strItself.size() > 1 && strItself.back() == '/')
         strItself.pop_back();
     plat::PathInfo info;
-    if (plat::GetPathInfo(strItself, info) == 0 && info.bLink) {
-        plat::DeleteFile(strItself);
+    if (plat::GetPathInfo(share, strItself, info) == 0 && info.bLink) {
+        plat::DeleteFile(share, strItself);
         return 0;
     }
+    // Each folder is emptied when it is first met and removed when it is met again,
+    // after everything below it.
+    struct Pending {
+        std::string strPath;
+        bool bEmptied;
+    };
+    std::vector<Pending> stack{{strItself, false}};
     std::vector<plat::FindEntry> entries;
-    if (plat::EnumDirectory(strFolder, entries, false) == 0) {
+    while (!stack.empty()) {
+        if (stack.back().bEmptied) {
+            plat::RemoveDirectory(share, stack.back().strPath);
+            stack.pop_back();
+            continue;
+        }
+        stack.back().bEmptied = true;
+        const std::string strDir = stack.back().strPath;
+        if (plat::EnumDirectory(share, strDir, entries, false) != 0)
+            continue;
         for (const plat::FindEntry& e : entries) {
             if (e.strName == "." || e.strName == "..")
                 continue;
-            std::string strPath = strFolder + "/" + e.strName;
+            std::string strPath = strDir + "/" + e.strName;
             if (e.bDir && !e.bLink)
-                DeleteDirTree(strPath);
+                stack.push_back({std::move(strPath), false});
             else
-                plat::DeleteFile(strPath);
+                plat::DeleteFile(share, strPath);
         }
     }
-    plat::RemoveDirectory(strFolder);
     return 0;
 }
 
 CmdNext HandleFileDelReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_FILE_DEL_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_FILE_DEL_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_DEL_REQ", ctx.strPath);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq != PathReq::Invalid)
-        ucStatus = (eReq == PathReq::Ok && plat::DeleteFile(ctx.strPath) == 0) ? kStatusDone : kStatusFailed;
+        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && plat::DeleteFile(ctx.share, ctx.strPath) == 0)
+                       ? kStatusDone
+                       : kStatusFailed;
     SendStatus(sess, 0xF8, ucStatus);
     return CmdNext::Continue;
 }
@@ -54,10 +71,12 @@ CmdNext HandleFileDelReq(CSess& sess, CXferCtx& ctx)
 CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_MKDIR_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_MKDIR_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_MKDIR_REQ", ctx.strPath);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq != PathReq::Invalid)
-        ucStatus = (eReq == PathReq::Ok && plat::MakeDirectory(ctx.strPath) == 0) ? kStatusDone : kStatusFailed;
+        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && plat::MakeDirectory(ctx.share, ctx.strPath) == 0)
+                       ? kStatusDone
+                       : kStatusFailed;
     SendStatus(sess, 0xF9, ucStatus);
     return CmdNext::Continue;
 }
@@ -65,16 +84,16 @@ CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx)
 CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_RMDIR_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_RMDIR_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_RMDIR_REQ", ctx.strPath);
     uint8_t ucStatus = kStatusInvalid;
-    if (eReq == PathReq::Refused) {
+    if (eReq == PathReq::Refused || (eReq == PathReq::Ok && plat::LeadsOutOfShare(ctx.share, ctx.strPath))) {
         ucStatus = kStatusFailed;
     } else if (eReq == PathReq::Ok) {
         // The shared folder itself is never wiped: the folder the user chose stays.
-        if (IsSharedFolderItself(ctx.strPath)) {
+        if (ctx.bReadOnly || IsSharedFolderItself(ctx.strPath)) {
             ucStatus = kStatusFailed;
         } else {
-            DeleteDirTree(ctx.strPath);
+            DeleteDirTree(ctx.share, ctx.strPath);
             ucStatus = kStatusDone;
         }
     }

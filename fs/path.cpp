@@ -28,10 +28,21 @@ bool HasParentComponent(const char* psz)
 
 }  // namespace
 
-int GetLocalPath(char* pszStbPath, std::string& strLocal)
+int GetLocalPath(char* pszStbPath, std::string& strLocal) { return GetLocalPathIn(GetSharedFolder(), pszStbPath, strLocal); }
+
+int MapStbPath(const CSess& sess, char* pszStbPath, std::string& strLocal, plat::CShare& share)
+{
+    std::string strShared = GetSharedFolder();
+    if (GetLocalPathIn(strShared, pszStbPath, strLocal) != 0)
+        return -1;
+    share.strRoot = std::move(strShared);
+    share.bWideLinks = sess.m_bWideLinks;
+    return 0;
+}
+
+int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& strLocal)
 {
     strLocal.clear();
-    std::string strShared = GetSharedFolder();
     // Nothing stored would map onto the file-system root; a ".." would climb out of the
     // shared folder. Both are refused so that an STB only ever reaches the shared folder.
     if (strShared.empty() || HasParentComponent(pszStbPath))
@@ -68,17 +79,18 @@ std::string GetRelativePath(const CSess& sess, const std::string& strPath)
     return strPath.size() > n ? strPath.substr(n) : std::string();
 }
 
-bool HasFreeSpace(uint64_t ullBytes)
+bool HasFreeSpace(uint64_t ullBytes) { return HasFreeSpace(plat::CShare{GetSharedFolder()}, ullBytes); }
+
+bool HasFreeSpace(const plat::CShare& share, uint64_t ullBytes)
 {
-    std::string strShared = GetSharedFolder();
     plat::VolumeSpace space;
-    if (strShared.empty() || plat::GetVolumeSpace(strShared, space) != 0)
+    if (share.strRoot.empty() || plat::GetVolumeSpace(share.strRoot, space) != 0)
         return false;
     return ullBytes < space.ullFreeBytes;
 }
 
-bool IsDirectoryPath(const std::string& strPath)
+bool IsDirectoryPath(const plat::CShare& share, const std::string& strPath)
 {
     plat::PathInfo info;
-    return plat::GetPathInfo(strPath, info) == 0 && info.bDir;
+    return plat::GetPathInfo(share, strPath, info) == 0 && info.bDir;
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/share.h"
+
 class CSess;
 
 // Maps the STB path (the request's own bytes up to their zero) onto the shared folder.
@@ -14,6 +16,12 @@ class CSess;
 // refused: it has a ".." component, or no shared folder is stored. A refused path never
 // names anything outside the shared folder; strLocal is then empty.
 int GetLocalPath(char* pszStbPath, std::string& strLocal);
+// The same onto a shared folder the caller has read.
+int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& strLocal);
+// Maps as GetLocalPath and fills share with the shared folder the path was mapped onto
+// and the session's rule for links: what every platform call on the path needs. On a
+// refused path the share is left as it was.
+int MapStbPath(const CSess& sess, char* pszStbPath, std::string& strLocal, plat::CShare& share);
 
 // Turns every separator of a local path into the local '/'.
 void SlashToBackslash(std::string& strPath);
@@ -27,6 +35,9 @@ std::string GetRelativePath(const CSess& sess, const std::string& strPath);
 
 // True when the count is strictly below the free bytes of the shared folder's volume.
 bool HasFreeSpace(uint64_t ullBytes);
+// The same for the volume of the share's folder.
+bool HasFreeSpace(const plat::CShare& share, uint64_t ullBytes);
 
-// True when the local path names an existing folder.
-bool IsDirectoryPath(const std::string& strPath);
+// True when the local path names an existing folder (through a link only as far as the
+// share lets it lead).
+bool IsDirectoryPath(const plat::CShare& share, const std::string& strPath);

@@ -5,9 +5,10 @@
 #include "app/settings.h"
 #include "fs/path.h"
 #include "net/sess.h"
+#include "net/xferctx.h"
 #include "platform/log.h"
 
-PathReq TakePathRequest(CSess& sess, const char* pszName, std::string& strLocal)
+PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal)
 {
     CPacket& packet = sess.m_Packet;
     const int n = packet.PayloadLength();
@@ -17,7 +18,7 @@ PathReq TakePathRequest(CSess& sess, const char* pszName, std::string& strLocal)
         return PathReq::Invalid;
     }
     char* pszStbPath = reinterpret_cast<char*>(p + 1);
-    if (GetLocalPath(pszStbPath, strLocal) != 0) {
+    if (MapStbPath(sess, pszStbPath, strLocal, ctx.share) != 0) {
         plat::Trace("(%x) refused: %s\n", p[0], pszStbPath);
         return PathReq::Refused;
     }

@@ -4,6 +4,7 @@
 #include <string>
 
 class CSess;
+struct CXferCtx;
 
 enum class PathReq {
     Ok,       // the path is mapped into the output
@@ -13,8 +14,9 @@ enum class PathReq {
 
 // Checks the request in the session's packet (payload: tag byte, then the path ending
 // with the last payload byte). An invalid one prints "invalid param in <name>\n".
-// Otherwise maps the path and prints "(tag) local path".
-PathReq TakePathRequest(CSess& sess, const char* pszName, std::string& strLocal);
+// Otherwise maps the path into strLocal (and the context's share) and prints
+// "(tag) local path".
+PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal);
 
 // True when the local path names the shared folder itself ("/", "", "/./", ...).
 bool IsSharedFolderItself(const std::string& strLocal);

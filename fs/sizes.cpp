@@ -60,14 +60,14 @@ CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx)
 {
     constexpr uint8_t kReply = 0xE0;
     plat::Trace("FC_FILE_SIZE_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_FILE_SIZE_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_SIZE_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid) {
         SendStatusU32(sess, kReply, kStatusInvalid, ctx.nXferSize);
         return CmdNext::Continue;
     }
     ctx.ReleaseEarlier(1152, 1160);
     plat::CPlatFile file;
-    if (eReq == PathReq::Refused || file.Open(ctx.strPath, plat::OpenMode::Download) != 0) {
+    if (eReq == PathReq::Refused || file.Open(ctx.share, ctx.strPath, plat::OpenMode::Download) != 0) {
         SendStatusU32(sess, kReply, kStatusFailed, ctx.nXferSize);
         return CmdNext::Continue;
     }

@@ -22,11 +22,13 @@ constexpr int kVersionOffset = 22;
 
 }  // namespace
 
-bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName)
+bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName,
+                       bool bWideLinks)
 {
     strName.clear();
+    const plat::CShare share{strFolder, bWideLinks};
     std::vector<plat::FindEntry> entries;
-    if (strFolder.empty() || plat::EnumDirectory(strFolder, entries, false) != 0)
+    if (strFolder.empty() || plat::EnumDirectory(share, strFolder, entries, false) != 0)
         return false;
     uint16_t usBest = 0;
     bool bFound = false;
@@ -37,7 +39,7 @@ bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t 
         plat::Trace("File Path:%s\n", strPath.c_str());
         // A file object of its own: a download in progress in this session survives.
         plat::CPlatFile file;
-        if (file.Open(strPath, plat::OpenMode::Probe) != 0) {
+        if (file.Open(share, strPath, plat::OpenMode::Probe) != 0) {
             plat::Trace("open failed\n");
             continue;
         }
@@ -72,7 +74,7 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
     const uint16_t usVersion = GetU16LE(b + 3);
     plat::Trace("Recv Model[%04x] Ver[%04x]\n", usModel, usVersion);
     std::string strName;
-    if (FindNewestStbFile(GetSharedFolder(), usModel, usVersion, strName)) {
+    if (FindNewestStbFile(GetSharedFolder(), usModel, usVersion, strName, sess.m_bWideLinks)) {
         uint8_t* p = packet.Payload();
         p[0] = 0;
         memcpy(p + 1, strName.c_str(), strName.size() + 1);

@@ -7,4 +7,6 @@
 // Looks at the files matching "*.stb" (any case) directly in the folder and yields the
 // name of the one for the model with the highest version above the given one; the
 // first enumerated wins a tie. False when none qualifies.
-bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName);
+// The folder is the shared folder itself; with bWideLinks a ".stb" link may lead out of it.
+bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName,
+                       bool bWideLinks = false);

@@ -14,6 +14,8 @@ void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread)
 int Serve(CSess& sess)
 {
     CXferCtx ctx;
+    ctx.bReadOnly = sess.m_bReadOnly;
+    ctx.pBudget = sess.m_pBudget;
     CmdLoop loop = CmdLoop::Main;
     int nResult;
     for (;;) {

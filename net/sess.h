@@ -16,6 +16,7 @@
 
 constexpr int kWaitTimeoutMs = 10000;  // silence allowed between frames
 constexpr int kBodyTimeoutMs = 5000;   // each read of a frame's length and body
+constexpr int kSendTimeoutMs = 30000;  // a send that makes no progress ends the session
 
 class CSess {
 public:
@@ -56,6 +57,19 @@ public:
     // The receive time-out the socket holds now (0: not set yet), so that a pass whose
     // time-out is already in place costs no system call.
     int m_nRecvTimeoutSet = 0;
+    // The send time-out the manager gives the socket before the session starts.
+    int m_nSendTimeoutMs = kSendTimeoutMs;
+    // The peer's IPv4 address (host byte order), for the sessions-per-host count.
+    uint32_t m_ulPeerAddr = 0;
+
+    // What the daemon's options allow this session, copied from the manager when the
+    // session is made: nothing in the shared folder may change (read-only), and links
+    // may lead out of the shared folder (wide links).
+    bool m_bReadOnly = false;
+    bool m_bWideLinks = false;
+    // The budget that every session's transfer buffers draw from (owned by the manager;
+    // null: no limit).
+    class CBufferBudget* m_pBudget = nullptr;
 
     // Closing the socket belongs to the session thread once it runs; the accept thread
     // only shuts the connection down. The lock keeps the two from crossing.

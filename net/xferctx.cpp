@@ -1,11 +1,33 @@
 #include "net/xferctx.h"
 
+#include <new>
+
+#include "net/budget.h"
 #include "platform/log.h"
+
+bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
+{
+    if (n > SIZE_MAX || (pBudget != nullptr && !pBudget->Take(n)))
+        return false;
+    uint8_t* p = bZeroed ? new (std::nothrow) uint8_t[n]() : new (std::nothrow) uint8_t[n];
+    if (p == nullptr) {
+        if (pBudget != nullptr)
+            pBudget->Give(n);
+        return false;
+    }
+    pBin.reset(p);
+    nBinSize = n;
+    ullBinCharged = pBudget != nullptr ? n : 0;
+    return true;
+}
 
 void CXferCtx::ReleaseBin()
 {
     pBin.reset();
     nBinSize = 0;
+    if (pBudget != nullptr && ullBinCharged != 0)
+        pBudget->Give(ullBinCharged);
+    ullBinCharged = 0;
     if (bUploading && bUpBuffered)
         AbandonUpload();
 }
@@ -33,10 +55,10 @@ void CXferCtx::AbandonUpload()
 {
     plat::CPlatFile& held = bUpBuffered ? hUpFile : hFile;
     if (held.IsOpen()) {
-        plat::RemoveHeldFile(strUpPath);
+        plat::RemoveHeldFile(upShare, strUpPath);
         held.Close();
     } else {
-        plat::DeleteFile(strUpPath);
+        plat::DeleteFile(upShare, strUpPath);
     }
     bUploading = false;
     bUpBuffered = false;

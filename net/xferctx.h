@@ -9,6 +9,9 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/share.h"
+
+class CBufferBudget;
 
 enum class SizeWidth { Bits32, Bits64 };
 
@@ -28,6 +31,7 @@ struct CXferCtx {
     uint64_t ullXferSize = 0;         // size of the current transfer as 64-bit requests see it
     plat::CPlatFile hFile;            // the transfer file when the data is not in pBin
     std::string strPath;              // local path the current command mapped
+    plat::CShare share;               // the shared folder the current command's paths lie in
     std::string strPath2;             // copy/move destination, or a directory-upload entry
     bool bUploading = false;          // an upload created its file and is not complete yet
     int32_t nDirEntries = 0;          // entries of the directory download's list
@@ -35,6 +39,7 @@ struct CXferCtx {
     // other width clamps against what is actually held instead.
     SizeWidth eRecordedWidth = SizeWidth::Bits32;
     std::string strUpPath;            // the file the pending upload created
+    plat::CShare upShare;             // the shared folder that file lies in
     bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
     // The file of a buffered upload, held open and locked until the upload ends, so that
     // no other opener can take it over (and no late end of this session can delete a
@@ -43,6 +48,16 @@ struct CXferCtx {
     bool bUpFailed = false;           // a block of the pending upload could not be stored
     uint64_t ullUpSize = 0;           // the announced size of the pending upload
     std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
+    // What the session may do, from its options: nothing in the shared folder changes
+    // when read-only; buffers are charged to the budget (none: no limit).
+    bool bReadOnly = false;
+    CBufferBudget* pBudget = nullptr;
+    uint64_t ullBinCharged = 0;       // what pBin holds of the budget
+
+    // Allocates pBin for n bytes (zeroed when asked), charged to the budget; the buffer
+    // held before must have been released. False, with nothing held, when the budget or
+    // the memory is short: the caller takes the path it has for a failed allocation.
+    bool TakeBin(uint64_t n, bool bZeroed);
 
     // Frees the buffer, setting pBin to none. A buffered upload that was still being
     // collected there is abandoned and its file deleted.

@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/share.h"
 
 namespace plat {
 
@@ -15,17 +19,25 @@ struct FindEntry {
     uint64_t ullSize = 0; // 0 for folders
 };
 
-// Lists the folder into entries, in the order above. 0, or -1 when it cannot be read.
-// Without bSizes, ullSize stays 0 and only the entries whose type the folder itself does
-// not tell are looked up (much faster on large folders).
-int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes = true);
+// Lists the folder (resolved beneath the share) into entries, in the order above. 0, or
+// -1 when it cannot be read. Without bSizes, ullSize stays 0 and only the entries whose
+// type the folder itself does not tell are looked up (much faster on large folders). A
+// link is typed by where it leads only when the share lets it lead there.
+int EnumDirectory(const CShare& share, const std::string& strDir, std::vector<FindEntry>& entries,
+                  bool bSizes = true);
+
+// Hands each entry of the folder to fnEntry as the folder yields it ("." and ".."
+// included, unsorted), typed as EnumDirectory types them; the entry may be taken over.
+// For walks that must not hold a large folder twice. 0, or -1 when it cannot be read.
+int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
+                  const std::function<void(FindEntry& entry)>& fnEntry);
 
 // Reads the folder once, without sorting or looking anything up: the number of its
 // entries and the bytes of their names. 0, or -1 when it cannot be read.
-int MeasureDirectory(const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes);
+int MeasureDirectory(const CShare& share, const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes);
 
 // The name order of the enumeration: true when a sorts before b.
-bool FoldedNameLess(const std::string& a, const std::string& b);
+bool FoldedNameLess(std::string_view a, std::string_view b);
 
 // Wildcard match of a name against a pattern with '*' and '?', ASCII case folded
 // ("*.stb" matches "FW.STB").

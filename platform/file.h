@@ -1,10 +1,15 @@
 // File objects with the share modes of the transfer commands, and the single-call file
-// system operations the handlers use. Paths are local paths, bytes passed unchanged.
+// system operations the handlers use. Paths are local paths, bytes passed unchanged,
+// each resolved beneath the share it was mapped onto: one that leads out of the shared
+// folder fails as a missing one does. Folders, FIFOs, sockets and devices are never
+// opened as files: an opening that meets one fails at once, without blocking.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/share.h"
 
 namespace plat {
 
@@ -34,7 +39,7 @@ public:
 
     // 0, or -1 when the file cannot be opened in that mode (missing, a folder, held by
     // another opener, read-only for a write mode). A failed open truncates nothing.
-    int Open(const std::string& strPath, OpenMode mode);
+    int Open(const CShare& share, const std::string& strPath, OpenMode mode);
     bool IsOpen() const { return m_nFd >= 0; }
     void Close();
     // A number that identifies the open file in diagnostic lines (0 when closed).
@@ -49,6 +54,10 @@ public:
     int WriteAt(uint64_t ullOffset, const void* pBuf, size_t n) const;
     // Sets the file's length; 0 or -1.
     int SetLength(uint64_t ullLength) const;
+    // Sets the file's length with its blocks reserved on the volume where the file
+    // system can, so that a later write cannot find the volume full; otherwise as
+    // SetLength. 0 or -1.
+    int Reserve(uint64_t ullLength) const;
 
 private:
     int m_nFd = -1;
@@ -62,19 +71,29 @@ struct PathInfo {
     uint64_t ullSize = 0;
 };
 
-// Looks a path up (following a final link for bDir and the size). 0, or -1 when missing.
-int GetPathInfo(const std::string& strPath, PathInfo& info);
+// True when the folder that holds the path's last component can only be reached
+// through a link that leads out of the shared folder (or has an absolute target): the
+// path is refused as one with a ".." component is. False with wide links.
+bool LeadsOutOfShare(const CShare& share, const std::string& strPath);
+
+// Looks a path up (following a final link for bDir and the size, as far as the share
+// lets it lead). 0, or -1 when missing or out of reach.
+int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info);
 
 // Deletes one file (a link itself, never its target). Fails for a folder, a missing
-// file, a file with no write permission bit, and a file another opener holds. 0, or
-// the system's error code negated.
-int DeleteFile(const std::string& strPath);
+// file, a file with no write permission bit, a file another opener holds, and a FIFO,
+// socket or device. 0, or the system's error code negated.
+int DeleteFile(const CShare& share, const std::string& strPath);
 // Removes the name of a file the caller holds open and locked (an upload that is given
 // up): no checks, since the caller's lock keeps every other opener out.
-int RemoveHeldFile(const std::string& strPath);
+int RemoveHeldFile(const CShare& share, const std::string& strPath);
 // Creates one folder; fails when it exists or its parent is missing.
+int MakeDirectory(const CShare& share, const std::string& strPath);
+// Removes one empty folder (never a link to one).
+int RemoveDirectory(const CShare& share, const std::string& strPath);
+
+// The same for paths the daemon chose itself (the streaming server's folders), which
+// are not confined to the shared folder.
 int MakeDirectory(const std::string& strPath);
-// Removes one empty folder.
-int RemoveDirectory(const std::string& strPath);
 
 }  // namespace plat

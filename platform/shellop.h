@@ -1,6 +1,8 @@
 // The shell's copy and move of one file or folder tree, without questions asked.
 #pragma once
 
+#include "platform/share.h"
+
 namespace plat {
 
 enum class FileOpFunc { Move = 1, Copy = 2 };
@@ -11,13 +13,16 @@ struct CFileOp {
     FileOpFunc wFunc = FileOpFunc::Copy;
     const char* pFrom = nullptr;
     const char* pTo = nullptr;
+    CShare share;  // both paths resolve beneath it
 };
 
 // Copies or moves pFrom. When pTo is an existing folder the item lands inside it;
 // otherwise pTo names the copy. Existing files are overwritten (not read-only ones), a
 // folder is copied whole with its links kept as links, a move across file systems is a
 // copy and then a delete. A folder is never copied or moved into itself or below
-// itself. 0 on success, non-zero on any failure.
+// itself. Both paths resolve beneath the share; nothing is written outside it. A copy
+// whose files need more bytes than the destination's volume has free fails before it
+// writes anything. 0 on success, non-zero on any failure.
 int ShellFileOperation(const CFileOp& op);
 
 }  // namespace plat

@@ -175,11 +175,15 @@ TEST_F(PathTest, HasFreeSpaceIsStrict)
 TEST_F(PathTest, IsDirectoryPath)
 {
     m_Share.WriteFile("dir/file", "x");
-    std::filesystem::create_directory_symlink(m_Share.Path("dir"), m_Share.Path("dirlink"));
-    std::filesystem::create_symlink(m_Share.Path("dir/file"), m_Share.Path("filelink"));
+    std::filesystem::create_directory_symlink("dir", m_Share.Path("dirlink"));
+    std::filesystem::create_symlink("dir/file", m_Share.Path("filelink"));
+    // A link with an absolute target leads nowhere, even when the target is inside.
+    std::filesystem::create_directory_symlink(m_Share.Path("dir"), m_Share.Path("abslink"));
     const std::pair<const char*, bool> cases[] = {
-        {"dir", true}, {"dirlink", true}, {"dir/file", false}, {"filelink", false}, {"missing", false}, {"", true},
+        {"dir", true},       {"dirlink", true},   {"dir/file", false}, {"filelink", false},
+        {"missing", false},  {"", true},          {"abslink", false},
     };
+    const plat::CShare share{m_Share.Share()};
     for (const auto& [rel, bDir] : cases)
-        EXPECT_EQ(IsDirectoryPath(m_Share.Path(rel)), bDir) << rel;
+        EXPECT_EQ(IsDirectoryPath(share, m_Share.Path(rel)), bDir) << rel;
 }

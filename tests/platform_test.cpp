@@ -19,10 +19,10 @@ TEST(EnumDirectory, DotsFirstThenFoldedOrder)
     for (const char* psz : {"b", "A", "_x", "a", "Zeta", "\xC3\xA9", "ab"})
         share.WriteFile(psz, psz);
     fs::create_directory(share.Path("B"));
-    fs::create_directory_symlink(share.Path("B"), share.Path("link"));
+    fs::create_directory_symlink("B", share.Path("link"));
 
     std::vector<plat::FindEntry> entries;
-    ASSERT_EQ(plat::EnumDirectory(share.Share(), entries), 0);
+    ASSERT_EQ(plat::EnumDirectory(plat::CShare{share.Share()}, share.Share(), entries), 0);
     std::vector<std::string> names;
     for (const auto& e : entries)
         names.push_back(e.strName);
@@ -35,7 +35,7 @@ TEST(EnumDirectory, DotsFirstThenFoldedOrder)
         EXPECT_EQ(e.bLink, e.strName == "link");
         EXPECT_EQ(e.ullSize, bDir ? 0u : e.strName.size());
     }
-    EXPECT_EQ(plat::EnumDirectory(share.Path("missing"), entries), -1);
+    EXPECT_EQ(plat::EnumDirectory(plat::CShare{share.Share()}, share.Path("missing"), entries), -1);
 }
 
 TEST(MatchPattern, WildcardsWithFoldedCase)
@@ -77,15 +77,15 @@ TEST(CPlatFile, ShareModes)
         SCOPED_TRACE(c.pszName);
         share.WriteFile("f", "content");
         plat::CPlatFile first, second;
-        ASSERT_EQ(first.Open(share.Path("f"), c.first), 0);
-        EXPECT_EQ(second.Open(share.Path("f"), c.second), c.bSecondOpens ? 0 : -1);
+        ASSERT_EQ(first.Open(plat::CShare{share.Share()}, share.Path("f"), c.first), 0);
+        EXPECT_EQ(second.Open(plat::CShare{share.Share()}, share.Path("f"), c.second), c.bSecondOpens ? 0 : -1);
         EXPECT_EQ(second.IsOpen(), c.bSecondOpens);
         if (c.first != OpenMode::UploadTarget) {
             EXPECT_EQ(share.ReadFile("f"), "content");
         }
         first.Close();
         second.Close();
-        EXPECT_EQ(second.Open(share.Path("f"), c.second), 0) << "still refused once the first opener closed";
+        EXPECT_EQ(second.Open(plat::CShare{share.Share()}, share.Path("f"), c.second), 0) << "still refused once the first opener closed";
     }
 }
 
@@ -96,11 +96,11 @@ TEST(CPlatFile, RefusedOpens)
     chmod(share.Path("ro").c_str(), 0444);
     fs::create_directory(share.Path("dir"));
     plat::CPlatFile f;
-    EXPECT_EQ(f.Open(share.Path("dir"), OpenMode::Download), -1);
-    EXPECT_EQ(f.Open(share.Path("missing"), OpenMode::Download), -1);
-    EXPECT_EQ(f.Open(share.Path("missing"), OpenMode::UploadCompletion), -1);
+    EXPECT_EQ(f.Open(plat::CShare{share.Share()}, share.Path("dir"), OpenMode::Download), -1);
+    EXPECT_EQ(f.Open(plat::CShare{share.Share()}, share.Path("missing"), OpenMode::Download), -1);
+    EXPECT_EQ(f.Open(plat::CShare{share.Share()}, share.Path("missing"), OpenMode::UploadCompletion), -1);
     EXPECT_FALSE(fs::exists(share.Path("missing")));
-    EXPECT_EQ(f.Open(share.Path("ro"), OpenMode::UploadTarget), -1);
+    EXPECT_EQ(f.Open(plat::CShare{share.Share()}, share.Path("ro"), OpenMode::UploadTarget), -1);
     EXPECT_EQ(share.ReadFile("ro"), "keep");
     EXPECT_FALSE(f.IsOpen());
 }
@@ -116,20 +116,20 @@ TEST(DeleteFile, RefusesFilesInUseOrReadOnly)
     fs::create_directory(share.Path("dir"));
 
     plat::CPlatFile reader;
-    ASSERT_EQ(reader.Open(share.Path("held"), OpenMode::Download), 0);
-    EXPECT_LT(plat::DeleteFile(share.Path("held")), 0);
+    ASSERT_EQ(reader.Open(plat::CShare{share.Share()}, share.Path("held"), OpenMode::Download), 0);
+    EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("held")), 0);
     EXPECT_TRUE(fs::exists(share.Path("held")));
     reader.Close();
-    EXPECT_EQ(plat::DeleteFile(share.Path("held")), 0);
+    EXPECT_EQ(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("held")), 0);
     EXPECT_FALSE(fs::exists(share.Path("held")));
 
-    EXPECT_LT(plat::DeleteFile(share.Path("ro")), 0);
+    EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("ro")), 0);
     EXPECT_TRUE(fs::exists(share.Path("ro")));
 
-    EXPECT_EQ(plat::DeleteFile(share.Path("link")), 0);
+    EXPECT_EQ(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("link")), 0);
     EXPECT_FALSE(fs::is_symlink(share.Path("link")));
     EXPECT_EQ(share.ReadFile("target"), "x");
 
-    EXPECT_LT(plat::DeleteFile(share.Path("dir")), 0);
-    EXPECT_LT(plat::DeleteFile(share.Path("missing")), 0);
+    EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("dir")), 0);
+    EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("missing")), 0);
 }

@@ -18,21 +18,48 @@
 #include "platform/log.h"
 #include "xfer/download.h"
 
-void ListTree(CSess& sess, const std::string& strDir)
+namespace {
+
+// One folder of the walk: its entries, and how far they have been taken.
+struct CTreeLevel {
+    std::string strDir;
+    std::vector<plat::FindEntry> entries;
+    size_t nNext = 0;
+};
+
+// Lists the folder as an entry and puts it on the walk; left out when it cannot be read.
+void EnterFolder(CSess& sess, const plat::CShare& share, std::string strDir, std::vector<CTreeLevel>& walk)
 {
     if (strDir.size() >= PATH_MAX)
         return;  // the system could not open anything below it
-    std::vector<plat::FindEntry> entries;
-    if (plat::EnumDirectory(strDir, entries) != 0)
+    CTreeLevel level;
+    if (plat::EnumDirectory(share, strDir, level.entries) != 0)
         return;
     sess.m_arrFiles.push_back(GetRelativePath(sess, strDir));
-    for (const plat::FindEntry& e : entries) {
+    level.strDir = std::move(strDir);
+    walk.push_back(std::move(level));
+}
+
+}  // namespace
+
+void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir)
+{
+    // Depth first, each folder's entries in their order, as a recursion would list them.
+    std::vector<CTreeLevel> walk;
+    EnterFolder(sess, share, strDir, walk);
+    while (!walk.empty()) {
+        CTreeLevel& level = walk.back();
+        if (level.nNext == level.entries.size()) {
+            walk.pop_back();
+            continue;
+        }
+        const plat::FindEntry& e = level.entries[level.nNext++];
         if (e.strName == "." || e.strName == "..")
             continue;
-        const std::string strPath = strDir + e.strName;
+        std::string strPath = level.strDir + e.strName;
         if (e.bDir) {
             if (!e.bLink)  // a link to a folder is not part of the tree
-                ListTree(sess, strPath + "/");
+                EnterFolder(sess, share, strPath + "/", walk);
         } else {
             sess.m_ullTotal += e.ullSize;
             sess.m_arrFiles.push_back(GetRelativePath(sess, strPath));
@@ -42,7 +69,7 @@ void ListTree(CSess& sess, const std::string& strDir)
 
 static bool IsFolderEntry(std::string_view strEntry) { return !strEntry.empty() && strEntry.back() == '/'; }
 
-void AfterMoveDir(CSess& sess, int nCount)
+void AfterMoveDir(CSess& sess, const plat::CShare& share, int nCount)
 {
     if (nCount < 0)
         return;
@@ -54,7 +81,7 @@ void AfterMoveDir(CSess& sess, int nCount)
             continue;
         const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
         plat::Trace("DeleteFile : %s\n", strPath.c_str());
-        if (int rc = plat::DeleteFile(strPath); rc != 0) {
+        if (int rc = plat::DeleteFile(share, strPath); rc != 0) {
             plat::Trace("Error Code : %d \n", -rc);
             plat::Trace("DeleteFile fail : %s\n", strPath.c_str());
         }
@@ -65,12 +92,12 @@ void AfterMoveDir(CSess& sess, int nCount)
         const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
         plat::Trace("DeleteDir : %s\n", strPath.c_str());
         std::vector<plat::FindEntry> entries;
-        if (plat::EnumDirectory(strPath, entries, false) == 0 && entries.size() > 2)
+        if (plat::EnumDirectory(share, strPath, entries, false) == 0 && entries.size() > 2)
             continue;  // something is still inside: the folder stays
         // A move of the whole shared folder empties it but keeps the folder the user chose.
         if (IsSharedFolderItself(strPath))
             continue;
-        if (plat::RemoveDirectory(strPath) != 0)
+        if (plat::RemoveDirectory(share, strPath) != 0)
             plat::Trace("DeleteDir fail : %s\n", strPath.c_str());
     }
 }
@@ -78,13 +105,13 @@ void AfterMoveDir(CSess& sess, int nCount)
 CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_DIR_DN_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_DIR_DN_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_DIR_DN_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid)
         return CmdNext::Continue;  // no reply, and the session stays in the main loop
     const uint8_t ucTag = sess.m_Packet.Payload()[0];
     if (eReq == PathReq::Ok) {
         SetBaseDir(sess, ctx.strPath);
-        ListTree(sess, ctx.strPath + "/");
+        ListTree(sess, ctx.share, ctx.strPath + "/");
         sess.m_arrFiles.shrink_to_fit();
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
@@ -121,7 +148,7 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
         ctx.strPath2 = GetBaseDir(sess) + strEntry;
         plat::Trace("%s\n", ctx.strPath2.c_str());
         ctx.ReleaseEarlier(1364, 1372);
-        eForm = OpenDownload(ctx, ctx.strPath2, ucStatus, 1404);
+        eForm = OpenDownload(ctx, ctx.strPath2, ucStatus, 1404);  // in the share FC_DIR_DN_REQ mapped
         if (eForm == DnForm::Failed)
             plat::Trace("E %s %d\n", "ip", 1379);
     }
@@ -156,7 +183,8 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
         plat::Trace("invalid param in RS_AFTER_MOVE_REQ\n");
     const int32_t nCount = static_cast<int32_t>(static_cast<uint32_t>(PayloadField(packet, 0, 4)));
     ctx.ReleaseEarlier(1557, 1565);
-    AfterMoveDir(sess, nCount);
+    if (!ctx.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
+        AfterMoveDir(sess, ctx.share, nCount);
     sess.m_arrFiles.clear();
     uint8_t payload[5] = {static_cast<uint8_t>(nCount)};
     PutU32LE(payload + 1, static_cast<uint32_t>(nCount));

@@ -5,14 +5,17 @@
 
 #include <string>
 
+#include "platform/share.h"
+
 class CSess;
 
 // Appends the tree below the folder (a local path ending with '/') to the session's
 // list, parents before children, folder entries ending with '/', each relative to the
 // session's base folder; adds the file sizes to m_ullTotal. Links to folders are not
-// followed. A folder that cannot be read is left out.
-void ListTree(CSess& sess, const std::string& strDir);
+// followed. A folder that cannot be read is left out. The tree is walked from a list of
+// the folders being read, not by recursion, however deep it is.
+void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir);
 
 // Deletes the files among the first k entries of the list, in list order, then those
 // of its folders that are empty, deepest first. The shared folder itself stays.
-void AfterMoveDir(CSess& sess, int nCount);
+void AfterMoveDir(CSess& sess, const plat::CShare& share, int nCount);

@@ -35,10 +35,13 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     // folder is kept as the STB sent it so that each joined path is checked whole.
     ctx.strUpDir = reinterpret_cast<const char*>(p + 13);
     std::string strStb = ctx.strUpDir;
-    const bool bMapped = GetLocalPath(strStb.data(), ctx.strPath) == 0;
+    const bool bMapped = MapStbPath(sess, strStb.data(), ctx.strPath, ctx.share) == 0;
     plat::Trace("(%x) %u %llu %s\n", p[0], ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
                 bMapped ? ctx.strPath.c_str() : "(refused)");
-    const uint8_t ucStatus = bMapped && HasFreeSpace(sess.m_ullTotal) ? kStatusDone : kStatusInvalid;
+    // A receiving folder reached through a link out of the shared folder is refused.
+    const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
+                           HasFreeSpace(ctx.share, sess.m_ullTotal);
+    const uint8_t ucStatus = bAccepted ? kStatusDone : kStatusInvalid;
     SendFrame(sess, 0xE4, &ucStatus, 1);
     return CmdNext::EnterDirUp;
 }
@@ -57,14 +60,15 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     ctx.nXferSize = GetU32LE(p + 1);
     ctx.eRecordedWidth = SizeWidth::Bits32;
     std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
-    const bool bMapped = GetLocalPath(strStb.data(), ctx.strPath2) == 0;
+    const bool bMapped = MapStbPath(sess, strStb.data(), ctx.strPath2, ctx.share) == 0;
     plat::Trace("(%x) %u %s\n", ucType, ctx.nXferSize, bMapped ? ctx.strPath2.c_str() : "(refused)");
     uint8_t ucStatus = kStatusDone;
     if (ucType == kFolderType && ctx.nXferSize == 0) {
         plat::PathInfo info;
-        if (!bMapped) {
+        if (!bMapped || ctx.bReadOnly) {
             ucStatus = kStatusNoFolder;
-        } else if (plat::GetPathInfo(ctx.strPath2, info) != 0 && plat::MakeDirectory(ctx.strPath2) != 0) {
+        } else if (plat::GetPathInfo(ctx.share, ctx.strPath2, info) != 0 &&
+                   plat::MakeDirectory(ctx.share, ctx.strPath2) != 0) {
             plat::Trace("E %s %d\n", "ip", 1638);
             ucStatus = kStatusNoFolder;
         }

@@ -96,7 +96,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
 DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine)
 {
     ucStatus = kStatusFailed;
-    if (ctx.hFile.Open(strPath, plat::OpenMode::Download) != 0)
+    if (ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::Download) != 0)
         return DnForm::Failed;
     ucStatus = kStatusDone;
     const int64_t llLength = ctx.hFile.Length();
@@ -110,13 +110,10 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
     ctx.eRecordedWidth = SizeWidth::Bits32;
     if (ullLength > kMaxBufferedFile)
         return DnForm::Short;
-    uint8_t* pBuf = new (std::nothrow) uint8_t[ullLength];
-    if (pBuf == nullptr)
+    if (!ctx.TakeBin(ullLength, false))
         return DnForm::Short;  // without the memory the file is served from disk
     // Small files are read once and then served from memory.
-    ctx.pBin.reset(pBuf);
-    ctx.nBinSize = ullLength;
-    if (ctx.hFile.ReadAt(0, pBuf, ullLength) != static_cast<int64_t>(ullLength)) {
+    if (ctx.hFile.ReadAt(0, ctx.pBin.get(), ullLength) != static_cast<int64_t>(ullLength)) {
         if (nShortReadLine != 0)
             plat::Trace("E %s %d\n", "ip", nShortReadLine);
         ucStatus = kStatusShort;
@@ -132,7 +129,7 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucShort = ReplyByte(ucRequest);
     if (ucRequest == 0x02)
         plat::Trace("FC_FILE_DN_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, "FC_FILE_DN_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_DN_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid) {
         SendStatusU32(sess, ucShort, kStatusInvalid, ctx.nXferSize);
         return CmdNext::Continue;

@@ -18,13 +18,16 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     // created keeps a new upload of the same name intact.
     if (ctx.bUploading)
         ctx.AbandonUpload();
-    if (ctx.hFile.Open(strPath, plat::OpenMode::UploadTarget) != 0) {
+    // Nothing is created for a file the volume could not hold, nor in a read-only share.
+    if (ctx.bReadOnly || !HasFreeSpace(ctx.share, ullSize) ||
+        ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::UploadTarget) != 0) {
         ctx.ReleaseBin();
         return -1;
     }
-    if (ctx.hFile.SetLength(ullSize) != 0) {
+    // The announced size is reserved on the volume, not only promised by a sparse file.
+    if (ctx.hFile.Reserve(ullSize) != 0) {
         // The volume cannot hold the announced size: leave nothing behind.
-        plat::RemoveHeldFile(strPath);
+        plat::RemoveHeldFile(ctx.share, strPath);
         ctx.hFile.Close();
         ctx.ReleaseBin();
         return -1;
@@ -40,6 +43,7 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     ctx.bUpBuffered = false;
     ctx.bUpFailed = false;
     ctx.strUpPath = strPath;
+    ctx.upShare = ctx.share;
     ctx.ullUpSize = ullSize;
     if (ullSize > kMaxBufferedUpload) {
         ctx.ReleaseBin();
@@ -49,10 +53,9 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         plat::Trace("E %s %d\n", "ip", nReleaseLine);
         ctx.ReleaseBin();
     }
-    uint8_t* pBuf = new (std::nothrow) uint8_t[ullSize];
-    if (pBuf != nullptr) {
-        ctx.pBin.reset(pBuf);
-        ctx.nBinSize = ullSize;
+    // Zeroed: a byte that no block covers is written out as 0, never as whatever the
+    // memory held before.
+    if (ctx.TakeBin(ullSize, true)) {
         ctx.bUpBuffered = true;
         if (nBufferedLine != 0)
             plat::Trace("E %s %d\n", "ip", nBufferedLine);
@@ -82,7 +85,7 @@ static int FinishUpload(CXferCtx& ctx, int nDirectEndLine)
     }
     // A file that lost any part of itself is removed while it is still held.
     if (bFailed && held.IsOpen())
-        plat::RemoveHeldFile(ctx.strUpPath);
+        plat::RemoveHeldFile(ctx.upShare, ctx.strUpPath);
     held.Close();
     return bFailed ? -1 : 0;
 }
@@ -148,7 +151,7 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
         ctx.nXferSize = static_cast<uint32_t>(ullSize);
         ctx.eRecordedWidth = SizeWidth::Bits32;
     }
-    const int nMapped = GetLocalPath(reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath);
+    const int nMapped = MapStbPath(sess, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath, ctx.share);
     if (ctx.hFile.IsOpen()) {
         plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
         ctx.CloseFile();

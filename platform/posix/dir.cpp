@@ -1,11 +1,14 @@
 #include "platform/dir.h"
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/posix/beneath.h"
 
 namespace plat {
 
@@ -13,16 +16,20 @@ namespace {
 
 inline unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
 
-// Fills the type and size of one entry of the open folder; false when it is gone.
-bool LookUp(int dfd, const char* pszName, FindEntry& e)
+// Fills the type and size of one entry of the open folder; false when it is gone. A
+// link is followed beneath the share only.
+bool LookUp(const CShare& share, const std::string& strDir, int dfd, const char* pszName, FindEntry& e)
 {
     struct stat st;
     if (fstatat(dfd, pszName, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     e.bLink = S_ISLNK(st.st_mode);
     struct stat target;
-    if (e.bLink && fstatat(dfd, pszName, &target, 0) == 0)
-        st = target;
+    if (e.bLink) {
+        CFd fd(OpenBeneath(share, strDir + "/" + pszName, O_PATH));
+        if (fd.Ok() && fstat(fd.Get(), &target) == 0)
+            st = target;
+    }
     e.bDir = S_ISDIR(st.st_mode);
     e.ullSize = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     return true;
@@ -30,7 +37,7 @@ bool LookUp(int dfd, const char* pszName, FindEntry& e)
 
 }  // namespace
 
-bool FoldedNameLess(const std::string& a, const std::string& b)
+bool FoldedNameLess(std::string_view a, std::string_view b)
 {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
@@ -44,10 +51,10 @@ bool FoldedNameLess(const std::string& a, const std::string& b)
     return std::memcmp(a.data(), b.data(), n) < 0;
 }
 
-int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes)
+int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
+                  const std::function<void(FindEntry& entry)>& fnEntry)
 {
-    entries.clear();
-    int dfd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dfd = OpenBeneath(share, strDir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
     if (dfd < 0)
         return -1;
     DIR* pDir = fdopendir(dfd);
@@ -55,17 +62,28 @@ int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bo
         close(dfd);
         return -1;
     }
-    std::vector<FindEntry> others;
-    FindEntry dot, dotdot;
-    bool bDot = false, bDotDot = false;
+    FindEntry e;
     while (dirent* pEnt = readdir(pDir)) {
-        FindEntry e;
+        e = FindEntry{};
         e.strName = pEnt->d_name;
         if (!bSizes && (pEnt->d_type == DT_DIR || pEnt->d_type == DT_REG)) {
             e.bDir = pEnt->d_type == DT_DIR;
-        } else if (!LookUp(dfd, pEnt->d_name, e)) {
+        } else if (!LookUp(share, strDir, dfd, pEnt->d_name, e)) {
             continue;  // vanished between the read and the look-up
         }
+        fnEntry(e);
+    }
+    closedir(pDir);
+    return 0;
+}
+
+int EnumDirectory(const CShare& share, const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes)
+{
+    entries.clear();
+    std::vector<FindEntry> others;
+    FindEntry dot, dotdot;
+    bool bDot = false, bDotDot = false;
+    const int rc = ReadDirectory(share, strDir, bSizes, [&](FindEntry& e) {
         if (e.strName == ".") {
             dot = std::move(e);
             bDot = true;
@@ -75,8 +93,9 @@ int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bo
         } else {
             others.push_back(std::move(e));
         }
-    }
-    closedir(pDir);
+    });
+    if (rc != 0)
+        return -1;
     std::sort(others.begin(), others.end(),
               [](const FindEntry& a, const FindEntry& b) { return FoldedNameLess(a.strName, b.strName); });
     entries.reserve(others.size() + 2);
@@ -89,12 +108,17 @@ int EnumDirectory(const std::string& strDir, std::vector<FindEntry>& entries, bo
     return 0;
 }
 
-int MeasureDirectory(const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes)
+int MeasureDirectory(const CShare& share, const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes)
 {
     ullCount = ullNameBytes = 0;
-    DIR* pDir = opendir(strDir.c_str());
-    if (pDir == nullptr)
+    int dfd = OpenBeneath(share, strDir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
+    if (dfd < 0)
         return -1;
+    DIR* pDir = fdopendir(dfd);
+    if (pDir == nullptr) {
+        close(dfd);
+        return -1;
+    }
     while (dirent* pEnt = readdir(pDir)) {
         ++ullCount;
         ullNameBytes += strlen(pEnt->d_name);

@@ -6,56 +6,60 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/beneath.h"
+
 namespace plat {
 
 namespace {
 
 bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & 0222) == 0; }
 
-// Opens with a share lock taken before anything else touches the file. -1 on failure.
-int OpenLocked(const std::string& strPath, int nFlags, int nLock)
+// Opens beneath the share with a share lock taken before anything else touches the
+// file. The opening never blocks (a FIFO or device would hold the session), and only a
+// regular file is kept. A descriptor, or -1.
+int OpenLocked(const CShare& share, const std::string& strPath, int nFlags, int nLock, bool bWrite)
 {
-    int fd = open(strPath.c_str(), nFlags | O_CLOEXEC, 0666);
+    int fd = OpenBeneath(share, strPath, nFlags | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flock(fd, nLock | LOCK_NB) != 0) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (bWrite && HasNoWriteBit(st)) ||
+        flock(fd, nLock | LOCK_NB) != 0) {
         close(fd);
         return -1;
     }
+    // Reads and writes of a regular file block as they always do.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 
 }  // namespace
 
-int CPlatFile::Open(const std::string& strPath, OpenMode mode)
+int CPlatFile::Open(const CShare& share, const std::string& strPath, OpenMode mode)
 {
     Close();
     int fd = -1;
     switch (mode) {
     case OpenMode::Download:
-        fd = OpenLocked(strPath, O_RDONLY, LOCK_SH);
+        fd = OpenLocked(share, strPath, O_RDONLY, LOCK_SH, false);
         break;
     case OpenMode::Probe:
-        fd = OpenLocked(strPath, O_RDONLY, LOCK_EX);
+        fd = OpenLocked(share, strPath, O_RDONLY, LOCK_EX, false);
+        break;
+    case OpenMode::UploadCompletion:
+        fd = OpenLocked(share, strPath, O_WRONLY, LOCK_EX, true);
         break;
     case OpenMode::UploadTarget:
-    case OpenMode::UploadCompletion: {
-        struct stat st;
-        bool bExists = stat(strPath.c_str(), &st) == 0;
-        if (bExists && HasNoWriteBit(st))
-            return -1;  // read-only: overwriting fails, as on the original file system
-        if (!bExists && mode == OpenMode::UploadCompletion)
-            return -1;
-        fd = OpenLocked(strPath, mode == OpenMode::UploadTarget ? (O_WRONLY | O_CREAT) : O_WRONLY, LOCK_EX);
+        // A file with no write bit is read-only: overwriting it fails, as on the original
+        // file system (checked on the opened file, even for a user who may write anyway).
+        fd = OpenLocked(share, strPath, O_WRONLY | O_CREAT, LOCK_EX, true);
         // Truncate only once the exclusive lock is held: a failed open never cuts
         // someone else's file short.
-        if (fd >= 0 && mode == OpenMode::UploadTarget && ftruncate(fd, 0) != 0) {
+        if (fd >= 0 && ftruncate(fd, 0) != 0) {
             close(fd);
             fd = -1;
         }
         break;
-    }
     }
     if (fd < 0)
         return -1;
@@ -113,54 +117,127 @@ int CPlatFile::WriteAt(uint64_t ullOffset, const void* pBuf, size_t n) const
 
 int CPlatFile::SetLength(uint64_t ullLength) const
 {
-    if (m_nFd < 0)
+    if (m_nFd < 0 || ullLength > static_cast<uint64_t>(INT64_MAX))
         return -1;
     return ftruncate(m_nFd, static_cast<off_t>(ullLength)) == 0 ? 0 : -1;
 }
 
-int GetPathInfo(const std::string& strPath, PathInfo& info)
+int CPlatFile::Reserve(uint64_t ullLength) const
+{
+    if (m_nFd < 0 || ullLength > static_cast<uint64_t>(INT64_MAX))
+        return -1;
+    if (ullLength == 0)
+        return SetLength(0);
+    // fallocate itself, not posix_fallocate: where the file system has no reservations
+    // the latter writes every block out, which is what a reservation is meant to avoid.
+    int rc;
+    do
+        rc = fallocate(m_nFd, 0, 0, static_cast<off_t>(ullLength));
+    while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return 0;
+    if (errno == EOPNOTSUPP || errno == ENOSYS)
+        return SetLength(ullLength);  // a file system without reservations
+    // The volume cannot hold it: give back what the attempt took.
+    int rcTrunc = ftruncate(m_nFd, 0);
+    (void)rcTrunc;
+    return -1;
+}
+
+bool LeadsOutOfShare(const CShare& share, const std::string& strPath)
+{
+    if (share.bWideLinks)
+        return false;
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    return parent.Get() == -EXDEV || parent.Get() == -ELOOP;
+}
+
+int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)
 {
     info = PathInfo{};
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return -1;
     struct stat lst;
-    if (lstat(strPath.c_str(), &lst) != 0)
+    if (fstatat(parent.Get(), strLast.c_str(), &lst, AT_SYMLINK_NOFOLLOW) != 0)
         return -1;
     info.bExists = true;
     info.bLink = S_ISLNK(lst.st_mode);
-    struct stat st;
-    const struct stat& target = (info.bLink && stat(strPath.c_str(), &st) == 0) ? st : lst;
-    info.bDir = S_ISDIR(target.st_mode);
-    info.bReadOnly = HasNoWriteBit(target);
-    info.ullSize = S_ISREG(target.st_mode) ? static_cast<uint64_t>(target.st_size) : 0;
+    struct stat st = lst;
+    if (info.bLink) {
+        // Where the link leads, if the share lets it lead there; a link out of the
+        // shared folder is a link to nothing.
+        CFd target(OpenBeneath(share, strPath, O_PATH));
+        if (!target.Ok() || fstat(target.Get(), &st) != 0)
+            st = lst;
+    }
+    info.bDir = S_ISDIR(st.st_mode);
+    info.bReadOnly = HasNoWriteBit(st);
+    info.ullSize = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     return 0;
 }
 
-int DeleteFile(const std::string& strPath)
+int DeleteFile(const CShare& share, const std::string& strPath)
 {
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return parent.Get();
+    const int dfd = parent.Get();
+    const char* pszLast = strLast.c_str();
     struct stat st;
-    if (lstat(strPath.c_str(), &st) != 0)
+    if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
     if (S_ISDIR(st.st_mode))
         return -EISDIR;
     if (S_ISLNK(st.st_mode))
-        return unlink(strPath.c_str()) == 0 ? 0 : -errno;
+        return unlinkat(dfd, pszLast, 0) == 0 ? 0 : -errno;
+    if (!S_ISREG(st.st_mode))
+        return -EACCES;  // a FIFO, socket or device cannot be opened to see who holds it
     if (HasNoWriteBit(st))
         return -EACCES;
     // A file in use by another opener cannot be deleted: hold the exclusive lock while
     // unlinking so no opener slips in between.
-    int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
+    CFd file(openat(dfd, pszLast, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!file.Ok())
         return -errno;
-    int rc = -EBUSY;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        rc = unlink(strPath.c_str()) == 0 ? 0 : -errno;
-    close(fd);
-    return rc;
+    struct stat held;
+    if (fstat(file.Get(), &held) != 0 || !S_ISREG(held.st_mode))
+        return -EACCES;
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+        return -EBUSY;
+    return unlinkat(dfd, pszLast, 0) == 0 ? 0 : -errno;
 }
 
-int RemoveHeldFile(const std::string& strPath) { return unlink(strPath.c_str()) == 0 ? 0 : -errno; }
+int RemoveHeldFile(const CShare& share, const std::string& strPath)
+{
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return parent.Get();
+    return unlinkat(parent.Get(), strLast.c_str(), 0) == 0 ? 0 : -errno;
+}
+
+int MakeDirectory(const CShare& share, const std::string& strPath)
+{
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return -1;
+    return mkdirat(parent.Get(), strLast.c_str(), 0777) == 0 ? 0 : -1;
+}
+
+int RemoveDirectory(const CShare& share, const std::string& strPath)
+{
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return -1;
+    return unlinkat(parent.Get(), strLast.c_str(), AT_REMOVEDIR) == 0 ? 0 : -1;
+}
 
 int MakeDirectory(const std::string& strPath) { return mkdir(strPath.c_str(), 0777) == 0 ? 0 : -1; }
-
-int RemoveDirectory(const std::string& strPath) { return rmdir(strPath.c_str()) == 0 ? 0 : -1; }
 
 }  // namespace plat

@@ -1,0 +1,87 @@
+#include "platform/posix/beneath.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace plat {
+
+CFd::~CFd()
+{
+    if (m_fd >= 0)
+        close(m_fd);
+}
+
+bool RelativeToRoot(const CShare& share, const std::string& strPath, std::string& strRel)
+{
+    const std::string& strRoot = share.strRoot;
+    if (strRoot.empty() || strPath.compare(0, strRoot.size(), strRoot) != 0)
+        return false;
+    size_t i = strRoot.size();
+    // "/srv/media2" does not lie in "/srv/media"; the root "/" ends with its separator.
+    if (i < strPath.size() && strPath[i] != '/' && strRoot.back() != '/')
+        return false;
+    while (i < strPath.size() && strPath[i] == '/')
+        ++i;
+    strRel.assign(strPath, i, std::string::npos);
+    if (strRel.empty())
+        strRel = ".";
+    return true;
+}
+
+namespace {
+
+// glibc has no wrapper for openat2.
+int OpenAt2(int dirfd, const char* pszPath, int nFlags, mode_t mode, uint64_t ullResolve)
+{
+    struct open_how how = {};
+    how.flags = static_cast<uint64_t>(nFlags);
+    how.mode = (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+    how.resolve = ullResolve;
+    for (;;) {
+        long r = syscall(SYS_openat2, dirfd, pszPath, &how, sizeof(how));
+        if (r >= 0)
+            return static_cast<int>(r);
+        // EAGAIN: a rename elsewhere raced the lookup; the kernel asks to try again.
+        if (errno != EINTR && errno != EAGAIN)
+            return -errno;
+    }
+}
+
+int OpenRel(const CShare& share, const std::string& strRel, int nFlags, mode_t mode)
+{
+    CFd root(open(share.strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root.Ok())
+        return -errno;
+    const uint64_t ullResolve = share.bWideLinks ? 0 : (RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
+    return OpenAt2(root.Get(), strRel.c_str(), nFlags | O_CLOEXEC, mode, ullResolve);
+}
+
+}  // namespace
+
+int OpenBeneath(const CShare& share, const std::string& strPath, int nFlags, mode_t mode)
+{
+    std::string strRel;
+    if (!RelativeToRoot(share, strPath, strRel))
+        return -EXDEV;
+    return OpenRel(share, strRel, nFlags, mode);
+}
+
+int OpenParentBeneath(const CShare& share, const std::string& strPath, std::string& strLast)
+{
+    std::string strRel;
+    if (!RelativeToRoot(share, strPath, strRel))
+        return -EXDEV;
+    while (strRel.size() > 1 && strRel.back() == '/')
+        strRel.pop_back();
+    const size_t nSlash = strRel.rfind('/');
+    std::string strParent = nSlash == std::string::npos ? std::string(".") : strRel.substr(0, nSlash);
+    strLast = nSlash == std::string::npos ? strRel : strRel.substr(nSlash + 1);
+    if (strParent.empty())
+        strParent = ".";
+    return OpenRel(share, strParent, O_PATH | O_DIRECTORY, 0);
+}
+
+}  // namespace plat

@@ -1,0 +1,284 @@
+// What a host cannot reach or take through the shared folder: links that lead out of it,
+// memory that was never sent, disk it has not got, FIFOs left in it, and changes to a
+// read-only share.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "tests/test_bytes.h"
+#include "tests/test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string PathPayload(const std::string& path) { return std::string(1, '\x01') + path + '\0'; }
+
+// One request and its reply payload; the reply byte is checked.
+std::string Ask(CTestClient& c, uint8_t req, const std::string& payload, uint8_t reply)
+{
+    c.SendFrame(req, payload);
+    uint8_t cmd = 0;
+    std::string answer;
+    EXPECT_TRUE(c.RecvFrame(cmd, answer)) << "request " << int(req);
+    EXPECT_EQ(cmd, reply) << "request " << int(req);
+    return answer;
+}
+
+// Every file below a folder with its content (links as "-> target"), to see that
+// nothing in it changed.
+std::map<std::string, std::string> Snapshot(const std::string& dir)
+{
+    std::map<std::string, std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string rel = it->path().string().substr(dir.size());
+        if (it->is_symlink())
+            files[rel] = "-> " + fs::read_symlink(it->path()).string();
+        else if (it->is_regular_file())
+            files[rel] = ReadLocalFile(it->path().string());
+        else
+            files[rel] = "[dir]";
+    }
+    return files;
+}
+
+class Confinement : public ::testing::Test {
+protected:
+    CTempShare share;
+    std::string outside = share.Root() + "/outside";
+
+    void SetUp() override
+    {
+        fs::create_directories(outside + "/inner/deeper");
+        WriteLocalFile(outside + "/secret.txt", "outside secret");
+        WriteLocalFile(outside + "/inner/deeper/keep.txt", "outside");
+        fs::create_directory_symlink("../outside", share.Path("out"));  // relative, leads out
+        fs::create_directory_symlink(outside, share.Path("abs"));       // absolute target
+        fs::create_symlink("../outside/new.txt", share.Path("dangling"));
+        share.WriteFile("in/file.txt", "inside");
+        fs::create_directory_symlink("in", share.Path("inlink"));  // stays inside: works
+    }
+};
+
+struct PathCmd {
+    const char* pszName;
+    uint8_t ucReq;
+    uint8_t ucReply;
+    // Payload for a path that names "secret.txt", "inner" or "made" below prefix.
+    std::function<std::string(const std::string& prefix)> payload;
+};
+
+const PathCmd kPathCmds[] = {
+    {"FC_DIR_REQ", 0x07, 0xF7, [](const std::string& p) { return PathPayload(p + "inner"); }},
+    {"FC_FILE_DN_REQ", 0x02, 0xF2, [](const std::string& p) { return PathPayload(p + "secret.txt"); }},
+    {"FC_FILE_SIZE_REQ", 0x10, 0xE0, [](const std::string& p) { return PathPayload(p + "secret.txt"); }},
+    {"FC_FILE_DEL_REQ", 0x08, 0xF8, [](const std::string& p) { return PathPayload(p + "secret.txt"); }},
+    {"FC_MKDIR_REQ", 0x09, 0xF9, [](const std::string& p) { return PathPayload(p + "made"); }},
+    {"FC_RMDIR_REQ", 0x0A, 0xFA, [](const std::string& p) { return PathPayload(p + "inner"); }},
+    {"FC_FILE_UP_REQ", 0x0D, 0xFD,
+     [](const std::string& p) { return std::string(1, '\x01') + U32(5) + p + "secret.txt" + '\0'; }},
+    {"FC_BIGFILE_UP_REQ", 0x27, 0xDD,
+     [](const std::string& p) { return std::string(1, '\x01') + LE(5, 8) + p + "made.txt" + '\0'; }},
+    {"FC_FILE_CPY_REQ (source)", 0x0B, 0xFB,
+     [](const std::string& p) { return std::string(1, '\x01') + p + "secret.txt" + '\0' + "copy.txt" + '\0'; }},
+    {"FC_FILE_CPY_REQ (destination)", 0x0B, 0xFB,
+     [](const std::string& p) { return std::string(1, '\x01') + "in/file.txt" + '\0' + p + "inner" + '\0'; }},
+    {"FC_FILE_MOV_REQ (source)", 0x0C, 0xFC,
+     [](const std::string& p) { return std::string(1, '\x01') + p + "secret.txt" + '\0' + "moved.txt" + '\0'; }},
+    {"FC_FILE_MOV_REQ (destination)", 0x0C, 0xFC,
+     [](const std::string& p) { return std::string(1, '\x01') + "in/file.txt" + '\0' + p + "inner" + '\0'; }},
+    {"FC_DIR_DN_REQ", 0x13, 0xE3, [](const std::string& p) { return PathPayload(p + "inner"); }},
+    {"FC_DIR_UP_REQ", 0x14, 0xE4,
+     [](const std::string& p) { return std::string(1, '\x01') + U32(1) + LE(5, 8) + p + "inner/" + '\0'; }},
+};
+
+// A path through a link that leads out of the shared folder is answered exactly as the
+// same path written with ".." is, by every command that takes a path, and nothing
+// outside changes. Links that stay inside keep working.
+TEST_F(Confinement, LinkOutOfTheShareIsRefusedLikeParentPath)
+{
+    CTestServer server;
+    const auto before = Snapshot(outside);
+    for (const PathCmd& c : kPathCmds) {
+        SCOPED_TRACE(c.pszName);
+        CTestClient viaParent(server.Port());
+        const std::string refused = Ask(viaParent, c.ucReq, c.payload("../outside/"), c.ucReply);
+        for (const char* prefix : {"out/", "abs/"}) {
+            SCOPED_TRACE(prefix);
+            CTestClient viaLink(server.Port());
+            EXPECT_EQ(Ask(viaLink, c.ucReq, c.payload(prefix), c.ucReply), refused);
+            // A poll of a copy or move would report an operation that was started.
+            if (c.ucReq == 0x0B || c.ucReq == 0x0C) {
+                EXPECT_EQ(Ask(viaLink, c.ucReq, c.payload(prefix), c.ucReply), refused);
+            }
+        }
+        EXPECT_EQ(Snapshot(outside), before);
+    }
+    EXPECT_FALSE(Exists(outside + "/new.txt"));
+    EXPECT_FALSE(Exists(share.Path("copy.txt")));
+    EXPECT_FALSE(Exists(share.Path("moved.txt")));
+
+    // Through the dangling link an upload would create its target outside.
+    CTestClient client(server.Port());
+    EXPECT_EQ(Ask(client, 0x0D, std::string(1, '\x01') + U32(5) + "dangling" + '\0', 0xFD), "\x01");
+    EXPECT_FALSE(Exists(outside + "/new.txt"));
+
+    // Inside, links are followed as before.
+    const std::string answer = Ask(client, 0x10, PathPayload("inlink/file.txt"), 0xE0);
+    EXPECT_EQ(answer, std::string(1, '\0') + U32(6));
+    EXPECT_EQ(Ask(client, 0x08, PathPayload("inlink/file.txt"), 0xF8), std::string(1, '\0'));
+    EXPECT_FALSE(Exists(share.Path("in/file.txt")));
+}
+
+// With wide links the user's links lead where they point; ".." stays refused.
+TEST_F(Confinement, WideLinksFollowLinksOutButNotParentPaths)
+{
+    CTestServer server([](CSessMan& man) { man.m_bWideLinks = true; });
+    CTestClient client(server.Port());
+    EXPECT_EQ(Ask(client, 0x10, PathPayload("abs/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
+    EXPECT_EQ(Ask(client, 0x10, PathPayload("out/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
+    EXPECT_EQ(Ask(client, 0x10, PathPayload("../outside/secret.txt"), 0xE0)[0], '\x01');
+}
+
+// A relative link moved to a shallower folder points somewhere else: from there it
+// leads out, and is refused.
+TEST_F(Confinement, MovedRelativeLinkCannotLeadOut)
+{
+    share.WriteFile("a/keep.txt", "a");
+    fs::create_directory_symlink("..", share.Path("a/up"));
+    CTestServer server;
+    CTestClient client(server.Port());
+    EXPECT_EQ(Ask(client, 0x10, PathPayload("a/up/in/file.txt"), 0xE0), std::string(1, '\0') + U32(6));
+    Ask(client, 0x0C, std::string(1, '\x01') + "a/up" + '\0' + "up" + '\0', 0xFC);
+    ASSERT_TRUE(WaitFor([&] { return Ask(client, 0x0C, std::string(1, '\x01') + "x" + '\0' + "y" + '\0', 0xFC) != "\x02"; }));
+    ASSERT_TRUE(fs::is_symlink(share.Path("up")));
+    EXPECT_EQ(Ask(client, 0x07, PathPayload("up/outside"), 0xF7), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(Ask(client, 0x07, PathPayload("up"), 0xF7), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(Ask(client, 0x02, PathPayload("up/outside/secret.txt"), 0xF2)[0], '\x01');
+}
+
+// A buffered upload that no block covers is written out as zeros, never as memory that
+// another transfer left behind.
+TEST_F(Confinement, UncoveredBytesOfBufferedUploadAreZero)
+{
+    const std::string noise = RandomBytes(200000, 7);
+    share.WriteFile("noise.bin", noise);
+    CTestServer server;
+    CTestClient client(server.Port());
+    for (int i = 0; i < 3; ++i) {
+        // Fill freed memory with bytes a session downloaded.
+        ASSERT_EQ(Ask(client, 0x02, PathPayload("noise.bin"), 0xF2)[0], '\0');
+        Ask(client, 0x07, PathPayload("/"), 0xF7);
+    }
+    ASSERT_EQ(Ask(client, 0x2D, std::string(1, '\x01') + U32(200000) + "up.bin" + '\0', 0xDD), std::string(1, '\0'));
+    Ask(client, 0x2E, U32(199999) + "Z", 0xDE);
+    const std::string written = share.ReadFile("up.bin");
+    ASSERT_EQ(written.size(), 200000u);
+    EXPECT_EQ(written.substr(0, 199999), std::string(199999, '\0'));
+    EXPECT_EQ(written.back(), 'Z');
+}
+
+// An upload the volume could not hold is refused before anything exists; one it can
+// hold has its blocks reserved, not promised by a sparse file; a copy of a sparse file
+// larger than the free space fails before it writes.
+TEST_F(Confinement, UploadAndCopyNeedTheSpaceTheyAnnounce)
+{
+    struct statvfs vfs;
+    ASSERT_EQ(statvfs(share.Share().c_str(), &vfs), 0);
+    const uint64_t ullFree = static_cast<uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+    CTestServer server;
+    CTestClient client(server.Port());
+    EXPECT_EQ(Ask(client, 0x27, std::string(1, '\x01') + LE(ullFree + (1ull << 30), 8) + "huge.bin" + '\0', 0xDD),
+              "\x01");
+    EXPECT_FALSE(Exists(share.Path("huge.bin")));
+
+    ASSERT_EQ(Ask(client, 0x27, std::string(1, '\x01') + LE(8 << 20, 8) + "held.bin" + '\0', 0xDD),
+              std::string(1, '\0'));
+    struct stat st;
+    ASSERT_EQ(stat(share.Path("held.bin").c_str(), &st), 0);
+    EXPECT_GE(static_cast<uint64_t>(st.st_blocks) * 512, 8u << 20) << "the announced size is not reserved";
+
+    const int fd = open(share.Path("sparse.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(ullFree + (1ull << 30))), 0);
+    close(fd);
+    CTestClient copier(server.Port());
+    const std::string cpy = std::string(1, '\x01') + "sparse.bin" + '\0' + "copy.bin" + '\0';
+    Ask(copier, 0x0B, cpy, 0xFB);
+    std::string status;
+    ASSERT_TRUE(WaitFor([&] { return (status = Ask(copier, 0x0B, cpy, 0xFB)) != "\x02"; }));
+    EXPECT_EQ(status, "\x01");
+    EXPECT_FALSE(Exists(share.Path("copy.bin")));
+}
+
+// A FIFO (or device) left in the share is listed but never opened: every opening fails
+// at once instead of holding the session.
+TEST_F(Confinement, FifoInTheShareFailsAtOnce)
+{
+    ASSERT_EQ(mkfifo(share.Path("pipe").c_str(), 0666), 0);
+    ASSERT_EQ(mkfifo(share.Path("fw.stb").c_str(), 0666), 0);
+    CTestServer server;
+    CTestClient client(server.Port());
+    EXPECT_EQ(Ask(client, 0x02, PathPayload("pipe"), 0xF2)[0], '\x01');
+    EXPECT_EQ(Ask(client, 0x10, PathPayload("pipe"), 0xE0)[0], '\x01');
+    EXPECT_EQ(Ask(client, 0x08, PathPayload("pipe"), 0xF8), "\x01");
+    EXPECT_EQ(Ask(client, 0x0D, std::string(1, '\x01') + U32(5) + "pipe" + '\0', 0xFD), "\x01");
+    // The firmware query probes every ".stb" file: the FIFO is passed over.
+    EXPECT_EQ(Ask(client, 0x12, std::string("\x01\x01\x00\x01\x00\x00", 6), 0xE2).substr(0, 3), std::string(3, '\0'));
+    const std::string listing = Ask(client, 0x07, PathPayload("/"), 0xF7);
+    EXPECT_EQ(listing[0], '\0');
+    EXPECT_TRUE(fs::is_fifo(share.Path("pipe")));
+}
+
+// A read-only share answers every change with its failure status and changes nothing;
+// reading works as before.
+TEST_F(Confinement, ReadOnlyShareChangesNothing)
+{
+    share.WriteFile("tree/a.txt", "a");
+    CTestServer server([](CSessMan& man) { man.m_bReadOnly = true; });
+    const auto before = Snapshot(share.Share());
+    struct Change {
+        uint8_t ucReq, ucReply;
+        std::string payload, answer;
+    };
+    const Change changes[] = {
+        {0x08, 0xF8, PathPayload("in/file.txt"), "\x01"},
+        {0x09, 0xF9, PathPayload("made"), "\x01"},
+        {0x0A, 0xFA, PathPayload("tree"), "\x01"},
+        {0x0D, 0xFD, std::string(1, '\x01') + U32(1) + "new" + '\0', "\x01"},
+        {0x2D, 0xDD, std::string(1, '\x01') + U32(1) + "new" + '\0', "\x01"},
+        {0x27, 0xDD, std::string(1, '\x01') + LE(1, 8) + "new" + '\0', "\x01"},
+        {0x2B, 0xFD, std::string(1, '\x01') + LE(1, 8) + "new" + '\0', "\x01"},
+        {0x0B, 0xFB, std::string(1, '\x01') + "in/file.txt" + '\0' + "c.txt" + '\0', "\x01"},
+        {0x0C, 0xFC, std::string(1, '\x01') + "in/file.txt" + '\0' + "m.txt" + '\0', "\x01"},
+    };
+    CTestClient client(server.Port());
+    for (const Change& c : changes) {
+        SCOPED_TRACE(int(c.ucReq));
+        EXPECT_EQ(Ask(client, c.ucReq, c.payload, c.ucReply), c.answer);
+    }
+    // Refused before it started: a second copy request is not a poll of the first.
+    EXPECT_EQ(Ask(client, 0x0B, changes[7].payload, 0xFB), "\x01");
+    EXPECT_EQ(Ask(client, 0x02, PathPayload("in/file.txt"), 0xF2), std::string(1, '\0') + U32(6));
+
+    CTestClient up(server.Port());
+    EXPECT_EQ(Ask(up, 0x14, std::string(1, '\x01') + U32(2) + LE(1, 8) + "dir/" + '\0', 0xE4), "\xFF");
+    EXPECT_EQ(Ask(up, 0x04, std::string(1, 'D') + U32(0) + "sub" + '\0', 0x40), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(Ask(up, 0x04, std::string(1, 'F') + U32(1) + "f" + '\0', 0x40), std::string(1, '\x02') + U32(0));
+
+    CTestClient down(server.Port());
+    const std::string listed = Ask(down, 0x13, PathPayload("tree"), 0xE3);
+    EXPECT_EQ(GetU32(listed, 1), 2u);
+    EXPECT_EQ(Ask(down, 0x19, U32(0x7FFFFFFF), 0xE9), std::string(1, '\xFF') + U32(0x7FFFFFFF));
+    EXPECT_EQ(Snapshot(share.Share()), before);
+}
+
+}  // namespace
