@@ -3,18 +3,36 @@
 // stops and starts it.
 #pragma once
 
+#include "platform/process.h"
+
 class IMessageBoxes;
 
-// Checks, configures, stops the running server and starts a new one. Errors go to the
-// message boxes.
+// What the launcher keeps between an OK and the next OK or Exit: the process group of
+// the server it started last, so that a server which runs on under another name (a
+// wrapper that starts the real program) is stopped all the same. Owned by whoever
+// drives the launcher (the dialog's server control, the headless run); one thread.
+struct CLauncherState {
+    plat::DetachedGroup m_Server;
+};
+
+// Checks, configures, stops the running server and starts a new one, remembering it in
+// state. Errors go to the message boxes.
+void StartStreamingServer(IMessageBoxes& boxes, CLauncherState& state);
+// The same for a caller that keeps no state: the server started is stopped later by its
+// names only.
 void StartStreamingServer(IMessageBoxes& boxes);
-// 1 when ready (configuration written, folders present, old server stopped), -1 when a
-// required library is missing (then nothing was done).
+// 1 when ready (configuration written, folders present, old server stopped); -1 when a
+// required library is missing, -2 when Data lies inside the shared folder (where a host
+// could replace the programs); then nothing was done.
+int PrepareStreamingServer(CLauncherState& state);
 int PrepareStreamingServer();
-// Stops every process running or holding "serverd.exe", "httpd.exe" or "Httpd.exe".
+// Stops the server started last (its whole process group, while it is still ours) and
+// every process of ours running or holding "serverd.exe", "httpd.exe" or "Httpd.exe".
+void StopStreamingServer(CLauncherState& state);
 void StopStreamingServer();
-// Ends every process that has a module of exactly this name. 0 when the processes
-// cannot be listed, else 1.
+// Ends every process of our own user that has a module of exactly this name. 0 when
+// the processes cannot be listed, else 1.
 int KillProcessesByModule(const char* pszModule);
-// True when the process has a module of exactly this name.
+// True when the process has a module of exactly this name: its executable, its command
+// name or a library it has loaded.
 bool ProcessHasModule(int nPid, const char* pszModule);

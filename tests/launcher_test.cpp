@@ -64,6 +64,14 @@ public:
         return pids;
     }
 
+    // Replaces serverd.exe with a script that records its start, then runs strCommand.
+    void WriteWrapper(const std::string& strCommand) const
+    {
+        const std::string strPath = Data() + "/serverd.exe";
+        WriteLocalFile(strPath, "#!/bin/sh\necho $$ >> \"" + m_strCwd + "/started\"\n" + strCommand + "\n");
+        chmod(strPath.c_str(), 0755);
+    }
+
 private:
     // The script blocks in opening a pipe nobody writes to: no child process, so its
     // command name stays the script's own name.
@@ -84,6 +92,13 @@ bool Alive(int nPid)
     std::ifstream in("/proc/" + std::to_string(nPid) + "/stat");
     std::string strPid, strComm, strState;
     return static_cast<bool>(in >> strPid >> strComm >> strState) && strState != "Z";
+}
+
+// The command name of the process, without its line end.
+std::string Comm(int nPid)
+{
+    std::string strComm = ReadLocalFile("/proc/" + std::to_string(nPid) + "/comm");
+    return strComm.empty() ? strComm : strComm.substr(0, strComm.size() - 1);
 }
 
 }  // namespace
@@ -161,6 +176,54 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
                 EXPECT_TRUE(Alive(nPid));
             else
                 EXPECT_TRUE(WaitFor([&] { return !Alive(nPid); })) << strComm;
+        }
+    }
+    {
+        SCOPED_TRACE("a wrapper that runs on under another name is stopped through its group, on OK and on Exit");
+        CTempShare share;
+        CLauncherDir dir(share);
+        dir.WriteWrapper("exec sleep 1000");
+        CLauncherState state;
+        CRecordingBoxes boxes;
+        StartStreamingServer(boxes, state);
+        ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 1 && Comm(dir.Started()[0]) == "sleep"; }));
+        const int nFirst = dir.Started()[0];
+        StartStreamingServer(boxes, state);  // OK again
+        EXPECT_TRUE(boxes.shown.empty());
+        ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 2 && Comm(dir.Started()[1]) == "sleep"; }));
+        EXPECT_TRUE(WaitFor([&] { return !Alive(nFirst); }));
+        EXPECT_TRUE(Alive(dir.Started()[1]));
+        StopStreamingServer(state);  // Exit
+        EXPECT_TRUE(WaitFor([&] { return !Alive(dir.Started()[1]); }));
+    }
+    {
+        SCOPED_TRACE("Data inside the shared folder: refused with 5, nothing written or started");
+        struct Case {
+            const char* pszShare;  // below the temporary root
+            bool bRefused;
+        };
+        const Case cases[] = {{"cwd", true}, {"cwd/Data", true}, {"link-to-cwd", true}, {"cwd/Dat", false}};
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.pszShare);
+            CTempShare share;
+            CLauncherDir dir(share);
+            fs::create_directories(share.Root() + "/cwd/Dat");
+            fs::create_directory_symlink(share.Root() + "/cwd", share.Root() + "/link-to-cwd");
+            ASSERT_EQ(StoreSharedFolder(share.Root() + "/" + c.pszShare), 0);
+            CLauncherState state;
+            CRecordingBoxes boxes;
+            StartStreamingServer(boxes, state);
+            if (c.bRefused) {
+                ASSERT_EQ(boxes.shown.size(), 1u);
+                EXPECT_EQ(boxes.shown[0].first, "can't run streaming server : 5\n");
+                EXPECT_EQ(boxes.shown[0].second, IMessageBoxes::Icon::Warning);
+                EXPECT_FALSE(fs::exists(dir.Data() + "/config"));
+                EXPECT_EQ(state.m_Server.nGroup, 0);
+            } else {
+                EXPECT_TRUE(boxes.shown.empty());
+                EXPECT_TRUE(fs::exists(dir.Ini()));
+                StopStreamingServer(state);
+            }
         }
     }
     {

@@ -15,11 +15,12 @@ namespace {
 class CServerControl : public IServerControl {
 public:
     explicit CServerControl(IMessageBoxes& boxes) : m_Boxes(boxes) {}
-    void Start() override { StartStreamingServer(m_Boxes); }
-    void Stop() override { StopStreamingServer(); }
+    void Start() override { StartStreamingServer(m_Boxes, m_Launcher); }
+    void Stop() override { StopStreamingServer(m_Launcher); }
 
 private:
     IMessageBoxes& m_Boxes;
+    CLauncherState m_Launcher;  // the server this dialog started, stopped on OK and Exit
 };
 
 }  // namespace

@@ -2,15 +2,15 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "platform/posix/procfs.h"
 
 namespace plat {
 
@@ -26,6 +26,12 @@ bool PathExists(const std::string& strPath)
     return lstat(strPath.c_str(), &st) == 0;
 }
 
+std::string CanonicalPath(const std::string& strPath)
+{
+    char szResolved[PATH_MAX];
+    return realpath(strPath.c_str(), szResolved) != nullptr ? std::string(szResolved) : std::string();
+}
+
 namespace {
 
 constexpr int kStarted = 33;
@@ -33,12 +39,42 @@ constexpr int kFileNotFound = 2;
 constexpr int kAccessDenied = 5;
 constexpr int kOtherFailure = 31;
 
-// Runs in the grandchild: becomes its own session, moves into the folder, puts its
-// standard streams on /dev/null and runs the program. On failure it reports errno
-// through the pipe and exits.
+// What the started program reports first through the pipe: its id (the id of its new
+// session and group) and its start time.
+struct StartRecord {
+    int nPid;
+    unsigned long long ullStart;
+};
+
+// Reads exactly nSize bytes unless the pipe closes first; the number read.
+size_t ReadFull(int fd, void* pBuf, size_t nSize)
+{
+    size_t nDone = 0;
+    while (nDone < nSize) {
+        ssize_t n = read(fd, static_cast<char*>(pBuf) + nDone, nSize - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        nDone += static_cast<size_t>(n);
+    }
+    return nDone;
+}
+
+// Runs in the grandchild: becomes its own session, reports its id and start time, moves
+// into the folder, puts its standard streams on /dev/null and runs the program. On
+// failure it reports errno through the pipe and exits. Only async-signal-safe calls: the
+// daemon has other threads.
 [[noreturn]] void ExecDetached(const char* pszFile, const std::string& strDir, int nErrPipe)
 {
     setsid();
+    StartRecord rec;
+    memset(&rec, 0, sizeof(rec));
+    rec.nPid = static_cast<int>(getpid());
+    ProcStat self;
+    if (ReadProcStat("/proc/self/stat", self))
+        rec.ullStart = self.ullStart;
+    ssize_t n = write(nErrPipe, &rec, sizeof(rec));
     int nErr = 0;
     if (chdir(strDir.c_str()) != 0) {
         nErr = errno;
@@ -61,14 +97,14 @@ constexpr int kOtherFailure = 31;
         execv(pszFile, argv);
         nErr = errno;
     }
-    ssize_t n = write(nErrPipe, &nErr, sizeof(nErr));
+    n = write(nErrPipe, &nErr, sizeof(nErr));
     (void)n;
     _exit(127);
 }
 
 }  // namespace
 
-int StartDetached(const char* pszFile, const std::string& strDir)
+int StartDetached(const char* pszFile, const std::string& strDir, DetachedGroup* pGroup)
 {
     std::string strPath = pszFile[0] == '/' ? std::string(pszFile) : strDir + "/" + pszFile;
     if (!PathExists(strPath))
@@ -94,84 +130,26 @@ int StartDetached(const char* pszFile, const std::string& strDir)
     int nStatus = 0;
     while (waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
     }
+    StartRecord rec;
+    const size_t nRec = ReadFull(fds[0], &rec, sizeof(rec));
     int nErr = 0;
-    ssize_t n;
-    do {
-        n = read(fds[0], &nErr, sizeof(nErr));
-    } while (n < 0 && errno == EINTR);
+    const size_t nErrBytes = ReadFull(fds[0], &nErr, sizeof(nErr));
     close(fds[0]);
-    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0)
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0 || nRec != sizeof(rec))
         return kOtherFailure;
-    if (n == 0)
-        return kStarted;  // the pipe closed on a successful exec
+    if (nErrBytes == 0) {
+        // The pipe closed on a successful exec.
+        if (pGroup != nullptr) {
+            pGroup->nGroup = rec.nPid;
+            pGroup->ullStart = rec.ullStart;
+        }
+        return kStarted;
+    }
     if (nErr == ENOENT)
         return kFileNotFound;
     if (nErr == EACCES || nErr == EPERM || nErr == ENOEXEC)
         return kAccessDenied;
     return kOtherFailure;
 }
-
-bool ListProcesses(std::vector<int>& pids)
-{
-    pids.clear();
-    DIR* pDir = opendir("/proc");
-    if (pDir == nullptr)
-        return false;
-    while (dirent* pEnt = readdir(pDir)) {
-        char* pEnd = nullptr;
-        long nPid = strtol(pEnt->d_name, &pEnd, 10);
-        if (*pEnd == '\0' && nPid > 0)
-            pids.push_back(static_cast<int>(nPid));
-    }
-    closedir(pDir);
-    return true;
-}
-
-namespace {
-
-const char* BaseName(const char* pszPath)
-{
-    const char* pSlash = strrchr(pszPath, '/');
-    return pSlash != nullptr ? pSlash + 1 : pszPath;
-}
-
-}  // namespace
-
-bool ProcessHasModuleName(int nPid, const char* pszModule)
-{
-    const std::string strProc = "/proc/" + std::to_string(nPid);
-    char szLink[PATH_MAX];
-    ssize_t n = readlink((strProc + "/exe").c_str(), szLink, sizeof(szLink) - 1);
-    if (n > 0) {
-        szLink[n] = '\0';
-        if (strcmp(BaseName(szLink), pszModule) == 0)
-            return true;
-    }
-    if (FILE* pComm = fopen((strProc + "/comm").c_str(), "re")) {
-        char szComm[64] = {};
-        if (fgets(szComm, sizeof(szComm), pComm) != nullptr) {
-            szComm[strcspn(szComm, "\n")] = '\0';
-            if (strcmp(szComm, pszModule) == 0) {
-                fclose(pComm);
-                return true;
-            }
-        }
-        fclose(pComm);
-    }
-    FILE* pMaps = fopen((strProc + "/maps").c_str(), "re");
-    if (pMaps == nullptr)
-        return false;
-    bool bFound = false;
-    char szLine[PATH_MAX + 128];
-    while (!bFound && fgets(szLine, sizeof(szLine), pMaps) != nullptr) {
-        szLine[strcspn(szLine, "\n")] = '\0';
-        const char* pPath = strchr(szLine, '/');
-        bFound = pPath != nullptr && strcmp(BaseName(pPath), pszModule) == 0;
-    }
-    fclose(pMaps);
-    return bFound;
-}
-
-int KillProcess(int nPid) { return kill(nPid, SIGKILL) == 0 ? 0 : -1; }
 
 }  // namespace plat
