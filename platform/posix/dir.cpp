@@ -51,17 +51,25 @@ bool FoldedNameLess(std::string_view a, std::string_view b)
     return std::memcmp(a.data(), b.data(), n) < 0;
 }
 
-int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
-                  const std::function<void(FindEntry& entry)>& fnEntry)
+// Opens the folder beneath the share for reading its entries; null when it cannot be.
+static DIR* OpenFolder(const CShare& share, const std::string& strDir)
 {
     int dfd = OpenBeneath(share, strDir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
     if (dfd < 0)
-        return -1;
+        return nullptr;
     DIR* pDir = fdopendir(dfd);
-    if (pDir == nullptr) {
+    if (pDir == nullptr)
         close(dfd);
+    return pDir;
+}
+
+int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
+                  const std::function<void(FindEntry& entry)>& fnEntry)
+{
+    DIR* pDir = OpenFolder(share, strDir);
+    if (pDir == nullptr)
         return -1;
-    }
+    const int dfd = dirfd(pDir);
     FindEntry e;
     while (dirent* pEnt = readdir(pDir)) {
         e = FindEntry{};
@@ -111,14 +119,9 @@ int EnumDirectory(const CShare& share, const std::string& strDir, std::vector<Fi
 int MeasureDirectory(const CShare& share, const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes)
 {
     ullCount = ullNameBytes = 0;
-    int dfd = OpenBeneath(share, strDir, O_RDONLY | O_DIRECTORY | O_NONBLOCK);
-    if (dfd < 0)
+    DIR* pDir = OpenFolder(share, strDir);
+    if (pDir == nullptr)
         return -1;
-    DIR* pDir = fdopendir(dfd);
-    if (pDir == nullptr) {
-        close(dfd);
-        return -1;
-    }
     while (dirent* pEnt = readdir(pDir)) {
         ++ullCount;
         ullNameBytes += strlen(pEnt->d_name);

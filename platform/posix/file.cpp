@@ -28,8 +28,7 @@ int OpenLocked(const CShare& share, const std::string& strPath, int nFlags, int 
         close(fd);
         return -1;
     }
-    // Reads and writes of a regular file block as they always do.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays set: it changes nothing for a regular file on Linux.
     return fd;
 }
 
