@@ -1,58 +1,145 @@
 #include "app/cmdline.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
+
+#include "net/allowlist.h"
 
 const char* UsageText()
 {
-    return "Usage: corvane [--headless] [--share DIR] [--port N] [--stream] [--quiet] [--help] [--version]\n"
+    return "Usage: corvane [--headless] [--share DIR] [--port N] [--listen ADDR] [--allow LIST]\n"
+           "               [--max-sessions N] [--max-sessions-per-host N] [--read-only] [--wide-links]\n"
+           "               [--stream] [--quiet] [--help] [--version]\n"
            "Shares one folder with set-top boxes on TCP port 2008.\n"
-           "  --headless   no dialog and no tray icon\n"
-           "  --share DIR  store DIR as the shared folder before serving\n"
-           "  --port N     listen on port N instead of 2008\n"
-           "  --stream     (headless) start the streaming server once, stop it at exit\n"
-           "  --quiet      no diagnostic lines on standard output\n"
-           "  --help       show this text\n"
-           "  --version    show the version\n";
+           "  --headless                 no dialog and no tray icon\n"
+           "  --share DIR                store DIR as the shared folder before serving\n"
+           "  --port N                   listen on port N instead of 2008\n"
+           "  --listen ADDR              listen on one IPv4 address only: other networks cannot connect\n"
+           "  --allow LIST               who may connect: a.b.c.d[/n],... or all; default the private ranges\n"
+           "  --max-sessions N           sessions at once (default 64): a flood cannot exhaust the daemon\n"
+           "  --max-sessions-per-host N  sessions from one address (default 16): one host cannot take all\n"
+           "  --read-only                no request may change the shared folder, whoever sends it\n"
+           "  --wide-links               follow links out of the shared folder (off: links expose nothing)\n"
+           "  --stream                   (headless) start the streaming server once, stop it at exit\n"
+           "  --quiet                    no diagnostic lines on standard output\n"
+           "  --help                     show this text\n"
+           "  --version                  show the version\n"
+           "The settings file's [Config] keys Listen, Allow, MaxSessions, MaxSessionsPerHost,\n"
+           "ReadOnly=1 and WideLinks=1 set the same; the command line wins.\n";
 }
+
+int ParseSessionCap(const char* pszText, int& nValue)
+{
+    char* pEnd = nullptr;
+    errno = 0;
+    const long n = strtol(pszText, &pEnd, 10);
+    if (*pszText < '0' || *pszText > '9' || *pEnd != '\0' || errno != 0 || n < 1 || n > kMaxSessionCap)
+        return -1;
+    nValue = static_cast<int>(n);
+    return 0;
+}
+
+int ParseSwitch(const char* pszText, bool& bValue)
+{
+    for (const char* psz : {"1", "true", "yes", "on"}) {
+        if (strcasecmp(pszText, psz) == 0) {
+            bValue = true;
+            return 0;
+        }
+    }
+    for (const char* psz : {"0", "false", "no", "off"}) {
+        if (strcasecmp(pszText, psz) == 0) {
+            bValue = false;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+namespace {
+
+// Takes the value of an option that has one. 0, or -1 with the message in strError.
+int TakeValue(const char* pszOption, const char* pszValue, CCmdLine& cmd, std::string& strError)
+{
+    const std::string strOption = pszOption;
+    const std::string strQuoted = std::string(" '") + pszValue + "'";
+    if (strOption == "--share") {
+        if (*pszValue == '\0') {
+            strError = "--share needs a folder";
+            return -1;
+        }
+        cmd.bHasShare = true;
+        cmd.strShare = pszValue;
+    } else if (strOption == "--port") {
+        char* pEnd = nullptr;
+        long nPort = strtol(pszValue, &pEnd, 10);
+        if (*pszValue == '\0' || *pEnd != '\0' || nPort < 1 || nPort > 65535) {
+            strError = "--port takes a number from 1 to 65535, not" + strQuoted;
+            return -1;
+        }
+        cmd.usPort = static_cast<uint16_t>(nPort);
+    } else if (strOption == "--listen") {
+        uint32_t ulAddr = 0;
+        if (ParseIPv4(pszValue, ulAddr) != 0) {
+            strError = "--listen takes one IPv4 address such as 192.168.1.5, not" + strQuoted;
+            return -1;
+        }
+        cmd.bHasListen = true;
+        cmd.strListen = pszValue;
+    } else if (strOption == "--allow") {
+        CAllowList list;
+        if (list.Parse(pszValue) != 0) {
+            strError = "--allow takes IPv4 addresses and prefixes separated by commas (such as "
+                       "192.168.1.0/24,10.0.0.7) or 'all', not" + strQuoted;
+            return -1;
+        }
+        cmd.bHasAllow = true;
+        cmd.strAllow = pszValue;
+    } else {
+        const bool bPerHost = strOption == "--max-sessions-per-host";
+        if (ParseSessionCap(pszValue, bPerHost ? cmd.nMaxSessionsPerHost : cmd.nMaxSessions) != 0) {
+            strError = strOption + " takes a number from 1 to " + std::to_string(kMaxSessionCap) + ", not" + strQuoted;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
 
 int ParseCmdLine(int argc, const char* const* argv, CCmdLine& cmd, std::string& strError)
 {
+    static const char* const s_apszWithValue[] = {"--share", "--port", "--listen", "--allow", "--max-sessions",
+                                                  "--max-sessions-per-host"};
     cmd = CCmdLine{};
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
-        if (strcmp(pszArg, "--headless") == 0) {
+        bool bWithValue = false;
+        for (const char* psz : s_apszWithValue)
+            bWithValue = bWithValue || strcmp(pszArg, psz) == 0;
+        if (bWithValue) {
+            if (i + 1 >= argc) {
+                strError = std::string(pszArg) + " needs a value";
+                return -1;
+            }
+            if (TakeValue(pszArg, argv[++i], cmd, strError) != 0)
+                return -1;
+        } else if (strcmp(pszArg, "--headless") == 0) {
             cmd.bHeadless = true;
         } else if (strcmp(pszArg, "--stream") == 0) {
             cmd.bStream = true;
         } else if (strcmp(pszArg, "--quiet") == 0) {
             cmd.bQuiet = true;
+        } else if (strcmp(pszArg, "--read-only") == 0) {
+            cmd.bReadOnly = true;
+        } else if (strcmp(pszArg, "--wide-links") == 0) {
+            cmd.bWideLinks = true;
         } else if (strcmp(pszArg, "--help") == 0 || strcmp(pszArg, "-h") == 0) {
             cmd.bHelp = true;
         } else if (strcmp(pszArg, "--version") == 0) {
             cmd.bVersion = true;
-        } else if (strcmp(pszArg, "--share") == 0 || strcmp(pszArg, "--port") == 0) {
-            if (i + 1 >= argc) {
-                strError = std::string(pszArg) + " needs a value";
-                return -1;
-            }
-            const char* pszValue = argv[++i];
-            if (pszArg[2] == 's') {
-                if (*pszValue == '\0') {
-                    strError = "--share needs a folder";
-                    return -1;
-                }
-                cmd.bHasShare = true;
-                cmd.strShare = pszValue;
-            } else {
-                char* pEnd = nullptr;
-                long nPort = strtol(pszValue, &pEnd, 10);
-                if (*pszValue == '\0' || *pEnd != '\0' || nPort < 1 || nPort > 65535) {
-                    strError = std::string("--port takes a number from 1 to 65535, not '") + pszValue + "'";
-                    return -1;
-                }
-                cmd.usPort = static_cast<uint16_t>(nPort);
-            }
         } else {
             strError = std::string("unknown option '") + pszArg + "'";
             return -1;

@@ -1,5 +1,7 @@
 // The daemon's command line:
-//   corvane [--headless] [--share DIR] [--port N] [--stream] [--quiet] [--help] [--version]
+//   corvane [--headless] [--share DIR] [--port N] [--listen ADDR] [--allow LIST]
+//           [--max-sessions N] [--max-sessions-per-host N] [--read-only] [--wide-links]
+//           [--stream] [--quiet] [--help] [--version]
 #pragma once
 
 #include <cstdint>
@@ -14,6 +16,15 @@ struct CCmdLine {
     bool bHasShare = false;
     std::string strShare;
     uint16_t usPort = 2008;
+    // The network options; each one not given here comes from the settings file.
+    bool bHasListen = false;
+    std::string strListen;  // a dotted IPv4 address
+    bool bHasAllow = false;
+    std::string strAllow;   // checked by CAllowList::Parse
+    int nMaxSessions = 0;   // 0: not given
+    int nMaxSessionsPerHost = 0;
+    bool bReadOnly = false;
+    bool bWideLinks = false;
 };
 
 // Parses argv. 0, or -1 with a message for the user in strError.
@@ -21,3 +32,11 @@ int ParseCmdLine(int argc, const char* const* argv, CCmdLine& cmd, std::string& 
 
 // The text of --help.
 const char* UsageText();
+
+// The forms of the option values, shared by the command line and the settings file.
+// Each returns 0, or -1 when the text is not of the form.
+// A session cap: a whole number from 1 to kMaxSessionCap.
+constexpr int kMaxSessionCap = 100000;
+int ParseSessionCap(const char* pszText, int& nValue);
+// A switch of the settings file: 1, 0, true, false, yes, no, on, off (any case).
+int ParseSwitch(const char* pszText, bool& bValue);

@@ -7,6 +7,7 @@
 #include "app/launcher.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "net/allowlist.h"
 #include "net/sessman.h"
 #include "platform/instance.h"
 #include "platform/profile.h"
@@ -34,7 +35,59 @@ int StoreShareOption(const std::string& strShare)
     return 0;
 }
 
+// A stored value that is not of its form.
+int BadSetting(const char* pszKey, const std::string& strValue, const std::string& strForm, std::string& strError)
+{
+    strError = std::string("[") + g_pszConfigSection + "] " + pszKey + "=" + strValue + " in " +
+               plat::GetProfilePath() + ": " + strForm;
+    return -1;
+}
+
 }  // namespace
+
+int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError)
+{
+    std::string strListen = cmd.strListen;
+    if (!cmd.bHasListen) {
+        strListen = GetConfigValue(g_pszListenKey);
+        uint32_t ulAddr = 0;
+        if (!strListen.empty() && ParseIPv4(strListen.c_str(), ulAddr) != 0)
+            return BadSetting(g_pszListenKey, strListen, "not one IPv4 address", strError);
+    }
+    CAllowList allow;
+    const std::string strAllow = cmd.bHasAllow ? cmd.strAllow : GetConfigValue(g_pszAllowKey);
+    if (!strAllow.empty() && allow.Parse(strAllow.c_str()) != 0)
+        return BadSetting(g_pszAllowKey, strAllow, "not IPv4 addresses and prefixes separated by commas, nor 'all'",
+                          strError);
+    int anCaps[2] = {cmd.nMaxSessions, cmd.nMaxSessionsPerHost};
+    const char* const apszCapKeys[2] = {g_pszMaxSessionsKey, g_pszMaxSessionsPerHostKey};
+    const int anDefaults[2] = {kMaxSessions, kMaxSessionsPerHost};
+    for (int i = 0; i < 2; ++i) {
+        if (anCaps[i] != 0)
+            continue;
+        const std::string strValue = GetConfigValue(apszCapKeys[i]);
+        anCaps[i] = anDefaults[i];
+        if (!strValue.empty() && ParseSessionCap(strValue.c_str(), anCaps[i]) != 0)
+            return BadSetting(apszCapKeys[i], strValue, "not a number from 1 to " + std::to_string(kMaxSessionCap),
+                              strError);
+    }
+    bool abSwitches[2] = {cmd.bReadOnly, cmd.bWideLinks};
+    const char* const apszSwitchKeys[2] = {g_pszReadOnlyKey, g_pszWideLinksKey};
+    for (int i = 0; i < 2; ++i) {
+        const std::string strValue = GetConfigValue(apszSwitchKeys[i]);
+        bool bStored = false;
+        if (!strValue.empty() && ParseSwitch(strValue.c_str(), bStored) != 0)
+            return BadSetting(apszSwitchKeys[i], strValue, "not 1 or 0", strError);
+        abSwitches[i] = abSwitches[i] || bStored;
+    }
+    man.m_strListen = strListen;
+    man.m_Allow = allow;
+    man.m_nMaxSessions = anCaps[0];
+    man.m_nMaxSessionsPerHost = anCaps[1];
+    man.m_bReadOnly = abSwitches[0];
+    man.m_bWideLinks = abSwitches[1];
+    return 0;
+}
 
 int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
 {
@@ -51,6 +104,11 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     if (GetSharedFolder().empty())
         fprintf(stderr, "corvane: no shared folder is set; requests are refused until one is chosen\n");
 
+    std::string strError;
+    if (ApplyNetOptions(cmd, SessMan, strError) != 0) {
+        fprintf(stderr, "corvane: %s\n", strError.c_str());
+        return 2;
+    }
     SessMan.m_usPort = cmd.usPort;
     const int r = SessMan.Create();
     if (r != 0) {
@@ -62,11 +120,12 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     if (pUi != nullptr) {
         pUi->RunDialog();
     } else {
+        CLauncherState launcher;  // the server --stream started, stopped at exit
         if (cmd.bStream)
-            StartStreamingServer(boxes);
+            StartStreamingServer(boxes, launcher);
         plat::WaitForTerminationSignal();
         if (cmd.bStream)
-            StopStreamingServer();
+            StopStreamingServer(launcher);
     }
     SessMan.Destroy();
     return 0;

@@ -4,7 +4,16 @@
 
 #include "app/cmdline.h"
 
+#include <string>
+
+class CSessMan;
 class IMessageBoxes;
+
+// Sets the manager's network options: each from the command line when given there, else
+// from the settings file's [Config] section, else its default (a switch is on when either
+// turns it on). 0, or -1 with a message for the user in strError when a stored value is
+// not valid (the manager is then unchanged).
+int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError);
 
 // The dialog and tray icon of a window system.
 class IShellUi {

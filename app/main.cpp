@@ -8,6 +8,7 @@
 #ifdef CORVANE_WITH_DIALOG
 #include "app/qt/qtshell.h"
 #endif
+#include "platform/limits.h"
 #include "platform/log.h"
 #include "platform/memory.h"
 #include "platform/signals.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv)
     }
     // Before any thread exists: SIGINT and SIGTERM are then taken by this thread alone.
     plat::SetupProcessSignals();
+    plat::RaiseDescriptorLimit();  // every session holds a socket and maybe files
     plat::TuneAllocator();
     setvbuf(stdout, nullptr, _IOLBF, 0);
     plat::SetTraceQuiet(cmd.bQuiet);

@@ -4,6 +4,21 @@
 
 const char* const g_pszConfigSection = "Config";
 const char* const g_pszPathKey = "Path";
+const char* const g_pszListenKey = "Listen";
+const char* const g_pszAllowKey = "Allow";
+const char* const g_pszMaxSessionsKey = "MaxSessions";
+const char* const g_pszMaxSessionsPerHostKey = "MaxSessionsPerHost";
+const char* const g_pszReadOnlyKey = "ReadOnly";
+const char* const g_pszWideLinksKey = "WideLinks";
+
+std::string GetConfigValue(const char* pszKey)
+{
+    std::string str = plat::ProfileGetString(g_pszConfigSection, pszKey, "");
+    const size_t nFirst = str.find_first_not_of(" \t\r");
+    if (nFirst == std::string::npos)
+        return std::string();
+    return str.substr(nFirst, str.find_last_not_of(" \t\r") - nFirst + 1);
+}
 
 std::string GetSharedFolder() { return plat::ProfileGetString(g_pszConfigSection, g_pszPathKey, ""); }
 

@@ -8,6 +8,18 @@
 // Section and key of the shared folder in the settings store.
 extern const char* const g_pszConfigSection;  // "Config"
 extern const char* const g_pszPathKey;        // "Path"
+// Keys of the network options in the same section (the command line's --listen, --allow,
+// --max-sessions, --max-sessions-per-host, --read-only, --wide-links).
+extern const char* const g_pszListenKey;              // "Listen"
+extern const char* const g_pszAllowKey;               // "Allow"
+extern const char* const g_pszMaxSessionsKey;         // "MaxSessions"
+extern const char* const g_pszMaxSessionsPerHostKey;  // "MaxSessionsPerHost"
+extern const char* const g_pszReadOnlyKey;            // "ReadOnly"
+extern const char* const g_pszWideLinksKey;           // "WideLinks"
+
+// The value of a key of the section, blanks around it removed; the empty string when the
+// file, section or key is missing. Any thread.
+std::string GetConfigValue(const char* pszKey);
 
 // The stored shared folder, or the empty string when none is stored. Any thread.
 std::string GetSharedFolder();

@@ -23,6 +23,7 @@ extern char** environ;
 namespace {
 
 constexpr int kStartAttempts = 3;
+constexpr const char* kSessionCap = "100000";  // the daemon's largest --max-sessions
 constexpr int kReadyTimeoutMs = 5000;
 
 // A port that nothing listens on right now. The daemon binds it a moment later; should
@@ -110,8 +111,12 @@ int CDaemonProc::Launch(const std::string& strBinary, bool bTrace, std::string& 
     }
     m_usPort = static_cast<uint16_t>(nPort);
 
+    // Every connection of a benchmark comes from 127.0.0.1, one host to the daemon (a
+    // thousand idle sessions, say): the session caps are lifted so that they never turn
+    // one away.
     std::vector<std::string> args = {strBinary, "--headless", "--port", std::to_string(nPort), "--share",
-                                     m_strRoot + "/share"};
+                                     m_strRoot + "/share", "--max-sessions", kSessionCap, "--max-sessions-per-host",
+                                     kSessionCap};
     if (!bTrace)
         args.push_back("--quiet");
     std::vector<std::string> env;

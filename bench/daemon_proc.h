@@ -17,7 +17,8 @@ public:
     CDaemonProc(const CDaemonProc&) = delete;
     CDaemonProc& operator=(const CDaemonProc&) = delete;
 
-    // Starts `corvane --headless --quiet --port P --share DIR` and returns once a
+    // Starts `corvane --headless --quiet --port P --share DIR` (with both session caps
+    // lifted: every connection comes from 127.0.0.1) and returns once a
     // connection has been answered. With bTrace the daemon runs without --quiet and its
     // diagnostic lines go to a pipe that a thread of ours drains, as a terminal would.
     // 0, or -1 with the reason in strError.

@@ -34,6 +34,7 @@ VER_REQ = bytes.fromhex("A50200114F")
 VER_REPLY = bytes.fromhex("A50400E1030426")
 LARGE_BLOCK = 32768  # data bytes per frame of the large data requests
 UP_BLOCK = 65000  # data bytes per upload block (a frame holds 65,529 behind a 32-bit offset)
+SESSION_CAP = 100000  # the daemon's largest --max-sessions
 IDLE_LIMIT = 8.0  # the daemon ends a session after 10 s of silence: reconnect before that
 
 
@@ -474,7 +475,10 @@ def run(args, tmp):
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
     port = free_port()
     log = open(os.path.join(tmp, "daemon.log"), "wb")
-    daemon = subprocess.Popen([args.daemon, "--headless", "--quiet", "--port", str(port), "--share", share_dir],
+    # Every client connects from 127.0.0.1, one host to the daemon: its session caps are
+    # lifted so that they never turn a client away.
+    caps = ["--max-sessions", str(SESSION_CAP), "--max-sessions-per-host", str(SESSION_CAP)]
+    daemon = subprocess.Popen([args.daemon, "--headless", "--quiet", "--port", str(port), "--share", share_dir] + caps,
                               env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT)
     stats = Stats()
     try:

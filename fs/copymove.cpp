@@ -104,7 +104,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
     SetOpStatus(sess, 2);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
-    sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true);
+    sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true, plat::kSessionStackBytes);
     if (sess.m_hOpThread == nullptr) {
         plat::Trace("CreateThread(STB_SHFileOperationtask)=NULL\n");
         SetOpStatus(sess, 0);

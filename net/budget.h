@@ -13,6 +13,8 @@ class CBufferBudget {
 public:
     explicit CBufferBudget(uint64_t ullLimit = kTransferBudget) : m_ullLimit(ullLimit) {}
 
+    // Sets the limit; only before any buffer is taken.
+    void SetLimit(uint64_t ullLimit) { m_ullLimit = ullLimit; }
     // Counts n bytes as taken; false (nothing taken) when that would pass the limit.
     bool Take(uint64_t n);
     // Gives back what Take took.
@@ -20,6 +22,6 @@ public:
     uint64_t Used() const { return m_ullUsed.load(); }
 
 private:
-    const uint64_t m_ullLimit;
+    uint64_t m_ullLimit;
     std::atomic<uint64_t> m_ullUsed{0};
 };

@@ -41,5 +41,6 @@ int BuildReply(CPacket& packet, uint8_t ucReply, const uint8_t* pPayload, int nP
 // incomplete.
 int Receive(CPacket& packet, CSess& sess);
 
-// Sends the m_nSize bytes of the frame. 0 when all were accepted, -1 otherwise.
+// Sends the m_nSize bytes of the frame. 0 when all were accepted; -1 when the connection
+// failed or the send time-out passed, and the connection is then shut down.
 int Send(CPacket& packet, CSess& sess);

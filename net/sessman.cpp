@@ -26,7 +26,9 @@ int CSessMan::Create()
     }
     m_nState = 2;
     plat::SockSetReuseAddr(m_hServSock);
-    if (plat::SockBindAny(m_hServSock, m_usPort) != 0) {
+    const int nBind = m_strListen.empty() ? plat::SockBindAny(m_hServSock, m_usPort)
+                                          : plat::SockBindAddr(m_hServSock, m_strListen.c_str(), m_usPort);
+    if (nBind != 0) {
         plat::Trace("bind(m_hServSock)=SOCKET_ERROR\n");
         return -3;
     }
@@ -82,10 +84,11 @@ void CSessMan::AcceptLoop()
     for (;;) {
         plat::Trace("Wait...\n");
         plat::AcceptError eError;
-        plat::Socket hSock = plat::SockAccept(m_hServSock, &eError);
+        uint32_t ulPeer = 0;
+        plat::Socket hSock = plat::SockAccept(m_hServSock, &eError, &ulPeer);
         while (hSock == plat::INVALID_SOCKET && eError == plat::AcceptError::TimedOut) {
             ReapFinished();
-            hSock = plat::SockAccept(m_hServSock, &eError);
+            hSock = plat::SockAccept(m_hServSock, &eError, &ulPeer);
         }
         if (hSock == plat::INVALID_SOCKET) {
             if (eError == plat::AcceptError::Closed)
@@ -96,16 +99,21 @@ void CSessMan::AcceptLoop()
             plat::SleepMs(kAcceptRetryMs);
             continue;
         }
+        if (!Admit(hSock, ulPeer))
+            continue;
         plat::SockSetReuseAddr(hSock);
         plat::SockSetNoDelay(hSock);
-        CSess* pSess = AddSess(hSock);
+        CSess* pSess = AddSess(hSock, ulPeer);
         if (pSess == nullptr) {
             plat::Trace("Cannot create a new sess\n");
             plat::SockClose(hSock);  // no session will ever serve it
         } else {
             plat::Trace("NEW sess\n");
             m_nAccepted.fetch_add(1);
-            plat::ThreadHandle h = plat::ThreadCreateSuspended(STB_SessTask, pSess, false);
+            // A peer that stops reading cannot hold the session in a send for longer.
+            plat::SockSetSendTimeout(hSock, pSess->m_nSendTimeoutMs);
+            plat::ThreadHandle h =
+                plat::ThreadCreateSuspended(STB_SessTask, pSess, false, plat::kSessionStackBytes);
             pSess->m_hThread = h;  // stored before the thread can run: it clears it at its end
             if (h != nullptr) {
                 pSess->m_nState = 2;
@@ -126,13 +134,47 @@ void CSessMan::AcceptLoop()
     m_hThread = nullptr;  // the thread's last access to the manager
 }
 
-CSess* CSessMan::AddSess(plat::Socket hSock)
+static bool IsFinished(const CSess* pSess) { return pSess->m_nState == -1 && pSess->m_hThread.load() == nullptr; }
+
+bool CSessMan::Admit(plat::Socket hSock, uint32_t ulPeerAddr)
+{
+    char szPeer[kIPv4TextBytes];
+    FormatIPv4(ulPeerAddr, szPeer);
+    if (!m_Allow.Allows(ulPeerAddr)) {
+        plat::Trace("refused %s\n", szPeer);
+        plat::SockClose(hSock);
+        return false;
+    }
+    // Only sessions still running count: the ended ones go first.
+    ReapFinished();
+    int nLive = 0, nFromPeer = 0;
+    for (const CSess* p = m_pHead; p != nullptr; p = p->m_pNext) {
+        if (IsFinished(p))
+            continue;
+        ++nLive;
+        if (p->m_ulPeerAddr == ulPeerAddr)
+            ++nFromPeer;
+    }
+    if (nLive >= m_nMaxSessions || nFromPeer >= m_nMaxSessionsPerHost) {
+        plat::Trace("too many sessions from %s\n", szPeer);
+        plat::SockClose(hSock);
+        return false;
+    }
+    return true;
+}
+
+CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
 {
     CSess* pSess = new (std::nothrow) CSess(hSock);
     if (pSess == nullptr)
         return nullptr;
+    pSess->m_ulPeerAddr = ulPeerAddr;
     pSess->m_nWaitTimeoutMs = m_nWaitTimeoutMs;
     pSess->m_nBodyTimeoutMs = m_nBodyTimeoutMs;
+    pSess->m_nSendTimeoutMs = m_nSendTimeoutMs;
+    pSess->m_bReadOnly = m_bReadOnly;
+    pSess->m_bWideLinks = m_bWideLinks;
+    pSess->m_pBudget = &m_Budget;
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {
@@ -157,8 +199,6 @@ void CSessMan::Unlink(CSess* pSess)
         }
     }
 }
-
-static bool IsFinished(const CSess* pSess) { return pSess->m_nState == -1 && pSess->m_hThread.load() == nullptr; }
 
 void CSessMan::ReapFinished()
 {

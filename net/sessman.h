@@ -1,17 +1,23 @@
-// The session manager: the listening socket on port 2008, the accept thread that turns
-// every connection into a session with a thread of its own, the session list, and the
-// shutdown in order.
+// The session manager: the listening socket on port 2008, the accept thread that admits
+// a connection (an allowed host, below the session caps) and turns it into a session with
+// a thread of its own, the session list, and the shutdown in order.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
+#include "net/allowlist.h"
+#include "net/budget.h"
 #include "net/sess.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
 constexpr uint16_t kStbPort = 2008;
 constexpr int kListenBacklog = 5;
+// Live sessions at once, of all hosts and of one host (one address).
+constexpr int kMaxSessions = 64;
+constexpr int kMaxSessionsPerHost = 16;
 
 class CSessMan {
 public:
@@ -31,8 +37,9 @@ public:
     // The accept loop; its argument is the manager. Returns 0.
     static int CorvaneTask(void* pArg);
 
-    // Appends a new session for the socket; null (list unchanged) when out of memory.
-    CSess* AddSess(plat::Socket hSock);
+    // Appends a new session for the socket of a peer of that address (host byte order);
+    // null (list unchanged) when out of memory.
+    CSess* AddSess(plat::Socket hSock, uint32_t ulPeerAddr);
     // Frees every session whose thread has ended.
     void ReapFinished();
     // Closes and frees every session.
@@ -43,16 +50,33 @@ public:
     plat::Socket m_hServSock = plat::INVALID_SOCKET;
     std::atomic<plat::ThreadHandle> m_hThread{nullptr};
 
-    // Where to listen (the daemon's --port; tests use port 0 for any free port).
+    // The options below are set before Create and not changed while the manager runs.
+    // Where to listen (the daemon's --port; tests use port 0 for any free port), and on
+    // which local IPv4 address (dotted; empty: every address).
     uint16_t m_usPort = kStbPort;
-    // Receive time-outs given to every new session (tests shorten them).
+    std::string m_strListen;
+    // Who may connect; any other peer is closed before a session exists.
+    CAllowList m_Allow;
+    // Caps on the live sessions: past either one a connection is closed at once.
+    int m_nMaxSessions = kMaxSessions;
+    int m_nMaxSessionsPerHost = kMaxSessionsPerHost;
+    // Receive and send time-outs given to every new session (tests shorten them).
     int m_nWaitTimeoutMs = kWaitTimeoutMs;
     int m_nBodyTimeoutMs = kBodyTimeoutMs;
+    int m_nSendTimeoutMs = kSendTimeoutMs;
+    // What every new session may do: change nothing, follow links out of the folder.
+    bool m_bReadOnly = false;
+    bool m_bWideLinks = false;
+    // What the transfer buffers of all sessions together may hold (tests lower it).
+    CBufferBudget m_Budget;
     // Sessions created so far; tests wait on it instead of sleeping.
     std::atomic<unsigned> m_nAccepted{0};
 
 private:
     void AcceptLoop();
+    // True when a new connection from the peer may have a session; otherwise the
+    // connection has been closed (a peer not allowed, or one past a cap).
+    bool Admit(plat::Socket hSock, uint32_t ulPeerAddr);
     void Unlink(CSess* pSess);
 };
 

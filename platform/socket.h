@@ -20,6 +20,9 @@ Socket SockCreateTcp();
 int SockSetReuseAddr(Socket s);
 // Binds to the port on every local IPv4 address.
 int SockBindAny(Socket s, uint16_t usPort);
+// Binds to the port on one local IPv4 address given in dotted form ("192.168.1.5").
+// -1 when the text is not such an address or the bind fails (no interface has it, say).
+int SockBindAddr(Socket s, const char* pszAddr, uint16_t usPort);
 // Binds to the port on the loopback address only (tests, the client).
 int SockBindLoopback(Socket s, uint16_t usPort);
 int SockListen(Socket s, int nBacklog);
@@ -30,22 +33,25 @@ enum class AcceptError { None, Closed, Passing, TimedOut };
 // Waits for one connection. On failure returns INVALID_SOCKET and says whether the
 // listening socket was shut down (Closed), the failure will pass (Passing: out of
 // descriptors or memory, a connection aborted before it was accepted, ...), or the
-// socket's receive time-out passed with no connection (TimedOut).
-Socket SockAccept(Socket s, AcceptError* pError);
+// socket's receive time-out passed with no connection (TimedOut). pulPeerAddr, when not
+// null, receives the peer's IPv4 address in host byte order (127.0.0.1 is 0x7F000001).
+Socket SockAccept(Socket s, AcceptError* pError, uint32_t* pulPeerAddr = nullptr);
 
 // Connects to host:port (dotted IPv4 or a name). INVALID_SOCKET on failure.
 Socket SockConnect(const char* pszHost, uint16_t usPort);
 
 // Sets TCP_NODELAY: every frame leaves at once.
 int SockSetNoDelay(Socket s);
-// Receive and send time-outs in milliseconds (0 = none).
+// Receive and send time-outs in milliseconds (0 = none). A send time-out bounds the wait
+// for room in the send buffer: a peer that reads nothing makes the send fail.
 int SockSetRecvTimeout(Socket s, int nMillis);
 int SockSetSendTimeout(Socket s, int nMillis);
 
 // One receive call: the count received, 0 when the peer closed the connection, -1 on an
 // error or time-out. An interrupted call is repeated.
 int SockRecv(Socket s, void* pBuf, int nLen);
-// Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise.
+// Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise: an
+// error, or a send time-out that passed with no byte accepted.
 int SockSendAll(Socket s, const void* pBuf, size_t nLen);
 
 // Shuts the connection down in both directions: a receive or accept pending on it in

@@ -2,6 +2,7 @@
 // so that its creator can store the handle where the thread will look for it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace plat {
@@ -11,10 +12,19 @@ using ThreadHandle = ThreadRec*;
 
 using ThreadFunc = int (*)(void* pArg);
 
-// Creates a thread that runs pfn(pArg) once resumed. A detached thread releases its
-// handle itself when it ends (its owner must not use the handle after that); a joinable
-// one is released by ThreadJoin. Returns null when no thread can be created.
-ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable);
+// Stack sizes. A session thread and its copy or move worker keep their buffers on the
+// heap and walk folders without recursion: their deepest call chain stays below 16 KiB,
+// in the sanitizer build too, so a small stack leaves ample room, and a thousand idle
+// sessions reserve an eighth of the address space that 2 MiB stacks would.
+constexpr size_t kDefaultStackBytes = 2 * 1024 * 1024;
+constexpr size_t kSessionStackBytes = 256 * 1024;
+
+// Creates a thread that runs pfn(pArg) once resumed, on a stack of nStackBytes. A
+// detached thread releases its handle itself when it ends (its owner must not use the
+// handle after that); a joinable one is released by ThreadJoin. Returns null when no
+// thread can be created.
+ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable,
+                                   size_t nStackBytes = kDefaultStackBytes);
 // Best effort: raises the thread above normal priority.
 void ThreadSetAboveNormal(ThreadHandle h);
 // Opens the start gate.

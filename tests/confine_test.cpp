@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -236,6 +238,33 @@ TEST_F(Confinement, FifoInTheShareFailsAtOnce)
     const std::string listing = Ask(client, 0x07, PathPayload("/"), 0xF7);
     EXPECT_EQ(listing[0], '\0');
     EXPECT_TRUE(fs::is_fifo(share.Path("pipe")));
+}
+
+// All sessions' transfer buffers together stay within the budget: past it a file is
+// served from disk and a listing answers "out of memory", and every byte still arrives.
+TEST_F(Confinement, TransferBuffersStayWithinTheBudget)
+{
+    const std::string content = RandomBytes(600000, 11);
+    share.WriteFile("file.bin", content);
+    CTestServer server([](CSessMan& man) { man.m_Budget.SetLimit(600010); });
+    std::vector<std::unique_ptr<CTestClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<CTestClient>(server.Port()));
+        EXPECT_EQ(Ask(*clients.back(), 0x02, PathPayload("file.bin"), 0xF2), std::string(1, '\0') + U32(600000));
+    }
+    EXPECT_EQ(server.Man().m_Budget.Used(), 600000u) << "only the first file fits in memory";
+    CTestClient lister(server.Port());
+    EXPECT_EQ(Ask(lister, 0x07, PathPayload("/"), 0xF7), "\x03" + U32(0));
+    for (auto& c : clients) {
+        // A range from memory or from disk, the same bytes.
+        c->SendFrame(0x03, U32(500000) + U32(100));
+        uint8_t cmd = 0;
+        std::string payload;
+        ASSERT_TRUE(c->RecvFrame(cmd, payload));
+        EXPECT_EQ(payload, U32(500000) + content.substr(500000, 100));
+    }
+    clients.clear();
+    EXPECT_TRUE(WaitFor([&] { return server.Man().m_Budget.Used() == 0; })) << "an ended session keeps its share";
 }
 
 // A read-only share answers every change with its failure status and changes nothing;

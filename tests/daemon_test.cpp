@@ -4,11 +4,16 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <memory>
 #include <spawn.h>
+#include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
+#include "platform/profile.h"
 #include "tests/test_util.h"
 
 extern char** environ;
@@ -60,11 +65,14 @@ public:
         }
     }
 
-    // True once the daemon accepts connections on the port (false if it ended first).
-    bool WaitReady(uint16_t port)
+    // True once the daemon accepts connections on the port of the address (false if it
+    // ended first).
+    bool WaitReady(uint16_t port, const char* pszAddr = "127.0.0.1")
     {
-        return WaitFor([&] { return CTestClient(port).Connected() || Exited(0); }, 10000) && !Exited(0);
+        return WaitFor([&] { return CTestClient(port, nullptr, pszAddr).Connected() || Exited(0); }, 10000) &&
+               !Exited(0);
     }
+    pid_t Pid() const { return m_pid; }
     // True once the process has ended (its status is then in ExitCode()).
     bool Exited(int timeoutMs)
     {
@@ -169,17 +177,111 @@ TEST(Daemon, ShareOptionStoresTheNormalisedFolder)
 TEST(Daemon, BadCommandLinesExitWithStatus2)
 {
     CTempShare share;
-    const std::vector<std::vector<std::string>> cases{
-        {"--bogus"},          {"--port"},         {"--port", "0"},
-        {"--port", "65536"},  {"--port", "12x"},  {"--share"},
-        {"--share", share.Root() + "/missing"},
+    // Each with a part of the message that must name what is wrong.
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"--bogus"}, "--bogus"},
+        {{"--port"}, "--port"},
+        {{"--port", "0"}, "--port"},
+        {{"--port", "65536"}, "--port"},
+        {{"--port", "12x"}, "--port"},
+        {{"--share"}, "--share"},
+        {{"--share", share.Root() + "/missing"}, "missing"},
+        {{"--listen", "127.0.0"}, "--listen"},
+        {{"--listen", "localhost"}, "--listen"},
+        {{"--allow", "10.0.0.0/33"}, "--allow"},
+        {{"--allow", "10.0.0.1,"}, "--allow"},
+        {{"--allow"}, "--allow"},
+        {{"--max-sessions", "0"}, "--max-sessions"},
+        {{"--max-sessions-per-host", "x"}, "--max-sessions-per-host"},
     };
-    for (const auto& args : cases) {
+    for (const auto& [args, strNamed] : cases) {
         SCOPED_TRACE(args.back());
         std::vector<std::string> all{"--headless"};
         all.insert(all.end(), args.begin(), args.end());
         CDaemon daemon(share, "d", all);
         ASSERT_TRUE(daemon.Exited(10000));
         EXPECT_EQ(daemon.ExitCode(), 2) << daemon.Err();
+        EXPECT_TRUE(Contains(daemon.Err(), strNamed)) << daemon.Err();
     }
+}
+
+// Each network option is read from the settings file, and the command line wins over it.
+// The clients come from other loopback addresses, as other hosts would.
+TEST(Daemon, SettingsFileOptionTakesEffectAndTheCommandLineWins)
+{
+    struct Case {
+        const char* pszKey;
+        const char* pszValue;
+        std::vector<std::string> args;
+        const char* pszFrom;     // the clients' address
+        const char* pszTo;       // the address they connect to
+        int nClients;            // all but the last are served
+        bool bLastServed;
+        const char* pszLine;     // a diagnostic line that must appear, or null
+        const char* pszUnbound;  // an address the daemon must not listen on, or null
+    };
+    const Case cases[] = {
+        {"Allow", "127.0.0.1", {}, "127.0.0.2", "127.0.0.1", 1, false, "refused 127.0.0.2\n", nullptr},
+        {"Allow", "127.0.0.1", {"--allow", "all"}, "127.0.0.2", "127.0.0.1", 1, true, nullptr, nullptr},
+        {"MaxSessionsPerHost", "1", {}, "127.0.0.3", "127.0.0.1", 2, false, "too many sessions from 127.0.0.3\n",
+         nullptr},
+        {"MaxSessionsPerHost", "1", {"--max-sessions-per-host", "2"}, "127.0.0.3", "127.0.0.1", 2, true, nullptr,
+         nullptr},
+        {"Listen", "127.0.0.2", {}, "127.0.0.1", "127.0.0.2", 1, true, nullptr, "127.0.0.1"},
+        {"Listen", "127.0.0.2", {"--listen", "127.0.0.1"}, "127.0.0.1", "127.0.0.1", 1, true, nullptr, "127.0.0.2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pszKey) + "=" + c.pszValue + (c.args.empty() ? "" : " " + c.args[0]));
+        CTempShare share;
+        std::filesystem::create_directories(share.Root() + "/cfg/Corvane");
+        ASSERT_EQ(plat::IniWriteString(share.Root() + "/cfg/Corvane/corvane.ini", "Config", c.pszKey, c.pszValue), 0);
+        const uint16_t port = FreeLoopbackPort();
+        std::vector<std::string> args{"--headless", "--port", std::to_string(port)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        CDaemon daemon(share, "d", args);
+        ASSERT_TRUE(daemon.WaitReady(port, c.pszTo)) << daemon.Err();
+        std::vector<std::unique_ptr<CTestClient>> clients;
+        for (int i = 0; i < c.nClients; ++i) {
+            clients.push_back(std::make_unique<CTestClient>(port, c.pszFrom, c.pszTo));
+            ASSERT_TRUE(clients.back()->Connected());
+            const bool bServed = clients.back()->TrySend(MakeFrame(0x11, "")) &&
+                                 clients.back()->RecvBytes(kVerReply.size()) == kVerReply;
+            EXPECT_EQ(bServed, i + 1 < c.nClients || c.bLastServed) << "client " << i;
+        }
+        if (!c.bLastServed) {
+            EXPECT_TRUE(clients.back()->WaitClosed());
+        }
+        if (c.pszUnbound != nullptr) {
+            EXPECT_FALSE(CTestClient(port, nullptr, c.pszUnbound).Connected()) << "listening on " << c.pszUnbound;
+        }
+        if (c.pszLine != nullptr) {
+            EXPECT_TRUE(WaitFor([&] { return Contains(daemon.Out(), c.pszLine); })) << daemon.Out();
+        }
+    }
+}
+
+// The daemon raises its own soft descriptor limit to the hard one: a limit lowered by the
+// starting shell does not cap its sessions.
+TEST(Daemon, SoftDescriptorLimitIsRaisedToTheHardOne)
+{
+    CTempShare share;
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &old), 0);
+    if (old.rlim_max < 128)
+        GTEST_SKIP() << "hard descriptor limit " << old.rlim_max;
+    const rlimit lowered{old.rlim_max / 2, old.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    const uint16_t port = FreeLoopbackPort();
+    CDaemon daemon(share, "d", {"--headless", "--port", std::to_string(port)});
+    setrlimit(RLIMIT_NOFILE, &old);  // the daemon took the lowered one with it
+    ASSERT_TRUE(daemon.WaitReady(port)) << daemon.Err();
+    // "Max open files            SOFT                 HARD                 files"
+    std::istringstream limits(ReadLocalFile("/proc/" + std::to_string(daemon.Pid()) + "/limits"));
+    std::string line, strSoft, strHard;
+    while (std::getline(limits, line)) {
+        if (line.rfind("Max open files", 0) == 0)
+            std::istringstream(line.substr(14)) >> strSoft >> strHard;
+    }
+    EXPECT_EQ(strSoft, std::to_string(old.rlim_max));
+    EXPECT_EQ(strHard, std::to_string(old.rlim_max));
 }

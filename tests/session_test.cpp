@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/thread.h"
+#include "tests/test_bytes.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -84,6 +86,39 @@ TEST(Session, SilenceEndsTheSessionButTrafficKeepsItOpen)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_TRUE(busy.WaitClosed(3000));
+}
+
+// A peer that asks for a long stream and then reads nothing holds its session only for the
+// send time-out: the stream and the session end, and the file is free for others again.
+TEST(Session, StalledDownloadEndsWithinTheSendTimeOutAndReleasesTheFile)
+{
+    CTempShare share;
+    // Far more than the socket buffers hold, and above the 10 MiB read into memory, so the
+    // file stays open while the stream runs.
+    constexpr uint32_t kSize = 64u << 20;
+    share.WriteFile("big.bin", "");
+    std::filesystem::resize_file(share.Path("big.bin"), kSize);
+    CTestServer server([](CSessMan& man) {
+        man.m_nSendTimeoutMs = 300;
+        man.m_nWaitTimeoutMs = 60000;  // silence alone would keep the session for a minute
+    });
+    CTestClient stalled(server.Port());
+    stalled.SendFrame(2, std::string("\x05/big.bin\0", 10));
+    uint8_t cmd = 0;
+    std::string reply;
+    ASSERT_TRUE(stalled.RecvFrame(cmd, reply));
+    ASSERT_EQ(cmd, 0xF2);
+    ASSERT_EQ(reply, std::string(1, '\0') + U32(kSize));
+    stalled.SendFrame(35, U32(0) + U32(kSize));
+
+    CTestClient other(server.Port());
+    const auto deleted = [&] {
+        other.SendFrame(8, std::string("\x01/big.bin\0", 10));
+        return other.RecvFrame(cmd, reply) && cmd == 0xF8 && reply == std::string(1, '\0');
+    };
+    EXPECT_TRUE(WaitFor(deleted, 10000)) << "the stalled session still holds the file";
+    EXPECT_FALSE(Exists(share.Path("big.bin")));
+    EXPECT_TRUE(stalled.WaitClosed()) << "the stalled session did not end";
 }
 
 // The list is read only while the accept thread is idle (WaitIdle), so that no session is

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "app/settings.h"
+#include "platform/memory.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -177,10 +178,24 @@ uint16_t FreeLoopbackPort()
 int ListenLoopback(uint16_t& port) { return BindLoopback(true, port); }
 
 CTestServer::CTestServer(int waitMs, int bodyMs)
+    : CTestServer([=](CSessMan& man) {
+          man.m_nWaitTimeoutMs = waitMs;
+          man.m_nBodyTimeoutMs = bodyMs;
+      })
 {
+}
+
+CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
+{
+    // On this thread before any session thread exists: the first release sets up the C
+    // library's allocator, and sessions that end side by side would otherwise race to set
+    // it up (a failed assertion of the C library at thread exit in sanitizer builds, whose
+    // allocator leaves the library's own unused until then).
+    plat::ReleaseFreeMemory();
     m_Man.m_usPort = 0;
-    m_Man.m_nWaitTimeoutMs = waitMs;
-    m_Man.m_nBodyTimeoutMs = bodyMs;
+    m_Man.m_nMaxSessions = kTestSessionCap;
+    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
+    setup(m_Man);
     EXPECT_EQ(m_Man.Create(), 0);
     int nPort = plat::SockLocalPort(m_Man.m_hServSock);
     EXPECT_GT(nPort, 0);
@@ -217,13 +232,28 @@ int CTestServer::SessionCount() const
     return n;
 }
 
-CTestClient::CTestClient(uint16_t port)
+CTestClient::CTestClient(uint16_t port) : CTestClient(port, nullptr) {}
+
+CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo)
 {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
+    if (pszFrom != nullptr) {
+        sa.sin_family = AF_INET;
+        if (inet_pton(AF_INET, pszFrom, &sa.sin_addr) != 1 ||
+            bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+            ADD_FAILURE() << "cannot bind a client socket to " << pszFrom;
+            close(s);
+            return;
+        }
+    }
     sa.sin_family = AF_INET;
     sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (inet_pton(AF_INET, pszTo, &sa.sin_addr) != 1) {
+        ADD_FAILURE() << "not an address: " << pszTo;
+        close(s);
+        return;
+    }
     int rc;
     do {
         rc = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));

@@ -52,11 +52,18 @@ uint16_t FreeLoopbackPort();
 // A socket listening on a free loopback port (to make a port taken); its port in port.
 int ListenLoopback(uint16_t& port);
 
+// Session caps of the in-process manager that no test meets unless it asks for lower ones:
+// every test's connections come from 127.0.0.1.
+constexpr int kTestSessionCap = 100000;
+
 // A running in-process session manager on a free port (CSessMan with m_usPort = 0; the
-// actual port read from m_hServSock). Destroy() in the destructor.
+// actual port read from m_hServSock), with both session caps at kTestSessionCap. Destroy()
+// in the destructor.
 class CTestServer {
 public:
     explicit CTestServer(int waitMs = 10000, int bodyMs = 5000);
+    // setup sets any other option of the manager before it starts.
+    explicit CTestServer(const std::function<void(CSessMan&)>& setup);
     ~CTestServer();
     CTestServer(const CTestServer&) = delete;
     CTestServer& operator=(const CTestServer&) = delete;
@@ -80,6 +87,9 @@ private:
 class CTestClient {
 public:
     explicit CTestClient(uint16_t port);
+    // Connects to pszTo:port from the local address pszFrom (dotted IPv4; any of 127/8 is
+    // this computer's), as a host of that address would.
+    CTestClient(uint16_t port, const char* pszFrom, const char* pszTo = "127.0.0.1");
     ~CTestClient();
     CTestClient(const CTestClient&) = delete;
     CTestClient& operator=(const CTestClient&) = delete;

@@ -42,6 +42,14 @@ int SockBindAny(Socket s, uint16_t usPort) { return BindTo(s, INADDR_ANY, usPort
 
 int SockBindLoopback(Socket s, uint16_t usPort) { return BindTo(s, INADDR_LOOPBACK, usPort); }
 
+int SockBindAddr(Socket s, const char* pszAddr, uint16_t usPort)
+{
+    in_addr addr{};
+    if (inet_pton(AF_INET, pszAddr, &addr) != 1)
+        return -1;
+    return BindTo(s, ntohl(addr.s_addr), usPort);
+}
+
 int SockListen(Socket s, int nBacklog) { return listen(s, nBacklog) == 0 ? 0 : -1; }
 
 int SockLocalPort(Socket s)
@@ -53,13 +61,15 @@ int SockLocalPort(Socket s)
     return ntohs(sa.sin_port);
 }
 
-Socket SockAccept(Socket s, AcceptError* pError)
+Socket SockAccept(Socket s, AcceptError* pError, uint32_t* pulPeerAddr)
 {
     sockaddr_in peer{};
     socklen_t len = sizeof(peer);
     int c = accept4(s, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
     if (c >= 0) {
         *pError = AcceptError::None;
+        if (pulPeerAddr != nullptr)
+            *pulPeerAddr = peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0;
         return c;
     }
     // A listening socket that was shut down answers EINVAL; a closed one EBADF.

@@ -1,5 +1,6 @@
 #include "platform/thread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -31,9 +32,6 @@ struct ThreadRec {
 
 namespace {
 
-// Stack of every thread: the handlers keep their large buffers on the heap.
-constexpr size_t kStackBytes = 2 * 1024 * 1024;
-
 std::atomic<int> g_nFailCreations{0};
 
 void* Trampoline(void* p)
@@ -58,7 +56,7 @@ void* Trampoline(void* p)
 
 void ThreadFailNextCreations(int n) { g_nFailCreations.store(n); }
 
-ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable)
+ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable, size_t nStackBytes)
 {
     int nFail = g_nFailCreations.load();
     while (nFail > 0) {
@@ -73,7 +71,7 @@ ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable)
     pRec->bJoinable = bJoinable;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, kStackBytes);
+    pthread_attr_setstacksize(&attr, std::max(nStackBytes, static_cast<size_t>(PTHREAD_STACK_MIN)));
     pthread_attr_setdetachstate(&attr, bJoinable ? PTHREAD_CREATE_JOINABLE : PTHREAD_CREATE_DETACHED);
     int rc = pthread_create(&pRec->thread, &attr, Trampoline, pRec);
     pthread_attr_destroy(&attr);
