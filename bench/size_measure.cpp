@@ -1,0 +1,194 @@
+#include "size_measure.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sched.h>
+#include <string>
+
+#include "bench_util.h"
+#include "daemon_proc.h"
+#include "frame_io.h"
+#include "stb_client.h"
+
+namespace {
+
+constexpr const char* kProgram = "bench_size";
+constexpr int kRecvTimeoutMs = 5000;
+constexpr int kWarmupRoundTrips = 500;
+
+enum class Ask { Ver, Size };
+
+// Holds the thread (0: the caller) to one CPU. False when the kernel refuses.
+bool PinThread(pid_t tid, int nCpu)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(nCpu, &set);
+    return sched_setaffinity(tid, sizeof(set), &set) == 0;
+}
+
+// Holds every thread of the process to one CPU; the threads it starts later inherit it.
+// A thread that ends meanwhile (the session of the readiness check) is no failure.
+bool PinProcess(pid_t pid, int nCpu)
+{
+    std::error_code ec;
+    bool bOk = true;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        const pid_t tid = static_cast<pid_t>(strtol(entry.path().filename().c_str(), nullptr, 10));
+        if (!PinThread(tid, nCpu) && errno != ESRCH)
+            bOk = false;
+    }
+    return bOk && !ec;
+}
+
+// The folders of kDeepStbPath under the shared folder, and its file.
+bool MakeDeepFile(const std::string& strShare)
+{
+    const std::filesystem::path file = strShare + kDeepStbPath;
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    std::ofstream out(file, std::ios::binary);
+    const std::string strBytes(kDeepFileBytes, 'x');
+    out.write(strBytes.data(), static_cast<std::streamsize>(strBytes.size()));
+    out.close();
+    return (!ec && out) || Fail("the test file", "cannot create " + file.string());
+}
+
+// One daemon with a connection for each of the two requests.
+class CRatioDaemon {
+public:
+    // Starts the daemon with all its threads on nCpu, connects and warms up.
+    bool Start(const std::string& strBinary, int nCpu)
+    {
+        m_strBinary = strBinary;
+        if (!StartDaemon(m_Daemon, strBinary, false, kProgram) || !MakeDeepFile(m_Daemon.ShareDir()))
+            return false;
+        if (!PinProcess(m_Daemon.Pid(), nCpu))
+            return Fail(strBinary.c_str(), "cannot hold the daemon to one CPU");
+        m_SizeFrame = MakeFrame(0x10, CPayload().U8(0x01).Str(kDeepStbPath).Data());
+        m_pVer = std::make_unique<CStbSession>(m_Daemon.Port(), kRecvTimeoutMs);
+        m_pSize = std::make_unique<CStbSession>(m_Daemon.Port(), kRecvTimeoutMs);
+        if (!m_pVer->Connected() || !m_pSize->Connected())
+            return Fail(strBinary.c_str(), "cannot connect");
+        for (int i = 0; i < kWarmupRoundTrips; ++i) {
+            if (!RoundTrip(Ask::Ver) || !RoundTrip(Ask::Size))
+                return false;
+        }
+        return true;
+    }
+
+    // nCount round trips of one kind, one after the other. dRate receives their rate,
+    // dCpuUs the daemon's CPU time per round trip.
+    bool Block(Ask eAsk, int nCount, double& dRate, double& dCpuUs)
+    {
+        const double dCpu0 = m_Daemon.CpuSeconds();
+        const auto t0 = Clock::now();
+        for (int i = 0; i < nCount; ++i) {
+            if (!RoundTrip(eAsk))
+                return false;
+        }
+        const auto t1 = Clock::now();
+        const double dCpu1 = m_Daemon.CpuSeconds();
+        dRate = nCount / Seconds(t1 - t0);
+        dCpuUs = (dCpu1 - dCpu0) * 1e6 / nCount;
+        return (dCpu0 >= 0 && dCpu1 >= 0) || Fail(m_strBinary.c_str(), "no CPU times in /proc");
+    }
+
+private:
+    bool RoundTrip(Ask eAsk)
+    {
+        CStbSession& stb = eAsk == Ask::Ver ? *m_pVer : *m_pSize;
+        const bool bVer = eAsk == Ask::Ver;
+        const uint8_t* pFrame = bVer ? kVerRequest : m_SizeFrame.data();
+        const size_t nFrame = bVer ? sizeof(kVerRequest) : m_SizeFrame.size();
+        if (SendAll(stb.conn.fd, pFrame, nFrame) != 0)
+            return Fail(m_strBinary.c_str(), "send failed");
+        if (stb.reader.Next(stb.f) != 0)
+            return Fail(m_strBinary.c_str(), stb.reader.Error());
+        const RxFrame& f = stb.f;
+        // FC_VER_ACK 3.4; FC_FILE_SIZE_REQ's short form: status 0 and the 32-bit size.
+        const bool bRight = bVer ? f.ucCommand == 0xE1 && f.nPayload == 2 && f.pPayload[0] == 3 && f.pPayload[1] == 4
+                                 : f.ucCommand == 0xE0 && f.nPayload == 5 && f.pPayload[0] == 0 &&
+                                       GetLE(f.pPayload + 1, 4) == kDeepFileBytes;
+        if (bRight)
+            return true;
+        char sz[160];
+        snprintf(sz, sizeof(sz), "%s: reply %02X with %zu payload bytes, status %u", bVer ? "FC_VER_REQ" : "FC_FILE_SIZE_REQ",
+                 f.ucCommand, f.nPayload, f.nPayload > 0 ? f.pPayload[0] : 0u);
+        return Fail(m_strBinary.c_str(), sz);
+    }
+
+    std::string m_strBinary;
+    CDaemonProc m_Daemon;
+    std::unique_ptr<CStbSession> m_pVer, m_pSize;
+    std::vector<uint8_t> m_SizeFrame;
+};
+
+struct Samples {
+    std::vector<double> verRates, sizeRates, verCpus, sizeCpus;
+};
+
+}  // namespace
+
+bool MeasureSizeRatios(std::vector<SizeRatioTarget>& targets, double dSeconds, int nBlock)
+{
+    // The STB side and every daemon share one CPU. Between two CPUs of a virtual machine
+    // each reply costs a wake-up across CPUs whose price changes tenfold with the host's
+    // load, so the CPUs that the scheduler happened to give a session would decide the
+    // figures; on one CPU a round trip costs what the two sides compute.
+    const int nCpu = sched_getcpu();
+    if (nCpu < 0 || !PinThread(0, nCpu))
+        return Fail(kProgram, "cannot hold the benchmark to one CPU");
+    std::vector<std::unique_ptr<CRatioDaemon>> daemons;
+    for (const SizeRatioTarget& t : targets) {
+        daemons.push_back(std::make_unique<CRatioDaemon>());
+        if (!daemons.back()->Start(t.strBinary, nCpu))
+            return false;
+    }
+    // A round is one block of each request on each daemon, the order reversed every other
+    // round (ver, size, ver', size' then size', ver', size, ver) so that neither gains from
+    // where it stands. A block lasts a few milliseconds: one that a busy machine
+    // interrupts spoils its round's ratio only, and the median passes over it.
+    std::vector<std::pair<size_t, Ask>> order;
+    for (size_t i = 0; i < targets.size(); ++i) {
+        order.emplace_back(i, Ask::Ver);
+        order.emplace_back(i, Ask::Size);
+    }
+    std::vector<Samples> samples(targets.size());
+    for (SizeRatioTarget& t : targets)
+        t.ratios.clear();
+    const auto tEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dSeconds));
+    while (Clock::now() < tEnd) {
+        for (const auto& [i, eAsk] : order) {
+            double dRate = 0, dCpuUs = 0;
+            if (!daemons[i]->Block(eAsk, nBlock, dRate, dCpuUs))
+                return false;
+            (eAsk == Ask::Ver ? samples[i].verRates : samples[i].sizeRates).push_back(dRate);
+            (eAsk == Ask::Ver ? samples[i].verCpus : samples[i].sizeCpus).push_back(dCpuUs);
+        }
+        for (size_t i = 0; i < targets.size(); ++i)
+            targets[i].ratios.push_back(samples[i].sizeRates.back() / samples[i].verRates.back());
+        std::reverse(order.begin(), order.end());
+    }
+    for (size_t i = 0; i < targets.size(); ++i) {
+        SizeRatioFigures& f = targets[i].figures;
+        f.dVerRate = Median(samples[i].verRates);
+        f.dSizeRate = Median(samples[i].sizeRates);
+        f.dRatio = Median(targets[i].ratios);
+        f.dVerCpuUs = Median(samples[i].verCpus);
+        f.dSizeCpuUs = Median(samples[i].sizeCpus);
+        std::vector<double> sorted = targets[i].ratios;
+        std::sort(sorted.begin(), sorted.end());
+        fprintf(stderr,
+                "%s:   %s: FC_VER_REQ %.0f/s, FC_FILE_SIZE_REQ %.0f/s, ratio %.3f (%zu rounds, middle half "
+                "%.3f..%.3f); daemon CPU %.1f us and %.1f us a round trip\n",
+                kProgram, targets[i].strBinary.c_str(), f.dVerRate, f.dSizeRate, f.dRatio, sorted.size(),
+                sorted[sorted.size() / 4], sorted[sorted.size() * 3 / 4], f.dVerCpuUs, f.dSizeCpuUs);
+    }
+    return true;
+}
