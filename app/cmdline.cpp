@@ -1,9 +1,8 @@
 #include "app/cmdline.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "net/allowlist.h"
 
@@ -32,25 +31,40 @@ const char* UsageText()
 
 int ParseSessionCap(const char* pszText, int& nValue)
 {
-    char* pEnd = nullptr;
-    errno = 0;
-    const long n = strtol(pszText, &pEnd, 10);
-    if (*pszText < '0' || *pszText > '9' || *pEnd != '\0' || errno != 0 || n < 1 || n > kMaxSessionCap)
+    const char* pszEnd = pszText + strlen(pszText);
+    long n = 0;
+    const auto [pStop, ec] = std::from_chars(pszText, pszEnd, n);  // digits only: no sign, no blank
+    if (ec != std::errc() || pStop != pszEnd || n < 1 || n > kMaxSessionCap)
         return -1;
     nValue = static_cast<int>(n);
     return 0;
 }
 
+namespace {
+
+// Equal when the texts differ at most in the case of ASCII letters.
+bool EqualsIgnoringCase(const char* pszA, const char* pszB)
+{
+    auto Fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (; *pszA != '\0' && *pszB != '\0'; ++pszA, ++pszB) {
+        if (Fold(*pszA) != Fold(*pszB))
+            return false;
+    }
+    return *pszA == *pszB;
+}
+
+}  // namespace
+
 int ParseSwitch(const char* pszText, bool& bValue)
 {
     for (const char* psz : {"1", "true", "yes", "on"}) {
-        if (strcasecmp(pszText, psz) == 0) {
+        if (EqualsIgnoringCase(pszText, psz)) {
             bValue = true;
             return 0;
         }
     }
     for (const char* psz : {"0", "false", "no", "off"}) {
-        if (strcasecmp(pszText, psz) == 0) {
+        if (EqualsIgnoringCase(pszText, psz)) {
             bValue = false;
             return 0;
         }

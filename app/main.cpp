@@ -1,13 +1,14 @@
 // corvane: shares one folder with the set-top boxes of the home network.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "app/cmdline.h"
 #include "app/corvaneapp.h"
+#include "corvane_version.h"
 #ifdef CORVANE_WITH_DIALOG
 #include "app/qt/qtshell.h"
 #endif
+#include "platform/display.h"
 #include "platform/limits.h"
 #include "platform/log.h"
 #include "platform/memory.h"
@@ -20,12 +21,7 @@ bool DisplayAvailable()
 #ifndef CORVANE_WITH_DIALOG
     return false;  // built without the dialog
 #else
-    for (const char* pszVar : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* pszValue = getenv(pszVar);
-        if (pszValue != nullptr && *pszValue != '\0')
-            return true;
-    }
-    return false;
+    return plat::HasDisplay();
 #endif
 }
 
@@ -44,7 +40,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (cmd.bVersion) {
-        puts("corvane 3.04");
+        puts("corvane " CORVANE_VERSION);
         return 0;
     }
     // Before any thread exists: SIGINT and SIGTERM are then taken by this thread alone.

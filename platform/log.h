@@ -2,6 +2,8 @@
 // standard output and flushed at once so that lines of different threads never mix.
 #pragma once
 
+#include "platform/compiler.h"
+
 namespace plat {
 
 // Writes one formatted diagnostic line. The format ends with "\n"; a text that does
@@ -10,7 +12,7 @@ namespace plat {
 // \xNN with two lower-case hex digits ("\x0a" for a newline); every other byte, '\'
 // included, passes unchanged. Callable from any thread. Does nothing while quiet mode
 // is on.
-void Trace(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char* pszFormat, ...) PLAT_PRINTF_FORMAT(1, 2);
 
 // Turns the diagnostic lines off (--quiet) or on. Set once at start-up.
 void SetTraceQuiet(bool bQuiet);

@@ -7,13 +7,15 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "corvane_version.h"
+
 CAboutDlg::CAboutDlg(QWidget* pParent) : QDialog(pParent)
 {
     setWindowTitle("About Corvane");
     auto* pIcon = new QLabel(this);
     pIcon->setObjectName("aboutIcon");
     pIcon->setPixmap(CorvaneIcon().pixmap(32, 32));
-    auto* pText = new QLabel("Corvane, Version 3.04", this);
+    auto* pText = new QLabel("Corvane, Version " CORVANE_VERSION, this);
     pText->setObjectName("aboutText");
     pText->setTextFormat(Qt::PlainText);
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

@@ -1,4 +1,4 @@
-// The About box: the application icon and "Corvane, Version 3.04".
+// The About box: the application icon and "Corvane, Version <release version>".
 #pragma once
 
 #include <QDialog>

@@ -14,19 +14,19 @@
 #include <QVBoxLayout>
 
 #include "app/qt/aboutdlg.h"
-#include "platform/signals.h"
 
-CCorvaneWindow::CCorvaneWindow(IServerControl& server, int nSignalFd) : m_nSignalFd(nSignalFd)
+CCorvaneWindow::CCorvaneWindow(IServerControl& server, plat::TerminationHandle hTermination)
+    : m_hTermination(hTermination)
 {
     m_pLogic = std::make_unique<CCorvaneDlg>(*this, server);
     setWindowTitle("Corvane");
     setWindowIcon(CorvaneIcon());
     BuildControls();
     BuildTray();
-    if (m_nSignalFd >= 0) {
-        m_pSignals = new QSocketNotifier(m_nSignalFd, QSocketNotifier::Read, this);
-        connect(m_pSignals, &QSocketNotifier::activated, this, [this] {
-            if (plat::ReadTerminationSignal(m_nSignalFd) != 0)
+    if (m_hTermination != plat::kNoTerminationHandle) {
+        m_pTermination = new QSocketNotifier(static_cast<qintptr>(m_hTermination), QSocketNotifier::Read, this);
+        connect(m_pTermination, &QSocketNotifier::activated, this, [this] {
+            if (plat::TakeTerminationRequest(m_hTermination))
                 m_pLogic->OnAppExit();
         });
     }

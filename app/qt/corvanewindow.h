@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/corvanedlg.h"
+#include "platform/signals.h"
 
 class QLabel;
 class QMenu;
@@ -16,8 +17,9 @@ class QSocketNotifier;
 class CCorvaneWindow : public QDialog, public IDlgWindow {
     Q_OBJECT
 public:
-    // nSignalFd (or -1): becomes readable on SIGINT or SIGTERM, which act as Exit.
-    CCorvaneWindow(IServerControl& server, int nSignalFd);
+    // hTermination (a plat::CTerminationNotifier's handle, or plat::kNoTerminationHandle):
+    // a request to end the process arriving there acts as Exit.
+    CCorvaneWindow(IServerControl& server, plat::TerminationHandle hTermination);
     ~CCorvaneWindow() override;
 
     CCorvaneDlg& Logic() { return *m_pLogic; }
@@ -44,6 +46,6 @@ private:
     QLabel* m_pFolder = nullptr;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
-    QSocketNotifier* m_pSignals = nullptr;
-    int m_nSignalFd = -1;
+    QSocketNotifier* m_pTermination = nullptr;
+    plat::TerminationHandle m_hTermination = plat::kNoTerminationHandle;
 };

@@ -47,12 +47,8 @@ CQtShell::~CQtShell() = default;
 void CQtShell::RunDialog()
 {
     CServerControl server(m_Boxes);
-    const int nSignalFd = plat::OpenTerminationSignalFd();
-    {
-        CCorvaneWindow window(server, nSignalFd);
-        window.show();
-        QApplication::exec();
-    }
-    if (nSignalFd >= 0)
-        plat::CloseTerminationSignalFd(nSignalFd);
+    plat::CTerminationNotifier termination;  // SIGINT and SIGTERM act as Exit
+    CCorvaneWindow window(server, termination.Handle());
+    window.show();
+    QApplication::exec();
 }

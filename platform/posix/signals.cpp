@@ -37,19 +37,28 @@ int WaitForTerminationSignal()
     return nSig;
 }
 
-int OpenTerminationSignalFd()
+// The handle is a signalfd for SIGINT and SIGTERM, which the main thread keeps blocked.
+CTerminationNotifier::CTerminationNotifier()
 {
     sigset_t set = TerminationSet();
-    return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    const int nFd = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (nFd >= 0)
+        m_hHandle = nFd;
 }
 
-int ReadTerminationSignal(int nFd)
+CTerminationNotifier::~CTerminationNotifier()
 {
-    signalfd_siginfo info;
-    ssize_t n = read(nFd, &info, sizeof(info));
-    return n == static_cast<ssize_t>(sizeof(info)) ? static_cast<int>(info.ssi_signo) : 0;
+    if (m_hHandle != kNoTerminationHandle)
+        close(static_cast<int>(m_hHandle));
 }
 
-void CloseTerminationSignalFd(int nFd) { close(nFd); }
+bool TakeTerminationRequest(TerminationHandle hHandle)
+{
+    if (hHandle == kNoTerminationHandle)
+        return false;
+    signalfd_siginfo info;
+    const ssize_t n = read(static_cast<int>(hHandle), &info, sizeof(info));
+    return n == static_cast<ssize_t>(sizeof(info));
+}
 
 }  // namespace plat
