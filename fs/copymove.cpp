@@ -1,10 +1,9 @@
-// FC_FILE_CPY_REQ and FC_FILE_MOV_REQ: one copy or move per session, run by a worker
-// thread; every later request of either kind reports its status.
+#include "fs/copymove.h"
+
 #include <cstring>
 #include <mutex>
 
 #include "fs/path.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
@@ -36,7 +35,7 @@ int STB_SHFileOperationtask(void* pArg)
     CSess& sess = *static_cast<CSess*>(pArg);
     int rc = plat::ShellFileOperation(sess.m_FileOp);
     std::lock_guard<std::mutex> lock(sess.m_Mutex);
-    sess.m_nOpStatus = rc == 0 ? 0 : 1;
+    sess.m_nOpStatus = rc == 0 ? kStatusDone : kStatusFailed;
     return 0;
 }
 
@@ -50,7 +49,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
 {
     const bool bMove = func == plat::FileOpFunc::Move;
     const char* pszName = bMove ? "FC_FILE_MOV_REQ" : "FC_FILE_CPY_REQ";
-    const uint8_t ucReply = bMove ? 0xFC : 0xFB;
+    const uint8_t ucReply = bMove ? FC_FILE_MOV_REP : FC_FILE_CPY_REP;
     plat::Trace("%s(%lx)\n", pszName, sess.Id());
     if (sess.m_nOpStatus != -1) {
         // An operation was started earlier in this session: this request is a poll.
@@ -61,7 +60,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     const int n = packet.PayloadLength();
     uint8_t* p = packet.Payload();
     const size_t nSrc = n >= 5 ? strnlen(reinterpret_cast<char*>(p + 1), static_cast<size_t>(n - 1)) : 0;
-    if (n < 5 || p[n - 1] != 0 || nSrc < 1 || nSrc > static_cast<size_t>(n - 4)) {
+    if (!packet.EndsWithZero(5) || nSrc < 1 || nSrc > static_cast<size_t>(n - 4)) {
         plat::Trace("invalid param in %s\n", pszName);
         SendFrame(sess, ucReply, &kStatusInvalid, 1);  // the session state stays as it was
         return CmdNext::Continue;
@@ -102,12 +101,12 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.pFrom = sess.m_szOpFrom;
     sess.m_FileOp.pTo = sess.m_szOpTo;
     sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
-    SetOpStatus(sess, 2);
+    SetOpStatus(sess, kStatusRunning);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
     sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true, plat::kSessionStackBytes);
     if (sess.m_hOpThread == nullptr) {
         plat::Trace("CreateThread(STB_SHFileOperationtask)=NULL\n");
-        SetOpStatus(sess, 0);
+        SetOpStatus(sess, kStatusDone);
     } else {
         plat::ThreadResume(sess.m_hOpThread);
     }

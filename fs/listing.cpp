@@ -8,7 +8,6 @@
 #include <new>
 
 #include "fs/pathreq.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
@@ -78,21 +77,18 @@ uint64_t BuildDirList(const plat::CShare& share, uint8_t* pBuffer, uint64_t ullC
 
 CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
 {
-    constexpr uint8_t kReply = 0xF7;
     plat::Trace("FC_DIR_REQ(%lx)\n", sess.Id());
     PathReq eReq = TakePathRequest(sess, ctx, "FC_DIR_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid) {
-        ctx.nXferSize = 0;
-        ctx.eRecordedWidth = SizeWidth::Bits32;
-        SendStatusU32(sess, kReply, kStatusInvalid, 0);
+        ctx.RecordSize(SizeWidth::Bits32, 0);
+        SendStatusU32(sess, FC_DIR_REP, kStatusInvalid, 0);
         return CmdNext::Continue;
     }
     if (ctx.pBin) {
         plat::Trace("E %s %d\n", "ip", 945);
         ctx.ReleaseBin();
     }
-    ctx.nXferSize = 0;
-    ctx.eRecordedWidth = SizeWidth::Bits32;
+    ctx.RecordSize(SizeWidth::Bits32, 0);
     uint8_t ucStatus = kStatusFailed;
     const uint64_t ullSize = eReq == PathReq::Ok ? BuildDirList(ctx.share, nullptr, 0, ctx.strPath) : 0;
     if (ullSize > UINT32_MAX) {
@@ -108,6 +104,6 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
             ucStatus = kStatusDone;
         }
     }
-    SendStatusU32(sess, kReply, ucStatus, ctx.nXferSize);
+    SendStatusU32(sess, FC_DIR_REP, ucStatus, ctx.nXferSize);
     return CmdNext::Continue;
 }

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <string>
 
-#include <vector>
-
+#include "net/cmdtable.h"
 #include "platform/dir.h"
+
+// FC_DIR_REQ: builds the folder's listing in the transfer buffer and answers its size;
+// FC_DATA_REQ then fetches it.
+CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx);
 
 // Without a buffer, reads the folder once and returns the size of its listing (0 when
 // it cannot be read). With one, enumerates it again and writes the records in

@@ -1,11 +1,9 @@
-// FC_FILE_DEL_REQ, FC_MKDIR_REQ, FC_RMDIR_REQ.
 #include "fs/manage.h"
 
 #include <vector>
 
 #include "fs/path.h"
 #include "fs/pathreq.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
@@ -55,30 +53,40 @@ int DeleteDirTree(const plat::CShare& share, const std::string& strFolder)
     return 0;
 }
 
-CmdNext HandleFileDelReq(CSess& sess, CXferCtx& ctx)
+namespace {
+
+using PathChange = int (*)(const plat::CShare& share, const std::string& strPath);
+
+// A request of one path that makes one change, answered by one status byte: invalid,
+// failed (refused, read-only, or the change failed), or done.
+CmdNext ChangePath(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, PathChange pfnChange)
 {
-    plat::Trace("FC_FILE_DEL_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_DEL_REQ", ctx.strPath);
+    plat::Trace("%s(%lx)\n", pszName, sess.Id());
+    PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq != PathReq::Invalid)
-        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && plat::DeleteFile(ctx.share, ctx.strPath) == 0)
-                       ? kStatusDone
-                       : kStatusFailed;
-    SendStatus(sess, 0xF8, ucStatus);
+        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && pfnChange(ctx.share, ctx.strPath) == 0) ? kStatusDone
+                                                                                                     : kStatusFailed;
+    SendStatus(sess, ucReply, ucStatus);
     return CmdNext::Continue;
+}
+
+}  // namespace
+
+CmdNext HandleFileDelReq(CSess& sess, CXferCtx& ctx)
+{
+    return ChangePath(sess, ctx, "FC_FILE_DEL_REQ", FC_FILE_DEL_REP,
+                      [](const plat::CShare& share, const std::string& strPath) {
+                          return plat::DeleteFile(share, strPath);
+                      });
 }
 
 CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx)
 {
-    plat::Trace("FC_MKDIR_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, "FC_MKDIR_REQ", ctx.strPath);
-    uint8_t ucStatus = kStatusInvalid;
-    if (eReq != PathReq::Invalid)
-        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && plat::MakeDirectory(ctx.share, ctx.strPath) == 0)
-                       ? kStatusDone
-                       : kStatusFailed;
-    SendStatus(sess, 0xF9, ucStatus);
-    return CmdNext::Continue;
+    return ChangePath(sess, ctx, "FC_MKDIR_REQ", FC_MKDIR_REP,
+                      [](const plat::CShare& share, const std::string& strPath) {
+                          return plat::MakeDirectory(share, strPath);
+                      });
 }
 
 CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
@@ -97,6 +105,6 @@ CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
             ucStatus = kStatusDone;
         }
     }
-    SendStatus(sess, 0xFA, ucStatus);
+    SendStatus(sess, FC_RMDIR_REP, ucStatus);
     return CmdNext::Continue;
 }

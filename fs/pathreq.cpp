@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "fs/path.h"
+#include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
@@ -11,9 +12,8 @@
 PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal)
 {
     CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
     uint8_t* p = packet.Payload();
-    if (n < 3 || p[n - 1] != 0) {
+    if (!packet.EndsWithZero(3)) {
         plat::Trace("invalid param in %s\n", pszName);
         return PathReq::Invalid;
     }
@@ -24,6 +24,17 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
     }
     plat::Trace("(%x) %s\n", p[0], strLocal.c_str());
     return PathReq::Ok;
+}
+
+PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,
+                                int nFileLine)
+{
+    const PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath);
+    if (eReq == PathReq::Invalid)
+        SendStatusU32(sess, ucReply, kStatusInvalid, ctx.nXferSize);
+    else
+        ctx.ReleaseEarlier(nBinLine, nFileLine);
+    return eReq;
 }
 
 static std::string Normalised(const std::string& str)

@@ -1,6 +1,7 @@
 // The checks shared by every request that carries a tag byte and one path.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class CSess;
@@ -17,6 +18,13 @@ enum class PathReq {
 // Otherwise maps the path into strLocal (and the context's share) and prints
 // "(tag) local path".
 PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal);
+
+// The start of a request that opens its path as the session's sized transfer
+// (FC_FILE_DN_REQ, FC_FILE_SIZE_REQ): an invalid one is answered at once with
+// kStatusInvalid and the recorded 32-bit size; otherwise what an earlier transfer left is
+// released, with the "E ip" lines nBinLine and nFileLine. The path goes to ctx.strPath.
+PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,
+                                int nFileLine);
 
 // True when the local path names the shared folder itself ("/", "", "/./", ...).
 bool IsSharedFolderItself(const std::string& strLocal);

@@ -1,9 +1,7 @@
-// FC_DISK_SIZE_REQ and FC_FILE_SIZE_REQ.
 #include "fs/sizes.h"
 
 #include "app/settings.h"
 #include "fs/pathreq.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -52,36 +50,26 @@ CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx&)
     PutU32LE(payload, ulUnit);
     PutU32LE(payload + 4, ulFree);
     PutU32LE(payload + 8, ulTotal);
-    SendReply(sess, 0xFF, payload, 12);
+    SendReply(sess, FC_DISK_SIZE_REP, payload, 12);
     return CmdNext::Continue;
 }
 
 CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx)
 {
-    constexpr uint8_t kReply = 0xE0;
     plat::Trace("FC_FILE_SIZE_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_SIZE_REQ", ctx.strPath);
-    if (eReq == PathReq::Invalid) {
-        SendStatusU32(sess, kReply, kStatusInvalid, ctx.nXferSize);
+    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_SIZE_REQ", FC_FILE_SIZE_REP, 1152, 1160);
+    if (eReq == PathReq::Invalid)
         return CmdNext::Continue;
-    }
-    ctx.ReleaseEarlier(1152, 1160);
     plat::CPlatFile file;
     if (eReq == PathReq::Refused || file.Open(ctx.share, ctx.strPath, plat::OpenMode::Download) != 0) {
-        SendStatusU32(sess, kReply, kStatusFailed, ctx.nXferSize);
+        SendStatusU32(sess, FC_FILE_SIZE_REP, kStatusFailed, ctx.nXferSize);
         return CmdNext::Continue;
     }
     const int64_t llLength = file.Length();
     file.Close();
     const uint64_t ullLength = llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
-    if (ullLength == 0 || ullLength > UINT32_MAX) {
-        ctx.ullXferSize = ullLength;
-        ctx.eRecordedWidth = SizeWidth::Bits64;
-        SendStatusU64(sess, kReply, kStatusDone, ullLength);
-    } else {
-        ctx.nXferSize = static_cast<uint32_t>(ullLength);
-        ctx.eRecordedWidth = SizeWidth::Bits32;
-        SendStatusU32(sess, kReply, kStatusDone, ctx.nXferSize);
-    }
+    const SizeWidth width = FileSizeWidth(ullLength);
+    ctx.RecordSize(width, ullLength);
+    SendStatusSize(sess, FC_FILE_SIZE_REP, kStatusDone, width, ullLength);
     return CmdNext::Continue;
 }

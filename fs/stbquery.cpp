@@ -1,11 +1,9 @@
-// Request 0x12: is there a newer ".stb" firmware file for the STB's model?
 #include "fs/stbquery.h"
 
 #include <cstring>
 #include <vector>
 
 #include "app/settings.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -63,8 +61,7 @@ bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t 
 CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
 {
     CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
-    if (n < 3 || packet.Payload()[n - 1] != 0)
+    if (!packet.EndsWithZero(3))
         return CmdNext::Continue;  // dropped without a line or a reply
     uint8_t b[5];
     for (int i = 0; i < 5; ++i)
@@ -78,11 +75,11 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
         uint8_t* p = packet.Payload();
         p[0] = 0;
         memcpy(p + 1, strName.c_str(), strName.size() + 1);
-        SendReply(sess, 0xE2, nullptr, static_cast<int>(strName.size()) + 2);
+        SendReply(sess, FC_MODEL_VER_REP, nullptr, static_cast<int>(strName.size()) + 2);
     } else {
         // Not found: three zeros, and the fourth byte as it stood in the request.
         const uint8_t payload[4] = {0, 0, 0, b[3]};
-        SendReply(sess, 0xE2, payload, 4);
+        SendReply(sess, FC_MODEL_VER_REP, payload, 4);
     }
     return CmdNext::Continue;
 }

@@ -4,6 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "net/cmdtable.h"
+
+// FC_MODEL_VER_REQ: answers the name of the newest firmware file for the STB's model, or
+// "not found"; an invalid request gets no reply.
+CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx);
+
 // Looks at the files matching "*.stb" (any case) directly in the folder and yields the
 // name of the one for the model with the highest version above the given one; the
 // first enumerated wins a tie. False when none qualifies.

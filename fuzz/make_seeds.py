@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets: one file per conversation an STB may
-hold, built from the protocol's own frames, and a handful of STB paths."""
+hold, built from the protocol's own frames, a few byte streams for the frame scanner,
+and a handful of STB paths."""
 import os
 import struct
 import sys
@@ -30,6 +31,14 @@ SESSIONS = {
     "garbage": b"\x00\xa5\x01\x00\xa5\x00\x00" + frame(0x11) + b"\xa5\x02\x00\x11\x00",
 }
 
+FRAMES = {
+    "version": frame(0x11),
+    "payload": frame(0xD3, struct.pack("<I", 0) + bytes(range(256))),
+    "largest": frame(0x23, bytes(65533)),
+    "hunting": b"\x00\x11\xa5\x00\x00\xa5\x01\x00\xa5\x02\x00\x11\x50" + frame(0x11),
+    "cut-short": frame(0x11) + frame(0x02, path(b"/a.txt"))[:6],
+}
+
 PATHS = [b"/a/b", b"\\x", b"a/b", b"", b"/../x", b"..", b"a/..\\b", b"...", b"a..b", b"/./", b"//x"]
 
 
@@ -38,6 +47,10 @@ def main():
     for name, data in SESSIONS.items():
         os.makedirs(os.path.join(out, "session"), exist_ok=True)
         with open(os.path.join(out, "session", name), "wb") as f:
+            f.write(data)
+    for name, data in FRAMES.items():
+        os.makedirs(os.path.join(out, "frame"), exist_ok=True)
+        with open(os.path.join(out, "frame", name), "wb") as f:
             f.write(data)
     for i, p in enumerate(PATHS):
         os.makedirs(os.path.join(out, "path"), exist_ok=True)

@@ -2,54 +2,64 @@
 
 #include <iterator>
 
-#include "net/handlers.h"
+#include "fs/copymove.h"
+#include "fs/listing.h"
+#include "fs/manage.h"
+#include "fs/sizes.h"
+#include "fs/stbquery.h"
+#include "net/protocol.h"
+#include "net/ver.h"
+#include "xfer/dirdown.h"
+#include "xfer/dirup.h"
+#include "xfer/download.h"
+#include "xfer/upload.h"
 
 namespace {
 
-// Main loop. Paired bytes (bit 0x20 set) share a handler; the handler reads the request
-// byte for the reply byte and the block size.
+// Main loop. Paired bytes share a handler; the handler reads the request byte for the
+// reply byte and the block size.
 const CmdEntry kMainTable[] = {
-    {0x00, "FC_SESS_CLOSE", HandleSessClose},
-    {0x02, "FC_FILE_DN_REQ", HandleFileDnReq},
-    {0x22, "FC_FILE_DN_REQ", HandleFileDnReq},
-    {0x03, "FC_DATA_REQ", HandleDataReq},
-    {0x23, "FC_DATA_REQ", HandleDataReq},
-    {0x07, "FC_DIR_REQ", HandleDirReq},
-    {0x08, "FC_FILE_DEL_REQ", HandleFileDelReq},
-    {0x09, "FC_MKDIR_REQ", HandleMkdirReq},
-    {0x0A, "FC_RMDIR_REQ", HandleRmdirReq},
-    {0x0B, "FC_FILE_CPY_REQ", HandleFileCpyReq},
-    {0x0C, "FC_FILE_MOV_REQ", HandleFileMovReq},
-    {0x0D, "FC_FILE_UP_REQ", HandleFileUpReq},
-    {0x2D, "FC_FILE_UP_REQ", HandleFileUpReq},
-    {0x0E, "FC_DATA_UP_REQ", HandleDataUpReq},
-    {0x2E, "FC_DATA_UP_REQ", HandleDataUpReq},
-    {0x0F, "FC_DISK_SIZE_REQ", HandleDiskSizeReq},
-    {0x10, "FC_FILE_SIZE_REQ", HandleFileSizeReq},
-    {0x11, "FC_VER_REQ", HandleVerReq},
-    {0x12, "(model and version query)", HandleModelVerReq},
-    {0x13, "FC_DIR_DN_REQ", HandleDirDnReq},
-    {0x14, "FC_DIR_UP_REQ", HandleDirUpReq},
-    {0x26, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
-    {0x2A, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
-    {0x27, "FC_BIGFILE_UP_REQ", HandleBigFileUpReq},
-    {0x2B, "FC_BIGFILE_UP_REQ", HandleBigFileUpReq},
-    {0x28, "FC_BIGFILE_DATA_UP_REQ", HandleBigDataUpReq},
-    {0x2C, "FC_BIGFILE_DATA_UP_REQ", HandleBigDataUpReq},
+    {FC_SESS_CLOSE, "FC_SESS_CLOSE", HandleSessClose},
+    {FC_FILE_DN_REQ, "FC_FILE_DN_REQ", HandleFileDnReq},
+    {FC_FILE_DN_REQ_ALT, "FC_FILE_DN_REQ", HandleFileDnReq},
+    {FC_DATA_REQ_SMALL, "FC_DATA_REQ", HandleDataReq},
+    {FC_DATA_REQ_LARGE, "FC_DATA_REQ", HandleDataReq},
+    {FC_DIR_REQ, "FC_DIR_REQ", HandleDirReq},
+    {FC_FILE_DEL_REQ, "FC_FILE_DEL_REQ", HandleFileDelReq},
+    {FC_MKDIR_REQ, "FC_MKDIR_REQ", HandleMkdirReq},
+    {FC_RMDIR_REQ, "FC_RMDIR_REQ", HandleRmdirReq},
+    {FC_FILE_CPY_REQ, "FC_FILE_CPY_REQ", HandleFileCpyReq},
+    {FC_FILE_MOV_REQ, "FC_FILE_MOV_REQ", HandleFileMovReq},
+    {FC_FILE_UP_REQ, "FC_FILE_UP_REQ", HandleFileUpReq},
+    {FC_FILE_UP_REQ_ALT, "FC_FILE_UP_REQ", HandleFileUpReq},
+    {FC_DATA_UP_REQ, "FC_DATA_UP_REQ", HandleDataUpReq},
+    {FC_DATA_UP_REQ_ALT, "FC_DATA_UP_REQ", HandleDataUpReq},
+    {FC_DISK_SIZE_REQ, "FC_DISK_SIZE_REQ", HandleDiskSizeReq},
+    {FC_FILE_SIZE_REQ, "FC_FILE_SIZE_REQ", HandleFileSizeReq},
+    {FC_VER_REQ, "FC_VER_REQ", HandleVerReq},
+    {FC_MODEL_VER_REQ, "FC_MODEL_VER_REQ", HandleModelVerReq},
+    {FC_DIR_DN_REQ, "FC_DIR_DN_REQ", HandleDirDnReq},
+    {FC_DIR_UP_REQ, "FC_DIR_UP_REQ", HandleDirUpReq},
+    {FC_BIGFILE_DATA_REQ_LARGE, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
+    {FC_BIGFILE_DATA_REQ_SMALL, "FC_BIGFILE_DATA_REQ", HandleBigDataReq},
+    {FC_BIGFILE_UP_REQ, "FC_BIGFILE_UP_REQ", HandleBigFileUpReq},
+    {FC_BIGFILE_UP_REQ_ALT, "FC_BIGFILE_UP_REQ", HandleBigFileUpReq},
+    {FC_BIGFILE_DATA_UP_REQ, "FC_BIGFILE_DATA_UP_REQ", HandleBigDataUpReq},
+    {FC_BIGFILE_DATA_UP_REQ_ALT, "FC_BIGFILE_DATA_UP_REQ", HandleBigDataUpReq},
 };
 
 // Directory download sub-loop.
 const CmdEntry kDirDownTable[] = {
-    {0x01, "RS_FILE_DN_REQ", HandleRsFileDnReq},
-    {0x02, "RS_DATA_REQ", HandleRsDataReq},
-    {0x24, "RS_DATA_REQ", HandleRsDataReq},
-    {0x19, "RS_AFTER_MOVE_REQ", HandleRsAfterMoveReq},
+    {RS_FILE_DN_REQ, "RS_FILE_DN_REQ", HandleRsFileDnReq},
+    {RS_DATA_REQ_SMALL, "RS_DATA_REQ", HandleRsDataReq},
+    {RS_DATA_REQ_LARGE, "RS_DATA_REQ", HandleRsDataReq},
+    {RS_AFTER_MOVE_REQ, "RS_AFTER_MOVE_REQ", HandleRsAfterMoveReq},
 };
 
 // Directory upload sub-loop.
 const CmdEntry kDirUpTable[] = {
-    {0x04, "RS_FILE_UP_REQ", HandleRsFileUpReq},
-    {0x05, "RS_DATA_UP_REQ", HandleRsDataUpReq},
+    {RS_FILE_UP_REQ, "RS_FILE_UP_REQ", HandleRsFileUpReq},
+    {RS_DATA_UP_REQ, "RS_DATA_UP_REQ", HandleRsDataUpReq},
 };
 
 template <size_t N>

@@ -17,16 +17,15 @@ void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLengt
 
 void SendStatus(CSess& sess, uint8_t ucReply, uint8_t ucStatus) { SendReply(sess, ucReply, &ucStatus, 1); }
 
-void SendStatusU32(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint32_t ulValue)
+void SendStatusSize(CSess& sess, uint8_t ucReply, uint8_t ucStatus, SizeWidth width, uint64_t ullValue)
 {
-    uint8_t payload[5] = {ucStatus};
-    PutU32LE(payload + 1, ulValue);
-    SendReply(sess, ucReply, payload, 5);
+    const int nWidth = WidthBytes(width);
+    uint8_t payload[9] = {ucStatus};
+    PutLE(payload + 1, ullValue, nWidth);
+    SendReply(sess, ucReply, payload, 1 + nWidth);
 }
 
-void SendStatusU64(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint64_t ullValue)
+void SendStatusU32(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint32_t ulValue)
 {
-    uint8_t payload[9] = {ucStatus};
-    PutU64LE(payload + 1, ullValue);
-    SendReply(sess, ucReply, payload, 9);
+    SendStatusSize(sess, ucReply, ucStatus, SizeWidth::Bits32, ulValue);
 }

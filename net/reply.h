@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "net/protocol.h"
+
 class CSess;
 
 // Builds the reply with the payload (null: the bytes already at offset 4), sends it, and
@@ -13,18 +15,7 @@ void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLengt
 void SendFrame(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength);
 // A reply whose payload is one status byte.
 void SendStatus(CSess& sess, uint8_t ucReply, uint8_t ucStatus);
+// A reply of a status byte and a little-endian number of the width.
+void SendStatusSize(CSess& sess, uint8_t ucReply, uint8_t ucStatus, SizeWidth width, uint64_t ullValue);
 // A reply of a status byte and a 32-bit little-endian number.
 void SendStatusU32(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint32_t ulValue);
-// A reply of a status byte and a 64-bit little-endian number.
-void SendStatusU64(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint64_t ullValue);
-
-// Status bytes shared by the replies.
-constexpr uint8_t kStatusDone = 0;
-constexpr uint8_t kStatusFailed = 1;
-constexpr uint8_t kStatusRunning = 2;
-constexpr uint8_t kStatusNoMemory = 3;
-constexpr uint8_t kStatusShort = 4;
-constexpr uint8_t kStatusInvalid = 0xFF;
-
-// The reply byte of most requests: the request with its upper four bits inverted.
-constexpr uint8_t ReplyByte(uint8_t ucRequest) { return static_cast<uint8_t>(ucRequest ^ 0xF0); }

@@ -65,6 +65,15 @@ void CXferCtx::AbandonUpload()
     bUpFailed = false;
 }
 
+void CXferCtx::RecordSize(SizeWidth width, uint64_t ullSize)
+{
+    if (width == SizeWidth::Bits32)
+        nXferSize = static_cast<uint32_t>(ullSize);
+    else
+        ullXferSize = ullSize;
+    eRecordedWidth = width;
+}
+
 uint64_t CXferCtx::HeldSize() const
 {
     if (pBin)
@@ -80,7 +89,7 @@ uint64_t CXferCtx::DataLimit(SizeWidth width) const
 {
     if (width != eRecordedWidth)
         return HeldSize();
-    return width == SizeWidth::Bits32 ? nXferSize : ullXferSize;
+    return RecordedSize(width);
 }
 
 void CXferCtx::ReleaseAtEnd()

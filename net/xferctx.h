@@ -8,12 +8,11 @@
 #include <memory>
 #include <string>
 
+#include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
 
 class CBufferBudget;
-
-enum class SizeWidth { Bits32, Bits64 };
 
 // The count of a range that starts at o, cut at the limit: nothing when it starts past
 // the limit, what is left up to the limit when it runs past it. Never overflows.
@@ -72,6 +71,11 @@ struct CXferCtx {
     // upload.
     void AbandonUpload();
 
+    // Records the size of the current transfer in the field of its width, and the width
+    // as the one last recorded. A 32-bit record keeps the low 32 bits.
+    void RecordSize(SizeWidth width, uint64_t ullSize);
+    // The size field of the width, whichever width was recorded last.
+    uint64_t RecordedSize(SizeWidth width) const { return width == SizeWidth::Bits32 ? nXferSize : ullXferSize; }
     // The size of what is actually held: the buffer's, else the open file's, else 0.
     uint64_t HeldSize() const;
     // The limit a data request of the given width clamps against: the recorded size when

@@ -2,6 +2,7 @@
 // names compared as unsigned bytes after folding a-z to A-Z, ties by the unfolded bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,6 +12,10 @@
 #include "platform/share.h"
 
 namespace plat {
+
+// The longest path, in bytes, the system can open: nothing lies below a folder whose
+// path is this long or longer.
+extern const size_t kMaxPathBytes;
 
 struct FindEntry {
     std::string strName;

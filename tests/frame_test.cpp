@@ -1,5 +1,6 @@
-// Frames: building replies, and receiving over real connections (the daemon's
-// listener on loopback, or one session driven directly over a socket pair).
+// Frames: the codec over byte spans (scanning with its resynchronisation rules, sealing),
+// replies built in a session's packet, and the receive loop over a socket pair for what
+// only a socket shows: pieces, closes, the read budget and the time-outs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "net/frame.h"
 #include "net/packet.h"
 #include "net/sess.h"
 #include "tests/test_util.h"
@@ -28,12 +30,134 @@ std::string Pattern(size_t n)
     return s;
 }
 
+CFrameView Scan(const std::string& bytes)
+{
+    return ScanFrame(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
 }  // namespace
+
+// What the scanner makes of the bytes at the start of a span: a whole frame, bytes to
+// drop (and why), or how many more bytes the step at hand needs.
+TEST(ScanFrame, EachSpanGivesItsFrameDropOrNeed)
+{
+    struct Case {
+        const char* pszName;
+        std::string bytes;
+        FrameScan eScan;
+        size_t nBytes;
+        FrameFault eFault;
+    };
+    const std::string big = MakeFrame(0x11, Pattern(65533));
+    const Case cases[] = {
+        {"nothing yet", "", FrameScan::NeedMore, 1, FrameFault::None},
+        {"the sync byte alone", "\xA5", FrameScan::NeedMore, 2, FrameFault::None},
+        {"half of LEN", "\xA5\x02", FrameScan::NeedMore, 1, FrameFault::None},
+        {"header without body", std::string("\xA5\x02\x00", 3), FrameScan::NeedMore, 2, FrameFault::None},
+        {"body one byte short", kVerReq.substr(0, 4), FrameScan::NeedMore, 1, FrameFault::None},
+        {"LEN 0xFFFF, body short", big.substr(0, 1000), FrameScan::NeedMore, 65538 - 1000, FrameFault::None},
+        {"plain request", kVerReq, FrameScan::Whole, 5, FrameFault::None},
+        {"request, then the next frame", kVerReq + kVerReq, FrameScan::Whole, 5, FrameFault::None},
+        {"LEN 0xFFFF", big, FrameScan::Whole, 65538, FrameFault::None},
+        {"zero before a frame", std::string(1, '\0') + kVerReq, FrameScan::Drop, 1, FrameFault::NoSync},
+        {"command byte before a frame", "\x11" + kVerReq, FrameScan::Drop, 1, FrameFault::NoSync},
+        {"LEN 0", std::string("\xA5\x00\x00", 3) + kVerReq, FrameScan::Drop, 3, FrameFault::BadLength},
+        {"LEN 1", std::string("\xA5\x01\x00", 3), FrameScan::Drop, 3, FrameFault::BadLength},
+        {"bad checksum", std::string("\xA5\x02\x00\x11\x50", 5) + kVerReq, FrameScan::Drop, 5, FrameFault::BadChecksum},
+        {"bad checksum with payload", std::string("\xA5\x04\x00\x11\xA5\x02\x00", 7), FrameScan::Drop, 7,
+         FrameFault::BadChecksum},
+        {"checksum taken modulo 256", std::string("\xA5\x03\x00\xFF\xFF\x3C", 6), FrameScan::Whole, 6,
+         FrameFault::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        const CFrameView view = Scan(c.bytes);
+        EXPECT_EQ(view.eScan, c.eScan);
+        EXPECT_EQ(view.nBytes, c.nBytes);
+        EXPECT_EQ(view.eFault, c.eFault);
+    }
+}
+
+TEST(ScanFrame, WholeFrameNamesItsCommandAndPayloadInPlace)
+{
+    for (const std::string& payload : {std::string(), std::string(1, '\0'), Pattern(300), Pattern(65533)}) {
+        SCOPED_TRACE(payload.size());
+        const std::string bytes = MakeFrame(0xD3, payload) + kVerReq;
+        const CFrameView view = Scan(bytes);
+        ASSERT_EQ(view.eScan, FrameScan::Whole);
+        EXPECT_EQ(view.ucCommand, 0xD3);
+        EXPECT_EQ(view.usLength, payload.size() + 2);
+        EXPECT_EQ(view.pPayload, reinterpret_cast<const uint8_t*>(bytes.data()) + 4);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(view.pPayload), view.nPayload), payload);
+    }
+}
+
+// A stream as the daemon hunts through it: whole frames are taken, dropped bytes skipped,
+// and scanning stops where more bytes are needed. Only good frames come out, however
+// the bad bytes before them look.
+TEST(ScanFrame, HuntingYieldsOnlyGoodFrames)
+{
+    struct Case {
+        const char* pszName;
+        std::string bytes;
+        int frames;
+        size_t nLeft;  // bytes of an incomplete frame at the end
+    };
+    const Case cases[] = {
+        {"plain request", kVerReq, 1, 0},
+        {"garbage before a frame", std::string("\x00\x11\x4F\xFF\x5A\x02", 6) + kVerReq, 1, 0},
+        {"LEN 0", std::string("\xA5\x00\x00", 3) + kVerReq, 1, 0},
+        {"LEN 1", std::string("\xA5\x01\x00", 3) + kVerReq, 1, 0},
+        {"bad checksum", std::string("\xA5\x02\x00\x11\x50", 5) + kVerReq, 1, 0},
+        // The bad frame's body holds a sync byte: it goes with the frame, never resynchronised on.
+        {"bad checksum with payload", std::string("\xA5\x04\x00\x11\xA5\x02\x00", 7) + kVerReq, 1, 0},
+        {"LEN 0xFFFF", MakeFrame(0x11, Pattern(65533)) + kVerReq, 2, 0},
+        {"a frame cut short", kVerReq + kVerReq.substr(0, 3), 1, 3},
+        {"sync bytes only", std::string(4, '\xA5'), 0, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        std::string rest = c.bytes;
+        int frames = 0;
+        for (;;) {
+            const CFrameView view = Scan(rest);
+            if (view.eScan == FrameScan::NeedMore)
+                break;
+            if (view.eScan == FrameScan::Whole) {
+                EXPECT_EQ(view.ucCommand, 0x11);
+                ++frames;
+            }
+            ASSERT_LE(view.nBytes, rest.size());
+            rest.erase(0, view.nBytes);
+        }
+        EXPECT_EQ(frames, c.frames);
+        EXPECT_EQ(rest.size(), c.nLeft);
+    }
+}
+
+TEST(SealFrame, HeaderAndChecksumGoAroundThePayload)
+{
+    for (const std::string& payload : {std::string(), std::string("\x03\x04", 2), std::string(300, '\xFF'),
+                                       Pattern(65533)}) {
+        SCOPED_TRACE(payload.size());
+        std::vector<uint8_t> buf(payload.size() + 5, 0xCC);
+        memcpy(buf.data() + 4, payload.data(), payload.size());
+        ASSERT_EQ(SealFrame(buf.data(), 0xE1, payload.size()), payload.size() + 5);
+        EXPECT_EQ(std::string(buf.begin(), buf.end()), MakeFrame(0xE1, payload));
+    }
+}
+
+TEST(SealFrame, PayloadTooLongWritesNothing)
+{
+    std::vector<uint8_t> buf(kMaxFrame + 1, 0xCC);
+    EXPECT_EQ(SealFrame(buf.data(), 0xE1, kMaxPayload + 1), 0u);
+    EXPECT_EQ(std::vector<uint8_t>(kMaxFrame + 1, 0xCC), buf);
+}
 
 TEST(BuildReply, PayloadLimit)
 {
     auto packet = std::make_unique<CPacket>();
-    std::string payload = Pattern(kMaxReplyPayload + 1);
+    std::string payload = Pattern(kMaxPayload + 1);
     const auto* pPayload = reinterpret_cast<const uint8_t*>(payload.data());
 
     ASSERT_EQ(BuildReply(*packet, 0xE7, pPayload, 65533), 0);
@@ -55,38 +179,6 @@ TEST(BuildReply, NullPayloadChecksumsBytesInPlace)
     ASSERT_EQ(BuildReply(*packet, 0xE1, nullptr, 2), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(packet->m_Buf), static_cast<size_t>(packet->m_nSize)),
               kVerReply);
-}
-
-// Every byte stream ends with FC_SESS_CLOSE, so the whole answer is known once the server
-// closes the connection: exactly `replies` version replies and nothing else.
-TEST(FrameHunting, OnlyGoodFramesAreAnswered)
-{
-    struct Case {
-        const char* pszName;
-        std::string bytes;
-        int replies;
-    };
-    const Case cases[] = {
-        {"plain request", kVerReq, 1},
-        {"garbage before a frame", std::string("\x00\x11\x4F\xFF\x5A\x02", 6) + kVerReq, 1},
-        {"LEN 0", std::string("\xA5\x00\x00", 3) + kVerReq, 1},
-        {"LEN 1", std::string("\xA5\x01\x00", 3) + kVerReq, 1},
-        {"bad checksum", std::string("\xA5\x02\x00\x11\x50", 5) + kVerReq, 1},
-        {"bad checksum with payload", std::string("\xA5\x04\x00\x11\xA5\x02\x00", 7) + kVerReq, 1},
-        {"LEN 0xFFFF", MakeFrame(0x11, Pattern(65533)) + kVerReq, 2},
-    };
-    CTestServer server;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        CTestClient client(server.Port());
-        ASSERT_TRUE(client.Connected());
-        client.SendRaw(c.bytes + MakeFrame(0x00, ""));
-        std::string expected;
-        for (int i = 0; i < c.replies; ++i)
-            expected += kVerReply;
-        EXPECT_EQ(client.RecvBytes(expected.size() + 1), expected);
-        EXPECT_TRUE(client.WaitClosed());
-    }
 }
 
 namespace {
@@ -156,6 +248,11 @@ TEST(Receive, PiecesAndCloses)
         {"body in as many reads as allowed", {head, frame10.substr(3, 4), frame10.substr(7)}, false, {0}},
         {"body in more reads than allowed", bytewise, false, {-1}},
         {"close between frames", {kVerReq}, true, {0, 1}},
+        // Every drop rule once, over the socket: the loop hunts on to the good frame.
+        {"garbage, LEN 0 and a bad checksum before a frame",
+         {std::string("\x00\xA5\x00\x00\xA5\x02\x00\x11\x50", 9) + kVerReq},
+         false,
+         {0}},
         {"close before any byte", {}, true, {1}},
         {"close after the sync byte", {"\xA5"}, true, {1}},
         {"close inside the body", {head, frame10.substr(3, 4)}, true, {1}},

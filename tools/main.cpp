@@ -8,6 +8,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_report.h"
 #include "tools/stb_usage.h"
+#include "corvane_version.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ int main(int argc, char** argv)
         return kExitDone;
     }
     if (opt.bVersion) {
-        puts("corvane-stb 3.04");
+        puts("corvane-stb " CORVANE_VERSION);
         return kExitDone;
     }
     if (opt.strCommand.empty())

@@ -26,26 +26,23 @@ XferResult SendBlocks(CStbConn& conn, const CUpKind& kind, FILE* pFile, uint64_t
     uint64_t ullAt = 0;
     do {
         const size_t nCount = static_cast<size_t>(std::min<uint64_t>(kind.nBlock, ullSize - ullAt));
-        uint8_t* p = conn.OutFrame().Payload();
-        if (nWidth == 4)
-            PutU32LE(p, static_cast<uint32_t>(ullAt));
-        else
-            PutU64LE(p, ullAt);
+        uint8_t* p = conn.OutPayload();
+        PutLE(p, ullAt, kind.nWidth);
         if (nCount > 0 && fread(p + nWidth, 1, nCount, pFile) != nCount) {
             const bool bError = ferror(pFile) != 0;
             return Fail(XferResult::LocalFailed, strWhy,
                         bError ? std::string("cannot read the local file: ") + strerror(errno)
                                : "the local file got shorter while it was being sent");
         }
-        CStbFrame reply;
+        CFrameView reply;
         if (conn.SendOut(kind.ucRequest, nWidth + nCount) != 0 || conn.Receive(reply) != 0)
             return Fail(XferResult::ConnFailed, strWhy, conn.Error());
-        if (reply.ucCmd != kind.ucReply || reply.nLength < 2 * nWidth)
+        if (reply.ucCommand != kind.ucReply || reply.nPayload < 2 * nWidth)
             return Fail(XferResult::ConnFailed, strWhy,
-                        "the daemon answered a data block with frame " + HexByte(reply.ucCmd) + " of " +
-                            std::to_string(reply.nLength) + " bytes");
-        const uint64_t ullOffset = nWidth == 4 ? GetU32LE(reply.pPayload) : GetU64LE(reply.pPayload);
-        const uint64_t ullTaken = nWidth == 4 ? GetU32LE(reply.pPayload + 4) : GetU64LE(reply.pPayload + 8);
+                        "the daemon answered a data block with frame " + HexByte(reply.ucCommand) + " of " +
+                            std::to_string(reply.nPayload) + " bytes");
+        const uint64_t ullOffset = GetLE(reply.pPayload, kind.nWidth);
+        const uint64_t ullTaken = GetLE(reply.pPayload + nWidth, kind.nWidth);
         if (ullOffset != ullAt)
             return Fail(XferResult::ConnFailed, strWhy,
                         "the daemon acknowledged offset " + std::to_string(ullOffset) + " for the block at " +

@@ -8,7 +8,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
 #include "tools/stb_paths.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_usage.h"
 
@@ -22,19 +22,19 @@ struct COpenedFile {
 // Opens the file on the daemon's side. 0, or the exit status after the message.
 int OpenRemote(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, COpenedFile& file)
 {
-    CStbFrame reply;
+    CFrameView reply;
     const std::vector<uint8_t> payload = PathPayload(strPath);
-    if (conn.Send(stb::FC_FILE_DN_REQ, payload.data(), payload.size()) != 0 || conn.Receive(reply) != 0)
+    if (conn.Send(FC_FILE_DN_REQ, payload.data(), payload.size()) != 0 || conn.Receive(reply) != 0)
         return ReportConn(opt, conn);
-    const bool bLong = reply.ucCmd == stb::kFileDnLong;
-    if ((reply.ucCmd != stb::kFileDnShort && !bLong) || reply.nLength != (bLong ? 9u : 5u))
+    const bool bLong = reply.ucCommand == FC_FILE_DN_REP_LONG;
+    if ((reply.ucCommand != FC_FILE_DN_REP && !bLong) || reply.nPayload != (bLong ? 9u : 5u))
         return Report(opt, kExitConn,
-                      "the daemon answered the download with frame " + HexByte(reply.ucCmd) + " of " +
-                          std::to_string(reply.nLength) + " bytes");
-    if (reply.pPayload[0] != stb::kStatusDone)
+                      "the daemon answered the download with frame " + HexByte(reply.ucCommand) + " of " +
+                          std::to_string(reply.nPayload) + " bytes");
+    if (reply.pPayload[0] != kStatusDone)
         return ReportStatus(opt, reply.pPayload[0]);
     file.bBig = bLong;
-    file.ullSize = bLong ? GetU64LE(reply.pPayload + 1) : GetU32LE(reply.pPayload + 1);
+    file.ullSize = GetLE(reply.pPayload + 1, bLong ? 8 : 4);
     return 0;
 }
 

@@ -11,7 +11,7 @@
 #include "tools/stb_conn.h"
 #include "tools/stb_listing.h"
 #include "tools/stb_paths.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 
 namespace fs = std::filesystem;
@@ -28,18 +28,19 @@ struct CDnEntry {
 // The entry reply carries a 32-bit size, or a 64-bit one in the long form; the name ends
 // the payload with its 0 byte. A 32-bit reading leaves no 0 byte inside the name, which
 // the high bytes of a 64-bit size below 2^56 always put there.
-bool ParseEntry(const CStbFrame& reply, CDnEntry& entry)
+bool ParseEntry(const CFrameView& reply, CDnEntry& entry)
 {
-    for (size_t nWidth : {4u, 8u}) {
-        if (reply.nLength < 1 + nWidth + 1 || reply.pPayload[reply.nLength - 1] != 0)
+    for (int nWidth : {4, 8}) {
+        const size_t nFixed = 1 + static_cast<size_t>(nWidth);
+        if (reply.nPayload < nFixed + 1 || reply.pPayload[reply.nPayload - 1] != 0)
             continue;
-        const char* pszName = reinterpret_cast<const char*>(reply.pPayload + 1 + nWidth);
-        const size_t nName = reply.nLength - 1 - nWidth - 1;
+        const char* pszName = reinterpret_cast<const char*>(reply.pPayload + nFixed);
+        const size_t nName = reply.nPayload - nFixed - 1;
         if (strnlen(pszName, nName) != nName)
             continue;
         entry.ucStatus = reply.pPayload[0];
         entry.bBig = nWidth == 8;
-        entry.ullSize = nWidth == 4 ? GetU32LE(reply.pPayload + 1) : GetU64LE(reply.pPayload + 1);
+        entry.ullSize = GetLE(reply.pPayload + 1, nWidth);
         entry.strName.assign(pszName, nName);
         return true;
     }
@@ -59,14 +60,14 @@ public:
     {
         uint8_t request[4];
         PutU32LE(request, ulIndex);
-        CStbFrame reply;
-        if (m_Conn.Send(stb::RS_FILE_DN_REQ, request, 4) != 0 || m_Conn.Receive(reply) != 0)
+        CFrameView reply;
+        if (m_Conn.Send(RS_FILE_DN_REQ, request, 4) != 0 || m_Conn.Receive(reply) != 0)
             return ReportConn(m_Opt, m_Conn);
         CDnEntry entry;
-        if (reply.ucCmd != stb::kRsEntryReply || !ParseEntry(reply, entry))
+        if (reply.ucCommand != RS_FILE_DN_REP || !ParseEntry(reply, entry))
             return Report(m_Opt, kExitConn,
                           "the daemon answered entry " + std::to_string(ulIndex) + " with frame " +
-                              HexByte(reply.ucCmd) + " of " + std::to_string(reply.nLength) + " bytes");
+                              HexByte(reply.ucCommand) + " of " + std::to_string(reply.nPayload) + " bytes");
         std::string strRelative;
         if (!SafeRelativePath(entry.strName, strRelative))
             return Report(m_Opt, kExitConn, "the daemon sent an entry that leaves the folder: " + entry.strName);
@@ -78,9 +79,9 @@ public:
                 return Report(m_Opt, kExitFailed, "cannot make " + local.string() + ": " + ec.message());
             return 0;
         }
-        if (entry.ucStatus != stb::kStatusDone)
+        if (entry.ucStatus != kStatusDone)
             return ReportStatus(m_Opt, entry.ucStatus, nullptr, entry.strName);
-        if (entry.bBig && entry.ullSize > stb::kMax32)
+        if (entry.bBig && entry.ullSize > UINT32_MAX)
             return Report(m_Opt, kExitFailed,
                           entry.strName + ": " + std::to_string(entry.ullSize) +
                               " bytes, more than a folder download can carry (use get)");
@@ -111,25 +112,20 @@ private:
 // own, as the transaction's ends only when its connection does) whether the tree is gone.
 int AfterMove(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, uint32_t ulCount)
 {
-    uint8_t request[4];
-    PutU32LE(request, ulCount);
-    CStbFrame reply;
-    if (conn.Exchange(stb::RS_AFTER_MOVE_REQ, std::vector<uint8_t>(request, request + 4), stb::kRsAfterMoveReply, 5,
-                      reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(RS_AFTER_MOVE_REQ, U32Payload(ulCount), RS_AFTER_MOVE_REP, 5, reply) != 0)
         return ReportConn(opt, conn);
     if (GetU32LE(reply.pPayload + 1) != ulCount)
         return Report(opt, kExitConn, "the daemon confirmed the move of a different number of entries");
     conn.Close(false);
 
     CStbConn check;
-    if (int rc = OpenConn(opt, check))
-        return rc;
     std::vector<CListEntry> entries;
     uint8_t ucStatus = 0;
-    if (int rc = FetchListing(opt, check, strPath, entries, ucStatus))
+    if (int rc = ConnectAndFetchListing(opt, check, strPath, entries, ucStatus))
         return rc;
     check.Close(true);
-    if (ucStatus != stb::kStatusDone || (IsSharedRoot(strPath) && entries.size() <= 2))
+    if (ucStatus != kStatusDone || (IsSharedRoot(strPath) && entries.size() <= 2))
         return kExitDone;
     return Report(opt, kExitFailed, "failed (every entry arrived, but the daemon could not delete all of the tree)");
 }
@@ -149,8 +145,8 @@ int CmdGetdir(const CStbOptions& opt)
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_DIR_DN_REQ, PathPayload(strPath), stb::kDirDnReply, 13, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_DIR_DN_REQ, PathPayload(strPath), FC_DIR_DN_REP, 13, reply) != 0)
         return ReportConn(opt, conn);
     const uint32_t ulCount = GetU32LE(reply.pPayload + 1);
     const uint64_t ullTotal = GetU64LE(reply.pPayload + 5);

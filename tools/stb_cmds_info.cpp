@@ -7,7 +7,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
 #include "tools/stb_listing.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_usage.h"
 
@@ -16,8 +16,8 @@ int CmdVer(const CStbOptions& opt)
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_VER_REQ, {}, stb::kVerReply, 2, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_VER_REQ, {}, FC_VER_REP, 2, reply) != 0)
         return ReportConn(opt, conn);
     printf("%u.%02u\n", reply.pPayload[0], reply.pPayload[1]);
     conn.Close(true);
@@ -28,13 +28,11 @@ int CmdLs(const CStbOptions& opt)
 {
     const std::string strPath = opt.arrArgs.empty() ? "/" : opt.arrArgs[0];
     CStbConn conn;
-    if (int rc = OpenConn(opt, conn))
-        return rc;
     std::vector<CListEntry> entries;
     uint8_t ucStatus = 0;
-    if (int rc = FetchListing(opt, conn, strPath, entries, ucStatus))
+    if (int rc = ConnectAndFetchListing(opt, conn, strPath, entries, ucStatus))
         return rc;
-    if (ucStatus != stb::kStatusDone)
+    if (ucStatus != kStatusDone)
         return ReportStatus(opt, ucStatus);
     conn.Close(true);
     const bool bAll = (opt.uCmdOptions & kOptAll) != 0;
@@ -51,18 +49,14 @@ int CmdStat(const CStbOptions& opt)
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_FILE_SIZE_REQ, PathPayload(opt.arrArgs[0]), stb::kFileSizeReply, 5, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_FILE_SIZE_REQ, PathPayload(opt.arrArgs[0]), FC_FILE_SIZE_REP, 5, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] != stb::kStatusDone)
+    if (reply.pPayload[0] != kStatusDone)
         return ReportStatus(opt, reply.pPayload[0]);
-    uint64_t ullSize;
-    if (reply.nLength == 5)
-        ullSize = GetU32LE(reply.pPayload + 1);
-    else if (reply.nLength == 9)
-        ullSize = GetU64LE(reply.pPayload + 1);
-    else
-        return Report(opt, kExitConn, "the daemon sent a size reply of " + std::to_string(reply.nLength) + " bytes");
+    if (reply.nPayload != 5 && reply.nPayload != 9)
+        return Report(opt, kExitConn, "the daemon sent a size reply of " + std::to_string(reply.nPayload) + " bytes");
+    const uint64_t ullSize = GetLE(reply.pPayload + 1, static_cast<int>(reply.nPayload) - 1);
     conn.Close(true);
     printf("%llu\n", static_cast<unsigned long long>(ullSize));
     return kExitDone;
@@ -78,11 +72,8 @@ struct CDiskUnits {
 
 int QueryDisk(const CStbOptions& opt, CStbConn& conn, uint32_t ulUnit, CDiskUnits& units)
 {
-    uint8_t request[4];
-    PutU32LE(request, ulUnit);
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_DISK_SIZE_REQ, std::vector<uint8_t>(request, request + 4), stb::kDiskSizeReply, 12,
-                      reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_DISK_SIZE_REQ, U32Payload(ulUnit), FC_DISK_SIZE_REP, 12, reply) != 0)
         return ReportConn(opt, conn);
     units.ulUnit = GetU32LE(reply.pPayload);
     units.ulFree = GetU32LE(reply.pPayload + 4);
@@ -103,7 +94,7 @@ int QueryDiskFitting(const CStbOptions& opt, CStbConn& conn, CDiskUnits& units)
         return rc;
     const uint64_t ullBytes = (static_cast<uint64_t>(coarse.ulTotal) + 1) << 30;
     uint64_t ullUnit = units.ulUnit;
-    while (ullBytes / ullUnit > stb::kMax32 && ullUnit <= stb::kMax32 / 2)
+    while (ullBytes / ullUnit > UINT32_MAX && ullUnit <= UINT32_MAX / 2)
         ullUnit *= 2;
     if (ullUnit == units.ulUnit)
         return 0;
@@ -145,21 +136,21 @@ int CmdFwcheck(const CStbOptions& opt)
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_MODEL_VER_REQ, std::vector<uint8_t>(request, request + 6), stb::kModelVerReply, 2,
+    CFrameView reply;
+    if (conn.Exchange(FC_MODEL_VER_REQ, std::vector<uint8_t>(request, request + 6), FC_MODEL_VER_REP, 2,
                       reply) != 0)
         return ReportConn(opt, conn);
     const uint8_t* p = reply.pPayload;
-    if (p[0] != stb::kStatusDone)
+    if (p[0] != kStatusDone)
         return ReportStatus(opt, p[0]);
     const char* pszName = reinterpret_cast<const char*>(p + 1);
-    const std::string strName(pszName, strnlen(pszName, reply.nLength - 1));
+    const std::string strName(pszName, strnlen(pszName, reply.nPayload - 1));
     conn.Close(true);
     if (strName.empty()) {
         printf("no newer firmware\n");
         return kExitDone;
     }
-    if (strName.size() + 2 != reply.nLength)
+    if (strName.size() + 2 != reply.nPayload)
         return Report(opt, kExitConn, "the daemon sent a firmware name that does not end its reply");
     printf("%s\n", strName.c_str());
     return kExitDone;

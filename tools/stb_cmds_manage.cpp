@@ -5,7 +5,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
 #include "tools/stb_listing.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 
 namespace {
@@ -18,10 +18,10 @@ int SendPathCommand(const CStbOptions& opt, CStbConn& conn, uint8_t ucRequest)
 {
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    if (conn.Exchange(ucRequest, PathPayload(opt.arrArgs[0]), stb::ReplyOf(ucRequest), 1, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(ucRequest, PathPayload(opt.arrArgs[0]), ReplyByte(ucRequest), 1, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] != stb::kStatusDone)
+    if (reply.pPayload[0] != kStatusDone)
         return ReportStatus(opt, reply.pPayload[0]);
     return 0;
 }
@@ -48,31 +48,31 @@ int RunCopyMove(const CStbOptions& opt, uint8_t ucRequest)
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
+    CFrameView reply;
     for (;;) {
-        if (conn.Exchange(ucRequest, payload, stb::ReplyOf(ucRequest), 1, reply) != 0)
+        if (conn.Exchange(ucRequest, payload, ReplyByte(ucRequest), 1, reply) != 0)
             return ReportConn(opt, conn);
-        if (reply.pPayload[0] != stb::kStatusRunning)
+        if (reply.pPayload[0] != kStatusRunning)
             break;
         std::this_thread::sleep_for(kPollInterval);
     }
     const uint8_t ucStatus = reply.pPayload[0];
     conn.Close(true);
-    if (ucStatus != stb::kStatusDone)
+    if (ucStatus != kStatusDone)
         return ReportStatus(opt, ucStatus);
     return kExitDone;
 }
 
 }  // namespace
 
-int CmdRm(const CStbOptions& opt) { return RunPathCommand(opt, stb::FC_FILE_DEL_REQ); }
+int CmdRm(const CStbOptions& opt) { return RunPathCommand(opt, FC_FILE_DEL_REQ); }
 
-int CmdMkdir(const CStbOptions& opt) { return RunPathCommand(opt, stb::FC_MKDIR_REQ); }
+int CmdMkdir(const CStbOptions& opt) { return RunPathCommand(opt, FC_MKDIR_REQ); }
 
 int CmdRmdir(const CStbOptions& opt)
 {
     CStbConn conn;
-    if (int rc = SendPathCommand(opt, conn, stb::FC_RMDIR_REQ))
+    if (int rc = SendPathCommand(opt, conn, FC_RMDIR_REQ))
         return rc;
     // The daemon calls a tree deleted even when something in it stayed (a read-only file,
     // a file in use), or when the path is a file: only a path that is gone is done.
@@ -80,17 +80,17 @@ int CmdRmdir(const CStbOptions& opt)
     uint8_t ucStatus = 0;
     if (int rc = FetchListing(opt, conn, opt.arrArgs[0], entries, ucStatus))
         return rc;
-    if (ucStatus == stb::kStatusDone)
+    if (ucStatus == kStatusDone)
         return Report(opt, kExitFailed, "failed (the daemon could not delete everything: the folder is still there)");
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_FILE_SIZE_REQ, PathPayload(opt.arrArgs[0]), stb::kFileSizeReply, 1, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_FILE_SIZE_REQ, PathPayload(opt.arrArgs[0]), FC_FILE_SIZE_REP, 1, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] == stb::kStatusDone)
+    if (reply.pPayload[0] == kStatusDone)
         return Report(opt, kExitFailed, "failed (a file, not a folder: use rm)");
     conn.Close(true);
     return kExitDone;
 }
 
-int CmdCp(const CStbOptions& opt) { return RunCopyMove(opt, stb::FC_FILE_CPY_REQ); }
+int CmdCp(const CStbOptions& opt) { return RunCopyMove(opt, FC_FILE_CPY_REQ); }
 
-int CmdMv(const CStbOptions& opt) { return RunCopyMove(opt, stb::FC_FILE_MOV_REQ); }
+int CmdMv(const CStbOptions& opt) { return RunCopyMove(opt, FC_FILE_MOV_REQ); }

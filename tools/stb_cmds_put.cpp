@@ -12,7 +12,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
 #include "tools/stb_paths.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_xfer.h"
 
@@ -25,11 +25,9 @@ using FilePtr = std::unique_ptr<FILE, CFileCloser>;
 
 std::vector<uint8_t> OpenPayload(uint64_t ullSize, bool bBig, const std::string& strPath)
 {
-    std::vector<uint8_t> payload(1 + (bBig ? 8 : 4));
-    if (bBig)
-        PutU64LE(payload.data() + 1, ullSize);
-    else
-        PutU32LE(payload.data() + 1, static_cast<uint32_t>(ullSize));
+    const int nWidth = bBig ? 8 : 4;
+    std::vector<uint8_t> payload(1 + nWidth);
+    PutLE(payload.data() + 1, ullSize, nWidth);
     AppendCString(payload, strPath);
     return payload;
 }
@@ -38,12 +36,12 @@ std::vector<uint8_t> OpenPayload(uint64_t ullSize, bool bBig, const std::string&
 // file is there at the size sent.
 int CheckKept(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, uint64_t ullSize)
 {
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_FILE_SIZE_REQ, PathPayload(strPath), stb::kFileSizeReply, 5, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_FILE_SIZE_REQ, PathPayload(strPath), FC_FILE_SIZE_REP, 5, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] != stb::kStatusDone)
+    if (reply.pPayload[0] != kStatusDone)
         return Report(opt, kExitFailed, "failed (the daemon did not keep the file)");
-    const uint64_t ullKept = reply.nLength >= 9 ? GetU64LE(reply.pPayload + 1) : GetU32LE(reply.pPayload + 1);
+    const uint64_t ullKept = GetLE(reply.pPayload + 1, reply.nPayload >= 9 ? 8 : 4);
     if (ullKept != ullSize)
         return Report(opt, kExitFailed,
                       "failed (the daemon holds " + std::to_string(ullKept) + " bytes instead of " +
@@ -67,21 +65,21 @@ int CmdPut(const CStbOptions& opt)
     if (!S_ISREG(st.st_mode))
         return Report(opt, kExitFailed, "cannot send " + strLocal + ": not a regular file");
     const uint64_t ullSize = static_cast<uint64_t>(st.st_size);
-    const bool bBig = (opt.uCmdOptions & kOptBig) != 0 || ullSize > stb::kMax32;
+    const bool bBig = (opt.uCmdOptions & kOptBig) != 0 || ullSize > UINT32_MAX;
 
     CStbConn conn;
     if (int rc = OpenConn(opt, conn))
         return rc;
-    CStbFrame reply;
-    const uint8_t ucOpen = bBig ? stb::FC_BIGFILE_UP_REQ : stb::FC_FILE_UP_REQ;
-    if (conn.Exchange(ucOpen, OpenPayload(ullSize, bBig, strPath), bBig ? stb::kBigUpOpenReply : stb::kUpOpenReply,
+    CFrameView reply;
+    const uint8_t ucOpen = bBig ? FC_BIGFILE_UP_REQ : FC_FILE_UP_REQ;
+    if (conn.Exchange(ucOpen, OpenPayload(ullSize, bBig, strPath), bBig ? FC_FILE_UP_REP_ALT : FC_FILE_UP_REP,
                       1, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] != stb::kStatusDone)
+    if (reply.pPayload[0] != kStatusDone)
         return ReportStatus(opt, reply.pPayload[0]);
 
-    const CUpKind kind = bBig ? CUpKind{stb::FC_BIGFILE_DATA_UP_REQ, stb::kDataUpReply, 8, stb::kUpBlock64}
-                              : CUpKind{stb::FC_DATA_UP_REQ, stb::kDataUpReply, 4, stb::kUpBlock32};
+    const CUpKind kind = bBig ? CUpKind{FC_BIGFILE_DATA_UP_REQ, FC_DATA_UP_REP, 8, kUpBlock64}
+                              : CUpKind{FC_DATA_UP_REQ, FC_DATA_UP_REP, 4, kUpBlock32};
     CProgress progress(ProgressWanted(opt), StbBaseName(strPath), ullSize);
     std::string strWhy;
     const XferResult eResult = SendBlocks(conn, kind, pFile.get(), ullSize, &progress, strWhy);

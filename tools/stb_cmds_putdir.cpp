@@ -13,7 +13,7 @@
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
 #include "tools/stb_paths.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_xfer.h"
 
@@ -60,7 +60,7 @@ int CollectTree(const CStbOptions& opt, const fs::path& dir, const std::string& 
             const uintmax_t ullSize = fs::file_size(child, ec);
             if (ec)
                 return Report(opt, kExitFailed, "cannot read " + child.string() + ": " + ec.message());
-            if (ullSize > stb::kMax32)
+            if (ullSize > UINT32_MAX)
                 return Report(opt, kExitFailed,
                               "cannot send " + child.string() + ": files of a folder upload must be below 4 GiB");
             entries.push_back(CUpEntry{strName, child.string(), ullSize});
@@ -83,14 +83,14 @@ int SendEntry(const CStbOptions& opt, CStbConn& conn, const CUpEntry& entry, CPr
             return Report(opt, kExitFailed, "cannot read " + entry.strLocal + ": " + strerror(errno));
     }
     std::vector<uint8_t> payload(5);
-    payload[0] = bFolder ? stb::kEntryFolder : stb::kEntryFile;
+    payload[0] = bFolder ? kEntryFolder : kEntryFile;
     PutU32LE(payload.data() + 1, static_cast<uint32_t>(entry.ullSize));
     AppendCString(payload, entry.strName);
-    CStbFrame reply;
-    if (conn.Exchange(stb::RS_FILE_UP_REQ, payload, stb::kRsFileUpReply, 5, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(RS_FILE_UP_REQ, payload, RS_FILE_UP_REP, 5, reply) != 0)
         return ReportConn(opt, conn);
     const uint8_t ucStatus = reply.pPayload[0];
-    if (ucStatus != stb::kStatusDone)
+    if (ucStatus != kStatusDone)
         return ReportStatus(opt, ucStatus, bFolder ? "the folder could not be made" : "the file could not be made",
                             entry.strName);
     if (GetU32LE(reply.pPayload + 1) != entry.ullSize)
@@ -98,7 +98,7 @@ int SendEntry(const CStbOptions& opt, CStbConn& conn, const CUpEntry& entry, CPr
     if (bFolder)
         return 0;
     std::string strWhy;
-    const CUpKind kind{stb::RS_DATA_UP_REQ, stb::kRsDataUpReply, 4, stb::kUpBlock32};
+    const CUpKind kind{RS_DATA_UP_REQ, RS_DATA_UP_REP, 4, kUpBlock32};
     const XferResult eResult = SendBlocks(conn, kind, pFile.get(), entry.ullSize, &progress, strWhy);
     if (eResult != XferResult::Done)
         return Report(opt, ExitFor(eResult), entry.strName + ": " + strWhy);
@@ -140,10 +140,10 @@ int CmdPutdir(const CStbOptions& opt)
     PutU32LE(payload.data() + 1, static_cast<uint32_t>(entries.size()));
     PutU64LE(payload.data() + 5, ullTotal);
     AppendCString(payload, strUpDir);
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_DIR_UP_REQ, payload, stb::kDirUpReply, 1, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_DIR_UP_REQ, payload, FC_DIR_UP_REP, 1, reply) != 0)
         return ReportConn(opt, conn);
-    if (reply.pPayload[0] != stb::kStatusDone)
+    if (reply.pPayload[0] != kStatusDone)
         return ReportStatus(opt, reply.pPayload[0], "the daemon refused the path, or lacks the room for the tree");
 
     CProgress progress(ProgressWanted(opt), StbBaseName(strLocalDir), ullTotal);

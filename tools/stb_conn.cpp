@@ -4,11 +4,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "net/protocol.h"
+#include "net/wire.h"
+
 namespace {
 
 // Room for several whole frames: one receive call takes what is there.
-constexpr size_t kInBufSize = 4 * kStbMaxFrame;
-constexpr uint8_t kSessClose = 0x00;
+constexpr size_t kInBufSize = 4 * kMaxFrame;
+const char* FaultText(FrameFault eFault)
+{
+    switch (eFault) {
+    case FrameFault::NoSync:
+        return "a frame without its sync byte";
+    case FrameFault::BadLength:
+        return "a frame with a length below 2";
+    case FrameFault::BadChecksum:
+        return "a frame with a wrong checksum";
+    case FrameFault::None:
+        break;
+    }
+    return "a frame it cannot read";
+}
 
 }  // namespace
 
@@ -35,7 +51,14 @@ std::vector<uint8_t> PathPayload(const std::string& strPath)
     return payload;
 }
 
-CStbConn::CStbConn() : m_pIn(new uint8_t[kInBufSize]) {}
+std::vector<uint8_t> U32Payload(uint32_t ulValue)
+{
+    std::vector<uint8_t> payload(4);
+    PutU32LE(payload.data(), ulValue);
+    return payload;
+}
+
+CStbConn::CStbConn() : m_pIn(new uint8_t[kInBufSize]), m_pOut(new uint8_t[kMaxFrame]) {}
 
 CStbConn::~CStbConn() { Close(false); }
 
@@ -58,19 +81,19 @@ int CStbConn::Reject(const std::string& strWhy)
 
 int CStbConn::Send(uint8_t ucCmd, const uint8_t* pPayload, size_t nLength)
 {
-    if (nLength > kStbMaxPayload)
+    if (nLength > static_cast<size_t>(kMaxPayload))
         return Reject("request of " + std::to_string(nLength) + " bytes is too long for one frame");
     if (nLength > 0)
-        memcpy(m_Out.Payload(), pPayload, nLength);
+        memcpy(OutPayload(), pPayload, nLength);
     return SendOut(ucCmd, nLength);
 }
 
 int CStbConn::SendOut(uint8_t ucCmd, size_t nLength)
 {
-    const size_t nSize = m_Out.Seal(ucCmd, nLength);
+    const size_t nSize = SealFrame(m_pOut.get(), ucCmd, nLength);
     if (nSize == 0)
         return Reject("request of " + std::to_string(nLength) + " bytes is too long for one frame");
-    if (m_hSock == plat::INVALID_SOCKET || plat::SockSendAll(m_hSock, m_Out.Bytes(), nSize) != 0)
+    if (m_hSock == plat::INVALID_SOCKET || plat::SockSendAll(m_hSock, m_pOut.get(), nSize) != 0)
         return Reject("the connection to the daemon failed while sending");
     return 0;
 }
@@ -79,7 +102,7 @@ int CStbConn::Fill()
 {
     if (m_nStart == m_nEnd) {
         m_nStart = m_nEnd = 0;
-    } else if (kInBufSize - m_nEnd < kStbMaxFrame) {
+    } else if (kInBufSize - m_nEnd < static_cast<size_t>(kMaxFrame)) {
         memmove(m_pIn.get(), m_pIn.get() + m_nStart, m_nEnd - m_nStart);
         m_nEnd -= m_nStart;
         m_nStart = 0;
@@ -98,20 +121,19 @@ int CStbConn::Fill()
     return 0;
 }
 
-int CStbConn::Receive(CStbFrame& frame)
+int CStbConn::Receive(CFrameView& frame)
 {
     if (m_hSock == plat::INVALID_SOCKET)
         return Reject("not connected");
     for (;;) {
-        size_t nUsed = 0;
-        const char* pszWhy = "";
-        switch (ParseStbFrame(m_pIn.get() + m_nStart, m_nEnd - m_nStart, frame, nUsed, pszWhy)) {
-        case FrameParse::Good:
-            m_nStart += nUsed;
+        frame = ScanFrame(m_pIn.get() + m_nStart, m_nEnd - m_nStart);
+        switch (frame.eScan) {
+        case FrameScan::Whole:
+            m_nStart += frame.nBytes;
             return 0;
-        case FrameParse::Bad:
-            return Reject(std::string("the daemon sent ") + pszWhy);
-        case FrameParse::NeedMore:
+        case FrameScan::Drop:
+            return Reject(std::string("the daemon sent ") + FaultText(frame.eFault));
+        case FrameScan::NeedMore:
             if (Fill() != 0)
                 return -1;
             break;
@@ -120,15 +142,15 @@ int CStbConn::Receive(CStbFrame& frame)
 }
 
 int CStbConn::Exchange(uint8_t ucCmd, const std::vector<uint8_t>& payload, uint8_t ucReply, size_t nMinLength,
-                       CStbFrame& reply)
+                       CFrameView& reply)
 {
     if (Send(ucCmd, payload.data(), payload.size()) != 0 || Receive(reply) != 0)
         return -1;
-    if (reply.ucCmd != ucReply)
-        return Reject("unexpected reply " + HexByte(reply.ucCmd) + " to request " + HexByte(ucCmd) + " (expected " +
+    if (reply.ucCommand != ucReply)
+        return Reject("unexpected reply " + HexByte(reply.ucCommand) + " to request " + HexByte(ucCmd) + " (expected " +
                       HexByte(ucReply) + ")");
-    if (reply.nLength < nMinLength)
-        return Reject("reply " + HexByte(ucReply) + " of " + std::to_string(reply.nLength) + " bytes is too short");
+    if (reply.nPayload < nMinLength)
+        return Reject("reply " + HexByte(ucReply) + " of " + std::to_string(reply.nPayload) + " bytes is too short");
     return 0;
 }
 
@@ -137,7 +159,7 @@ void CStbConn::Close(bool bSayGoodbye)
     if (m_hSock == plat::INVALID_SOCKET)
         return;
     if (bSayGoodbye)
-        Send(kSessClose, nullptr, 0);
+        Send(FC_SESS_CLOSE, nullptr, 0);
     plat::SockClose(m_hSock);
     m_hSock = plat::INVALID_SOCKET;
 }

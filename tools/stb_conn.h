@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "net/frame.h"
 #include "platform/socket.h"
-#include "tools/stb_frame.h"
 
 class CStbConn {
 public:
@@ -23,15 +23,18 @@ public:
     int Connect(const std::string& strHost, uint16_t usPort, int nTimeoutMs);
     // Sends one frame with the payload. 0, or -1.
     int Send(uint8_t ucCmd, const uint8_t* pPayload, size_t nLength);
-    // Sends the frame whose payload was written into OutFrame().Payload(). 0, or -1.
+    // Sends the frame whose payload was written into OutPayload(). 0, or -1.
     int SendOut(uint8_t ucCmd, size_t nLength);
-    CStbFrameBuf& OutFrame() { return m_Out; }
-    // Receives one checked frame; it stays valid until the next receive. 0, or -1.
-    int Receive(CStbFrame& frame);
+    // Room for the payload of the next frame out: kMaxPayload bytes.
+    uint8_t* OutPayload() { return m_pOut.get() + kPayloadOffset; }
+    // Receives one checked frame; its payload stays valid until the next receive. Any
+    // bytes that do not make a checked frame fail the connection: the daemon never sends
+    // them. 0, or -1.
+    int Receive(CFrameView& frame);
     // Sends a request and receives its reply, which must carry the reply byte and at least
     // nMinLength payload bytes. 0, or -1.
     int Exchange(uint8_t ucCmd, const std::vector<uint8_t>& payload, uint8_t ucReply, size_t nMinLength,
-                 CStbFrame& reply);
+                 CFrameView& reply);
     // Says goodbye with FC_SESS_CLOSE (only understood outside the directory transactions)
     // and closes the connection.
     void Close(bool bSayGoodbye);
@@ -48,12 +51,14 @@ private:
     std::unique_ptr<uint8_t[]> m_pIn;  // received bytes [m_nStart, m_nEnd) not yet parsed
     size_t m_nStart = 0;
     size_t m_nEnd = 0;
-    CStbFrameBuf m_Out;
+    std::unique_ptr<uint8_t[]> m_pOut;  // the frame being sent
     std::string m_strError;
 };
 
 // The request payload of the one-path commands: a tag byte, the path, a 0 byte.
 std::vector<uint8_t> PathPayload(const std::string& strPath);
+// The request payload of one 32-bit little-endian number.
+std::vector<uint8_t> U32Payload(uint32_t ulValue);
 // Appends the string and its terminating 0 byte.
 void AppendCString(std::vector<uint8_t>& bytes, const std::string& str);
 // "0x1f", for messages.

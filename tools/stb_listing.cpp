@@ -4,7 +4,7 @@
 
 #include "net/wire.h"
 #include "tools/stb_conn.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_xfer.h"
 
@@ -28,12 +28,12 @@ bool ParseListing(const uint8_t* pBytes, size_t nCount, std::vector<CListEntry>&
 int FetchListing(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, std::vector<CListEntry>& entries,
                  uint8_t& ucStatus)
 {
-    CStbFrame reply;
-    if (conn.Exchange(stb::FC_DIR_REQ, PathPayload(strPath), stb::kDirReply, 5, reply) != 0)
+    CFrameView reply;
+    if (conn.Exchange(FC_DIR_REQ, PathPayload(strPath), FC_DIR_REP, 5, reply) != 0)
         return ReportConn(opt, conn);
     ucStatus = reply.pPayload[0];
     const uint32_t ulSize = GetU32LE(reply.pPayload + 1);
-    if (ucStatus != stb::kStatusDone)
+    if (ucStatus != kStatusDone)
         return 0;
     CMemSink sink;
     std::string strWhy;
@@ -43,4 +43,12 @@ int FetchListing(const CStbOptions& opt, CStbConn& conn, const std::string& strP
     if (!ParseListing(sink.Bytes().data(), sink.Bytes().size(), entries))
         return Report(opt, kExitConn, "the daemon sent a listing that does not end on a whole entry");
     return 0;
+}
+
+int ConnectAndFetchListing(const CStbOptions& opt, CStbConn& conn, const std::string& strPath,
+                           std::vector<CListEntry>& entries, uint8_t& ucStatus)
+{
+    if (int rc = OpenConn(opt, conn))
+        return rc;
+    return FetchListing(opt, conn, strPath, entries, ucStatus);
 }

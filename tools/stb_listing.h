@@ -20,6 +20,10 @@ struct CListEntry {
 int FetchListing(const CStbOptions& opt, CStbConn& conn, const std::string& strPath, std::vector<CListEntry>& entries,
                  uint8_t& ucStatus);
 
+// Connects as the options say, then FetchListing.
+int ConnectAndFetchListing(const CStbOptions& opt, CStbConn& conn, const std::string& strPath,
+                           std::vector<CListEntry>& entries, uint8_t& ucStatus);
+
 // Splits listing bytes into entries: a flag byte (1 for a folder), the name, a 0 byte.
 // False when the bytes do not end on a whole record.
 bool ParseListing(const uint8_t* pBytes, size_t nCount, std::vector<CListEntry>& entries);

@@ -4,7 +4,7 @@
 #include "net/wire.h"
 #include "tools/progress.h"
 #include "tools/stb_conn.h"
-#include "tools/stb_proto.h"
+#include "net/protocol.h"
 #include "tools/stb_report.h"
 #include "tools/stb_xfer.h"
 
@@ -30,33 +30,23 @@ bool CMemSink::Write(const uint8_t* pBytes, size_t nCount)
 
 CDataKind FileDataKind(bool bBig, bool bSmallFrames)
 {
-    const size_t nBlock = bSmallFrames ? stb::kSmallBlock : stb::kLargeBlock;
+    const size_t nBlock = bSmallFrames ? kSmallBlock : kLargeBlock;
     uint8_t ucRequest;
     if (bBig)
-        ucRequest = bSmallFrames ? stb::FC_BIGFILE_DATA_REQ_SMALL : stb::FC_BIGFILE_DATA_REQ_LARGE;
+        ucRequest = bSmallFrames ? FC_BIGFILE_DATA_REQ_SMALL : FC_BIGFILE_DATA_REQ_LARGE;
     else
-        ucRequest = bSmallFrames ? stb::FC_DATA_REQ_SMALL : stb::FC_DATA_REQ_LARGE;
-    return CDataKind{ucRequest, stb::ReplyOf(ucRequest), bBig ? 8 : 4, nBlock};
+        ucRequest = bSmallFrames ? FC_DATA_REQ_SMALL : FC_DATA_REQ_LARGE;
+    return CDataKind{ucRequest, ReplyByte(ucRequest), bBig ? 8 : 4, nBlock};
 }
 
 CDataKind DirDataKind(bool bSmallFrames)
 {
     if (bSmallFrames)
-        return CDataKind{stb::RS_DATA_REQ_SMALL, 0x20, 4, stb::kSmallBlock};
-    return CDataKind{stb::RS_DATA_REQ_LARGE, 0xD4, 4, stb::kLargeBlock};
+        return CDataKind{RS_DATA_REQ_SMALL, RS_DATA_REP_SMALL, 4, kSmallBlock};
+    return CDataKind{RS_DATA_REQ_LARGE, RS_DATA_REP_LARGE, 4, kLargeBlock};
 }
 
 namespace {
-
-uint64_t GetField(const uint8_t* p, int nWidth) { return nWidth == 4 ? GetU32LE(p) : GetU64LE(p); }
-
-void PutField(uint8_t* p, int nWidth, uint64_t ull)
-{
-    if (nWidth == 4)
-        PutU32LE(p, static_cast<uint32_t>(ull));
-    else
-        PutU64LE(p, ull);
-}
 
 XferResult Fail(XferResult eResult, std::string& strWhy, const std::string& str)
 {
@@ -71,17 +61,17 @@ XferResult ReceiveStream(CStbConn& conn, const CDataKind& kind, uint64_t ullAt, 
     const uint64_t ullFirst = ullAt;
     const size_t nWidth = static_cast<size_t>(kind.nWidth);
     while (ullAt < ullStop) {
-        CStbFrame frame;
+        CFrameView frame;
         if (conn.Receive(frame) != 0)
             return Fail(XferResult::ConnFailed, strWhy, conn.Error());
-        if (frame.ucCmd != kind.ucReply)
+        if (frame.ucCommand != kind.ucReply)
             return Fail(XferResult::ConnFailed, strWhy,
-                        "the daemon sent frame " + HexByte(frame.ucCmd) + " where data frame " +
+                        "the daemon sent frame " + HexByte(frame.ucCommand) + " where data frame " +
                             HexByte(kind.ucReply) + " was due");
-        if (frame.nLength < nWidth)
+        if (frame.nPayload < nWidth)
             return Fail(XferResult::ConnFailed, strWhy, "the daemon sent a data frame without its offset");
-        const uint64_t ullFrameAt = GetField(frame.pPayload, kind.nWidth);
-        const size_t nData = frame.nLength - nWidth;
+        const uint64_t ullFrameAt = GetLE(frame.pPayload, kind.nWidth);
+        const size_t nData = frame.nPayload - nWidth;
         if (nData == 0 && ullAt == ullFirst && ullFrameAt == ullFirst)
             return Fail(XferResult::Refused, strWhy,
                         "failed (the daemon had no data for offset " + std::to_string(ullFrameAt) + ")");
@@ -109,14 +99,14 @@ XferResult FetchRange(CStbConn& conn, const CDataKind& kind, uint64_t ullOffset,
                       CProgress* pProgress, std::string& strWhy)
 {
     const uint64_t ullEnd = ullOffset + ullCount;
-    if (ullEnd < ullOffset || (kind.nWidth == 4 && ullEnd > stb::kMax32))
+    if (ullEnd < ullOffset || (kind.nWidth == 4 && ullEnd > UINT32_MAX))
         return Fail(XferResult::Refused, strWhy, "the range lies beyond the reach of the 32-bit requests");
     uint64_t ullAt = ullOffset;
     while (ullAt < ullEnd) {
-        const uint64_t ullAsk = std::min(stb::kRangeBytes, ullEnd - ullAt);
+        const uint64_t ullAsk = std::min(kRangeBytes, ullEnd - ullAt);
         uint8_t request[16];
-        PutField(request, kind.nWidth, ullAt);
-        PutField(request + kind.nWidth, kind.nWidth, ullAsk);
+        PutLE(request, ullAt, kind.nWidth);
+        PutLE(request + kind.nWidth, ullAsk, kind.nWidth);
         if (conn.Send(kind.ucRequest, request, 2 * static_cast<size_t>(kind.nWidth)) != 0)
             return Fail(XferResult::ConnFailed, strWhy, conn.Error());
         XferResult eResult = ReceiveStream(conn, kind, ullAt, ullAt + ullAsk, sink, pProgress, strWhy);

@@ -3,23 +3,24 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "net/protocol.h"
 #include "tools/progress.h"
 #include "tools/stb_conn.h"
 
 const char* StatusMeaning(uint8_t ucStatus)
 {
     switch (ucStatus) {
-    case 0:
+    case kStatusDone:
         return "done";
-    case 1:
+    case kStatusFailed:
         return "the daemon could not do it";
-    case 2:
+    case kStatusRunning:
         return "still running";
-    case 3:
+    case kStatusNoMemory:
         return "the daemon ran out of memory";
-    case 4:
+    case kStatusShort:
         return "the daemon could not read it whole";
-    case 0xFF:
+    case kStatusInvalid:
         return "the daemon took the request as invalid";
     default:
         return "a status this client does not know";

@@ -8,8 +8,17 @@
 #include <string>
 #include <vector>
 
+#include "net/frame.h"
+
 class CProgress;
 class CStbConn;
+
+// Bytes asked for by one data request of a download.
+constexpr uint64_t kRangeBytes = 8u << 20;
+
+// Data bytes per upload frame: a whole frame's payload less the offset field.
+constexpr size_t kUpBlock32 = kMaxPayload - 4;
+constexpr size_t kUpBlock64 = kMaxPayload - 8;
 
 enum class XferResult {
     Done,

@@ -1,14 +1,11 @@
-// FC_DIR_DN_REQ and its sub-loop: RS_FILE_DN_REQ, RS_DATA_REQ, RS_AFTER_MOVE_REQ.
 #include "xfer/dirdown.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <vector>
 
 #include "fs/path.h"
 #include "fs/pathreq.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -30,7 +27,7 @@ struct CTreeLevel {
 // Lists the folder as an entry and puts it on the walk; left out when it cannot be read.
 void EnterFolder(CSess& sess, const plat::CShare& share, std::string strDir, std::vector<CTreeLevel>& walk)
 {
-    if (strDir.size() >= PATH_MAX)
+    if (strDir.size() >= plat::kMaxPathBytes)
         return;  // the system could not open anything below it
     CTreeLevel level;
     if (plat::EnumDirectory(share, strDir, level.entries) != 0)
@@ -118,14 +115,12 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
     uint8_t payload[13] = {ucTag};
     PutU32LE(payload + 1, static_cast<uint32_t>(ctx.nDirEntries));
     PutU64LE(payload + 5, sess.m_ullTotal);
-    SendReply(sess, 0xE3, payload, 13);
+    SendReply(sess, FC_DIR_DN_REP, payload, 13);
     return CmdNext::EnterDirDown;
 }
 
 CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
 {
-    constexpr uint8_t kEntryReply = 0x10;
-    constexpr uint8_t kEndReply = 0x03;
     CPacket& packet = sess.m_Packet;
     plat::Trace("RS_FILE_DN_REQ(%lx)\n", sess.Id());
     if (packet.PayloadLength() < 4)
@@ -134,7 +129,7 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
     if (ulIndex >= static_cast<uint32_t>(std::max(ctx.nDirEntries, 0)) || ulIndex >= sess.m_arrFiles.size()) {
         uint8_t payload[5] = {};
         PutU32LE(payload, ulIndex);
-        SendFrame(sess, kEndReply, payload, 5);
+        SendFrame(sess, RS_FILE_DN_REP_END, payload, 5);
         sess.m_arrFiles.clear();
         return CmdNext::Continue;
     }
@@ -142,8 +137,7 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
     uint8_t ucStatus = kStatusDone;
     DnForm eForm = DnForm::Short;
     if (IsFolderEntry(strEntry)) {
-        ctx.nXferSize = 0;  // a data request after a folder entry gets the error frame
-        ctx.eRecordedWidth = SizeWidth::Bits32;
+        ctx.RecordSize(SizeWidth::Bits32, 0);  // a data request after a folder entry gets the error frame
     } else {
         ctx.strPath2 = GetBaseDir(sess) + strEntry;
         plat::Trace("%s\n", ctx.strPath2.c_str());
@@ -153,26 +147,24 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
             plat::Trace("E %s %d\n", "ip", 1379);
     }
     // The entry, as listed, follows the size field.
-    const int nSizeWidth = eForm == DnForm::Long ? 8 : 4;
+    const SizeWidth width = eForm == DnForm::Long ? SizeWidth::Bits64 : SizeWidth::Bits32;
+    const int nSizeWidth = WidthBytes(width);
     const int nLength = 1 + nSizeWidth + static_cast<int>(strEntry.size()) + 1;
-    if (nLength > kMaxReplyPayload)
+    if (nLength > kMaxPayload)
         return CmdNext::Continue;
     uint8_t* p = packet.Payload();
     p[0] = ucStatus;
-    if (eForm == DnForm::Long)
-        PutU64LE(p + 1, ctx.ullXferSize);
-    else
-        PutU32LE(p + 1, ctx.nXferSize);
+    PutLE(p + 1, ctx.RecordedSize(width), nSizeWidth);
     memcpy(p + 1 + nSizeWidth, strEntry.c_str(), strEntry.size() + 1);
-    SendFrame(sess, kEntryReply, nullptr, nLength);
+    SendFrame(sess, RS_FILE_DN_REP, nullptr, nLength);
     return CmdNext::Continue;
 }
 
 CmdNext HandleRsDataReq(CSess& sess, CXferCtx& ctx)
 {
-    const bool bLarge = sess.m_Packet.Command() == 0x24;
-    ServeDataRequest(sess, ctx, 4, bLarge ? kLargeBlock : kSmallBlock, static_cast<uint8_t>(bLarge ? 0xD4 : 0x20),
-                     "RS_DATA_REQ");
+    const bool bLarge = sess.m_Packet.Command() == RS_DATA_REQ_LARGE;
+    ServeDataRequest(sess, ctx, SizeWidth::Bits32, bLarge ? kLargeBlock : kSmallBlock,
+                     bLarge ? RS_DATA_REP_LARGE : RS_DATA_REP_SMALL, "RS_DATA_REQ");
     return CmdNext::Continue;
 }
 
@@ -188,6 +180,6 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
     sess.m_arrFiles.clear();
     uint8_t payload[5] = {static_cast<uint8_t>(nCount)};
     PutU32LE(payload + 1, static_cast<uint32_t>(nCount));
-    SendFrame(sess, 0xE9, payload, 5);
+    SendFrame(sess, RS_AFTER_MOVE_REP, payload, 5);
     return CmdNext::Continue;
 }

@@ -5,9 +5,17 @@
 
 #include <string>
 
+#include "net/cmdtable.h"
 #include "platform/share.h"
 
-class CSess;
+// FC_DIR_DN_REQ: lists the tree and enters the sub-loop.
+CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx);
+// RS_FILE_DN_REQ: opens an entry of the list by its index and answers it with its size.
+CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx);
+// RS_DATA_REQ: a range of the entry opened last (see ServeDataRequest).
+CmdNext HandleRsDataReq(CSess& sess, CXferCtx& ctx);
+// RS_AFTER_MOVE_REQ: deletes what the STB has taken (see AfterMoveDir).
+CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx);
 
 // Appends the tree below the folder (a local path ending with '/') to the session's
 // list, parents before children, folder entries ending with '/', each relative to the

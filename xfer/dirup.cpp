@@ -1,8 +1,8 @@
-// FC_DIR_UP_REQ and its sub-loop: RS_FILE_UP_REQ and RS_DATA_UP_REQ.
+#include "xfer/dirup.h"
+
 #include <string>
 
 #include "fs/path.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -13,22 +13,26 @@
 
 namespace {
 
-constexpr uint8_t kFolderType = 0x44;  // 'D'
-constexpr uint8_t kStatusNoFolder = 1;
-constexpr uint8_t kStatusNoFile = 2;
+// Prints the request's line. Its payload when that holds at least nMinLength bytes and
+// ends with 0; otherwise null, after the invalid-request line (such a request gets no
+// reply).
+const uint8_t* TakeRequest(const CSess& sess, const char* pszName, int nMinLength)
+{
+    plat::Trace("%s(%lx)\n", pszName, sess.Id());
+    if (!sess.m_Packet.EndsWithZero(nMinLength)) {
+        plat::Trace("invalid param in %s\n", pszName);
+        return nullptr;
+    }
+    return sess.m_Packet.Payload();
+}
 
 }  // namespace
 
 CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
 {
-    plat::Trace("FC_DIR_UP_REQ(%lx)\n", sess.Id());
-    const CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
-    const uint8_t* p = packet.m_Buf + kPayloadOffset;
-    if (n < 15 || p[n - 1] != 0) {
-        plat::Trace("invalid param in FC_DIR_UP_REQ\n");
-        return CmdNext::Continue;  // no reply, and the session stays in the main loop
-    }
+    const uint8_t* p = TakeRequest(sess, "FC_DIR_UP_REQ", 15);
+    if (p == nullptr)
+        return CmdNext::Continue;  // the session stays in the main loop
     const uint32_t ulCount = GetU32LE(p + 1);
     sess.m_ullTotal = GetU64LE(p + 5);
     // Every entry's path is the receiving folder followed directly by its name; the
@@ -42,28 +46,22 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
                            HasFreeSpace(ctx.share, sess.m_ullTotal);
     const uint8_t ucStatus = bAccepted ? kStatusDone : kStatusInvalid;
-    SendFrame(sess, 0xE4, &ucStatus, 1);
+    SendFrame(sess, FC_DIR_UP_REP, &ucStatus, 1);
     return CmdNext::EnterDirUp;
 }
 
 CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
 {
-    plat::Trace("RS_FILE_UP_REQ(%lx)\n", sess.Id());
-    const CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
-    const uint8_t* p = packet.m_Buf + kPayloadOffset;
-    if (n < 7 || p[n - 1] != 0) {
-        plat::Trace("invalid param in RS_FILE_UP_REQ\n");
+    const uint8_t* p = TakeRequest(sess, "RS_FILE_UP_REQ", 7);
+    if (p == nullptr)
         return CmdNext::Continue;
-    }
     const uint8_t ucType = p[0];
-    ctx.nXferSize = GetU32LE(p + 1);
-    ctx.eRecordedWidth = SizeWidth::Bits32;
+    ctx.RecordSize(SizeWidth::Bits32, GetU32LE(p + 1));
     std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
     const bool bMapped = MapStbPath(sess, strStb.data(), ctx.strPath2, ctx.share) == 0;
     plat::Trace("(%x) %u %s\n", ucType, ctx.nXferSize, bMapped ? ctx.strPath2.c_str() : "(refused)");
     uint8_t ucStatus = kStatusDone;
-    if (ucType == kFolderType && ctx.nXferSize == 0) {
+    if (ucType == kEntryFolder && ctx.nXferSize == 0) {
         plat::PathInfo info;
         if (!bMapped || ctx.bReadOnly) {
             ucStatus = kStatusNoFolder;
@@ -83,24 +81,15 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
             ctx.nXferSize = 0;
         }
     }
-    uint8_t payload[5] = {ucStatus};
-    PutU32LE(payload + 1, ctx.nXferSize);
-    SendReply(sess, 0x40, payload, 5);
+    SendStatusU32(sess, RS_FILE_UP_REP, ucStatus, ctx.nXferSize);
     return CmdNext::Continue;
 }
 
 CmdNext HandleRsDataUpReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("RS_DATA_UP_REQ(%lx)\n", sess.Id());
-    const CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
-    CBlock block{0, packet.m_Buf + kPayloadOffset + 4, 0, 0, 4, 0x50, 1758};
-    if (n < 4) {
-        plat::Trace("invalid param in RS_DATA_UP_REQ\n");
-    } else {
-        block.ullOffset = GetU32LE(packet.m_Buf + kPayloadOffset);
-        block.ullCount = static_cast<uint64_t>(n - 4);
-    }
+    CBlock block = RequestBlock(sess.m_Packet, SizeWidth::Bits32, RS_DATA_UP_REP, "RS_DATA_UP_REQ");
+    block.nDirectEndLine = 1758;
     plat::Trace("%u %u %u\n", static_cast<uint32_t>(block.ullOffset), static_cast<uint32_t>(block.ullCount),
                 ctx.nXferSize);
     block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.nXferSize;

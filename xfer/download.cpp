@@ -1,11 +1,9 @@
-// FC_FILE_DN_REQ, FC_DATA_REQ, FC_BIGFILE_DATA_REQ and SendRange.
 #include "xfer/download.h"
 
 #include <algorithm>
 #include <new>
 
 #include "fs/pathreq.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -15,14 +13,16 @@
 
 namespace {
 
-constexpr uint64_t k4GiB = 0x100000000ULL;
 #ifndef CORVANE_NO_PACING
 constexpr uint64_t kPauseNs = 1000000;  // 1 ms after every full block
 #endif
 
-// Replies of the open request: the short form is request ^ 0xF0; the long form has
-// bytes of its own.
-uint8_t LongFormReply(uint8_t ucRequest) { return ucRequest == 0x02 ? 0xD9 : 0xD5; }
+// The reply of the open request in the long form (64-bit size); the short form answers
+// with ReplyByte.
+uint8_t LongFormReply(uint8_t ucRequest)
+{
+    return ucRequest == FC_FILE_DN_REQ ? FC_FILE_DN_REP_LONG : FC_FILE_DN_REP_ALT_LONG;
+}
 
 void SizeLog(const CRangeReq& req, uint64_t ullSize, const CXferCtx& ctx)
 {
@@ -32,14 +32,6 @@ void SizeLog(const CRangeReq& req, uint64_t ullSize, const CXferCtx& ctx)
     else
         plat::Trace("SIZE %llu pBin=%lx hFile=%lx\n", static_cast<unsigned long long>(ullSize), ulBin,
                     ctx.hFile.Id());
-}
-
-void PutOffset(uint8_t* p, int nWidth, uint64_t ullOffset)
-{
-    if (nWidth == 4)
-        PutU32LE(p, static_cast<uint32_t>(ullOffset));
-    else
-        PutU64LE(p, ullOffset);
 }
 
 }  // namespace
@@ -55,7 +47,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
 
     uint8_t* pPayload = packet.Payload();
     if (s == 0 || (!ctx.pBin && !ctx.hFile.IsOpen())) {
-        PutOffset(pPayload, req.nWidth, o);
+        PutLE(pPayload, o, req.nWidth);
         BuildReply(packet, req.ucReply, nullptr, req.nWidth);
         Send(packet, sess);
         SizeLog(req, s, ctx);
@@ -69,7 +61,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));
-        PutOffset(pPayload, req.nWidth, c);
+        PutLE(pPayload, c, req.nWidth);
         if (ctx.pBin) {
             std::copy_n(ctx.pBin.get() + c, nChunk, pData);
         } else if (ctx.hFile.ReadAt(c, pData, nChunk) != static_cast<int64_t>(nChunk)) {
@@ -101,13 +93,10 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
     ucStatus = kStatusDone;
     const int64_t llLength = ctx.hFile.Length();
     const uint64_t ullLength = llLength > 0 ? static_cast<uint64_t>(llLength) : 0;
-    if (ullLength == 0 || ullLength >= k4GiB) {
-        ctx.ullXferSize = ullLength;
-        ctx.eRecordedWidth = SizeWidth::Bits64;
+    const SizeWidth width = FileSizeWidth(ullLength);
+    ctx.RecordSize(width, ullLength);
+    if (width == SizeWidth::Bits64)
         return DnForm::Long;
-    }
-    ctx.nXferSize = static_cast<uint32_t>(ullLength);
-    ctx.eRecordedWidth = SizeWidth::Bits32;
     if (ullLength > kMaxBufferedFile)
         return DnForm::Short;
     if (!ctx.TakeBin(ullLength, false))
@@ -127,29 +116,26 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
 {
     const uint8_t ucRequest = sess.m_Packet.Command();
     const uint8_t ucShort = ReplyByte(ucRequest);
-    if (ucRequest == 0x02)
+    if (ucRequest == FC_FILE_DN_REQ)
         plat::Trace("FC_FILE_DN_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, "FC_FILE_DN_REQ", ctx.strPath);
-    if (eReq == PathReq::Invalid) {
-        SendStatusU32(sess, ucShort, kStatusInvalid, ctx.nXferSize);
+    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_DN_REQ", ucShort, 1041, 1049);
+    if (eReq == PathReq::Invalid)
         return CmdNext::Continue;
-    }
-    ctx.ReleaseEarlier(1041, 1049);
     uint8_t ucStatus = kStatusFailed;
     DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus, 0);
     if (eForm == DnForm::Long)
-        SendStatusU64(sess, LongFormReply(ucRequest), kStatusDone, ctx.ullXferSize);
+        SendStatusSize(sess, LongFormReply(ucRequest), kStatusDone, SizeWidth::Bits64, ctx.ullXferSize);
     else
         SendStatusU32(sess, ucShort, ucStatus, ctx.nXferSize);
     return CmdNext::Continue;
 }
 
-void ServeDataRequest(CSess& sess, CXferCtx& ctx, int nWidth, int nBlock, uint8_t ucReply, const char* pszName)
+void ServeDataRequest(CSess& sess, CXferCtx& ctx, SizeWidth width, int nBlock, uint8_t ucReply, const char* pszName)
 {
+    const int nWidth = WidthBytes(width);
     const CPacket& packet = sess.m_Packet;
     if (packet.PayloadLength() != 2 * nWidth)
         plat::Trace("invalid param in %s\n", pszName);  // served all the same
-    const SizeWidth width = nWidth == 4 ? SizeWidth::Bits32 : SizeWidth::Bits64;
     CRangeReq req{PayloadField(packet, 0, nWidth), PayloadField(packet, nWidth, nWidth), ctx.DataLimit(width),
                   nBlock, nWidth, ucReply};
     SendRange(sess, ctx, req);
@@ -158,14 +144,15 @@ void ServeDataRequest(CSess& sess, CXferCtx& ctx, int nWidth, int nBlock, uint8_
 CmdNext HandleDataReq(CSess& sess, CXferCtx& ctx)
 {
     const uint8_t ucRequest = sess.m_Packet.Command();
-    ServeDataRequest(sess, ctx, 4, ucRequest == 0x23 ? kLargeBlock : kSmallBlock, ReplyByte(ucRequest), "FC_DATA_REQ");
+    ServeDataRequest(sess, ctx, SizeWidth::Bits32, ucRequest == FC_DATA_REQ_LARGE ? kLargeBlock : kSmallBlock,
+                     ReplyByte(ucRequest), "FC_DATA_REQ");
     return CmdNext::Continue;
 }
 
 CmdNext HandleBigDataReq(CSess& sess, CXferCtx& ctx)
 {
     const uint8_t ucRequest = sess.m_Packet.Command();
-    ServeDataRequest(sess, ctx, 8, ucRequest == 0x26 ? kLargeBlock : kSmallBlock, ReplyByte(ucRequest),
-                     "FC_BIGFILE_DATA_REQ");
+    ServeDataRequest(sess, ctx, SizeWidth::Bits64, ucRequest == FC_BIGFILE_DATA_REQ_LARGE ? kLargeBlock : kSmallBlock,
+                     ReplyByte(ucRequest), "FC_BIGFILE_DATA_REQ");
     return CmdNext::Continue;
 }

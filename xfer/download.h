@@ -5,13 +5,18 @@
 #include <cstdint>
 #include <string>
 
-class CSess;
-struct CXferCtx;
+#include "net/cmdtable.h"
+#include "net/protocol.h"
 
 // Files up to this size are read whole into memory when opened for download.
 constexpr uint64_t kMaxBufferedFile = 10485760;
-constexpr int kSmallBlock = 4096;
-constexpr int kLargeBlock = 32768;
+
+// FC_FILE_DN_REQ: opens the file as the session's transfer and answers its size in the
+// width FileSizeWidth gives it.
+CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx);
+// FC_DATA_REQ and FC_BIGFILE_DATA_REQ: a range of the transfer, 32-bit and 64-bit.
+CmdNext HandleDataReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigDataReq(CSess& sess, CXferCtx& ctx);
 
 struct CRangeReq {
     uint64_t ullOffset;  // requested start offset
@@ -25,8 +30,8 @@ struct CRangeReq {
 // How an opened download was announced.
 enum class DnForm {
     Failed,  // the file could not be opened: status 1
-    Short,   // 32-bit size (1 byte to 4 GiB - 1): nXferSize recorded, status 0 or 4
-    Long,    // 64-bit size (0, or 4 GiB and more): ullXferSize recorded, file kept open
+    Short,   // 32-bit size (FileSizeWidth): nXferSize recorded, status 0 or 4
+    Long,    // 64-bit size (FileSizeWidth): ullXferSize recorded, file kept open
 };
 
 // Opens the path as the session's transfer, the earlier one already released. Files up
@@ -41,7 +46,7 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
 // stream ends early when a send or a file read fails.
 void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req);
 
-// Serves a data request whose payload is an offset and a count, nWidth bytes each,
+// Serves a data request whose payload is an offset and a count of the width each,
 // clamped by the rule of the two widths. A payload of another length is logged with
 // "invalid param in <name>" and served as read (missing bytes as 0).
-void ServeDataRequest(CSess& sess, CXferCtx& ctx, int nWidth, int nBlock, uint8_t ucReply, const char* pszName);
+void ServeDataRequest(CSess& sess, CXferCtx& ctx, SizeWidth width, int nBlock, uint8_t ucReply, const char* pszName);

@@ -1,11 +1,9 @@
-// FC_FILE_UP_REQ, FC_BIGFILE_UP_REQ, FC_DATA_UP_REQ, FC_BIGFILE_DATA_UP_REQ.
 #include "xfer/upload.h"
 
 #include <algorithm>
 #include <new>
 
 #include "fs/path.h"
-#include "net/handlers.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -118,39 +116,31 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 
     // The reply is built over the request: the block was stored above, before this.
     uint8_t* pPayload = sess.m_Packet.Payload();
-    if (block.nWidth == 4) {
-        PutU32LE(pPayload, static_cast<uint32_t>(o));
-        PutU32LE(pPayload + 4, static_cast<uint32_t>(t));
-    } else {
-        PutU64LE(pPayload, o);
-        PutU64LE(pPayload + 8, t);
-    }
-    SendFrame(sess, block.ucReply, nullptr, 2 * block.nWidth);
+    const int nWidth = WidthBytes(block.width);
+    PutLE(pPayload, o, nWidth);
+    PutLE(pPayload + nWidth, t, nWidth);
+    SendFrame(sess, block.ucReply, nullptr, 2 * nWidth);
 }
 
-// The open requests 13 and 45 (32-bit size) and 39 and 43 (64-bit size).
+// The open requests of a 32-bit size (FC_FILE_UP_REQ) and a 64-bit size
+// (FC_BIGFILE_UP_REQ).
 static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
 {
     const CPacket& packet = sess.m_Packet;
     const uint8_t ucRequest = packet.Command();
-    const uint8_t ucReply = (ucRequest == 0x0D || ucRequest == 0x2B) ? 0xFD : 0xDD;
+    const uint8_t ucReply =
+        (ucRequest == FC_FILE_UP_REQ || ucRequest == FC_BIGFILE_UP_REQ_ALT) ? FC_FILE_UP_REP : FC_FILE_UP_REP_ALT;
     plat::Trace(bBig ? "FC_BIGFILE_UP_REQ(%lx)\n" : "FC_FILE_UP_REQ(%lx)\n", sess.Id());
-    const int nWidth = bBig ? 8 : 4;
-    const int n = packet.PayloadLength();
+    const SizeWidth width = bBig ? SizeWidth::Bits64 : SizeWidth::Bits32;
+    const int nWidth = WidthBytes(width);
     uint8_t* p = sess.m_Packet.Payload();
-    if (n < 3 + nWidth || p[n - 1] != 0) {
+    if (!packet.EndsWithZero(3 + nWidth)) {
         plat::Trace("invalid param in FC_FILE_UP_REQ\n");
         SendStatus(sess, ucReply, kStatusInvalid);
         return CmdNext::Continue;
     }
     const uint64_t ullSize = PayloadField(packet, 1, nWidth);
-    if (bBig) {
-        ctx.ullXferSize = ullSize;
-        ctx.eRecordedWidth = SizeWidth::Bits64;
-    } else {
-        ctx.nXferSize = static_cast<uint32_t>(ullSize);
-        ctx.eRecordedWidth = SizeWidth::Bits32;
-    }
+    ctx.RecordSize(width, ullSize);
     const int nMapped = MapStbPath(sess, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath, ctx.share);
     if (ctx.hFile.IsOpen()) {
         plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
@@ -169,32 +159,39 @@ CmdNext HandleFileUpReq(CSess& sess, CXferCtx& ctx) { return HandleUpOpen(sess, 
 
 CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx) { return HandleUpOpen(sess, ctx, true); }
 
-// The data requests 14 and 46 (32-bit offsets) and 40 and 44 (64-bit offsets).
-static void HandleUpData(CSess& sess, CXferCtx& ctx, int nWidth, uint8_t ucReply)
+CBlock RequestBlock(const CPacket& packet, SizeWidth width, uint8_t ucReply, const char* pszName)
 {
-    const CPacket& packet = sess.m_Packet;
+    const int nWidth = WidthBytes(width);
     const int n = packet.PayloadLength();
-    CBlock block{0, packet.m_Buf + kPayloadOffset + nWidth, 0, 0, nWidth, ucReply};
+    CBlock block{0, packet.Payload() + nWidth, 0, 0, width, ucReply};
     if (n < nWidth) {
-        plat::Trace("invalid param in FC_DATA_UP_REQ\n");
+        plat::Trace("invalid param in %s\n", pszName);
     } else {
         block.ullOffset = PayloadField(packet, 0, nWidth);
         block.ullCount = static_cast<uint64_t>(n - nWidth);
     }
+    return block;
+}
+
+// The data requests of 32-bit offsets (FC_DATA_UP_REQ) and 64-bit offsets
+// (FC_BIGFILE_DATA_UP_REQ), both named FC_DATA_UP_REQ in the invalid-request line.
+static void HandleUpData(CSess& sess, CXferCtx& ctx, SizeWidth width, uint8_t ucReply)
+{
+    CBlock block = RequestBlock(sess.m_Packet, width, ucReply, "FC_DATA_UP_REQ");
     // While an upload is pending, blocks of either width clamp against its announced
     // size; afterwards they are answered as the size fields say, storing nothing.
-    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.DataLimit(nWidth == 4 ? SizeWidth::Bits32 : SizeWidth::Bits64);
+    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.DataLimit(width);
     TakeBlock(sess, ctx, block);
 }
 
 CmdNext HandleDataUpReq(CSess& sess, CXferCtx& ctx)
 {
-    HandleUpData(sess, ctx, 4, ReplyByte(sess.m_Packet.Command()));
+    HandleUpData(sess, ctx, SizeWidth::Bits32, ReplyByte(sess.m_Packet.Command()));
     return CmdNext::Continue;
 }
 
 CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx)
 {
-    HandleUpData(sess, ctx, 8, 0xFE);
+    HandleUpData(sess, ctx, SizeWidth::Bits64, FC_DATA_UP_REP);
     return CmdNext::Continue;
 }

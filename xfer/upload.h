@@ -6,8 +6,17 @@
 #include <cstdint>
 #include <string>
 
-class CSess;
-struct CXferCtx;
+#include "net/cmdtable.h"
+#include "net/protocol.h"
+
+struct CPacket;
+
+// FC_FILE_UP_REQ and FC_BIGFILE_UP_REQ: create the announced file (see BeginUpload).
+CmdNext HandleFileUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx);
+// FC_DATA_UP_REQ and FC_BIGFILE_DATA_UP_REQ: store one block (see TakeBlock).
+CmdNext HandleDataUpReq(CSess& sess, CXferCtx& ctx);
+CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx);
 
 // Uploads up to this size are collected in memory.
 constexpr uint64_t kMaxBufferedUpload = 10485760;
@@ -26,10 +35,15 @@ struct CBlock {
     const uint8_t* pBytes;
     uint64_t ullCount;
     uint64_t ullLimit;  // the announced size to clamp against
-    int nWidth;         // bytes of the reply's offset and count fields: 4 or 8
+    SizeWidth width;    // of the reply's offset and count fields
     uint8_t ucReply;
     int nDirectEndLine = 0;  // "E ip" line printed as a direct upload is closed (0: none)
 };
+
+// The block of a data request: an offset of the width, then the data. A payload shorter
+// than the offset prints "invalid param in <name>" and carries nothing at offset 0.
+// ullLimit is left 0 for the caller.
+CBlock RequestBlock(const CPacket& packet, SizeWidth width, uint8_t ucReply, const char* pszName);
 
 // Stores one block of the pending upload, clamped to the announced end, and replies with
 // its offset and the count taken (0 when it could not be stored). The block that reaches

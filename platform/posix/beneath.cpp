@@ -26,8 +26,10 @@ bool RelativeToRoot(const CShare& share, const std::string& strPath, std::string
     while (i < strPath.size() && strPath[i] == '/')
         ++i;
     strRel.assign(strPath, i, std::string::npos);
+    // assign(1, '.') rather than = ".": g++ 12 takes the literal's copy over a string
+    // that held other text for an overlap (-Wrestrict) and fails the build.
     if (strRel.empty())
-        strRel = ".";
+        strRel.assign(1, '.');
     return true;
 }
 
@@ -80,7 +82,7 @@ int OpenParentBeneath(const CShare& share, const std::string& strPath, std::stri
     std::string strParent = nSlash == std::string::npos ? std::string(".") : strRel.substr(0, nSlash);
     strLast = nSlash == std::string::npos ? strRel : strRel.substr(nSlash + 1);
     if (strParent.empty())
-        strParent = ".";
+        strParent.assign(1, '.');
     return OpenRel(share, strParent, O_PATH | O_DIRECTORY, 0);
 }
 

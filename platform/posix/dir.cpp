@@ -1,6 +1,7 @@
 #include "platform/dir.h"
 
 #include <algorithm>
+#include <climits>
 #include <functional>
 #include <cstring>
 #include <dirent.h>
@@ -11,6 +12,8 @@
 #include "platform/posix/beneath.h"
 
 namespace plat {
+
+const size_t kMaxPathBytes = PATH_MAX;
 
 namespace {
 

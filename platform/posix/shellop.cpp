@@ -315,8 +315,12 @@ int ShellFileOperation(const CFileOp& op)
     std::string strDst = WithoutTrailingSeparators(op.pTo);
     {
         CFd dstDir(OpenBeneath(share, strDst, O_PATH | O_DIRECTORY));
-        if (dstDir.Ok())
-            strDst += "/" + BaseName(strSrc);  // into an existing folder
+        // Into an existing folder. Two appends, not "/" + name: g++ 12 takes the literal's
+        // insertion in front of a temporary for an overlap (-Wrestrict) and fails the build.
+        if (dstDir.Ok()) {
+            strDst += '/';
+            strDst += BaseName(strSrc);
+        }
     }
     std::string strDstName;
     CFd dstParent(OpenParentBeneath(share, strDst, strDstName));
