@@ -23,7 +23,6 @@ extern char** environ;
 namespace {
 
 constexpr int kStartAttempts = 3;
-constexpr const char* kSessionCap = "100000";  // the daemon's largest --max-sessions
 constexpr int kReadyTimeoutMs = 5000;
 
 // A port that nothing listens on right now. The daemon binds it a moment later; should
@@ -113,12 +112,14 @@ int CDaemonProc::Launch(const std::string& strBinary, bool bTrace, std::string& 
 
     // Every connection of a benchmark comes from 127.0.0.1, one host to the daemon (a
     // thousand idle sessions, say): the session caps are lifted so that they never turn
-    // one away.
+    // one away, unless SetSessionCaps asked for others.
     std::vector<std::string> args = {strBinary, "--headless", "--port", std::to_string(nPort), "--share",
-                                     m_strRoot + "/share", "--max-sessions", kSessionCap, "--max-sessions-per-host",
-                                     kSessionCap};
+                                     m_strRoot + "/share", "--max-sessions", m_strMaxSessions, "--max-sessions-per-host",
+                                     m_strMaxPerHost};
     if (!bTrace)
         args.push_back("--quiet");
+    if (m_bWideLinks)
+        args.push_back("--wide-links");
     std::vector<std::string> env;
     for (char** p = environ; *p != nullptr; ++p) {
         if (strncmp(*p, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*p, "XDG_RUNTIME_DIR=", 16) != 0)

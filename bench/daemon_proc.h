@@ -23,6 +23,16 @@ public:
     // diagnostic lines go to a pipe that a thread of ours drains, as a terminal would.
     // 0, or -1 with the reason in strError.
     int Start(const std::string& strBinary, bool bTrace, std::string& strError);
+    // The session caps that the next Start passes instead of the lifted ones, for a
+    // measurement of the daemon at the caps it is held to.
+    void SetSessionCaps(int nMaxSessions, int nMaxPerHost)
+    {
+        m_strMaxSessions = std::to_string(nMaxSessions);
+        m_strMaxPerHost = std::to_string(nMaxPerHost);
+    }
+    // The next Start passes --wide-links: the benchmark links trees made outside into
+    // the shared folder.
+    void SetWideLinks() { m_bWideLinks = true; }
 
     // Sends SIGTERM and waits up to nTimeoutMs for the daemon to end. Its exit status, or
     // -1 (killed, or it did not end in time). pSeconds receives the time it took.
@@ -51,6 +61,9 @@ private:
     void Reap();
 
     std::string m_strRoot;
+    std::string m_strMaxSessions = "100000";  // the daemon's largest --max-sessions
+    std::string m_strMaxPerHost = "100000";
+    bool m_bWideLinks = false;
     pid_t m_pid = -1;
     uint16_t m_usPort = 0;
     int m_fdTrace = -1;

@@ -48,8 +48,9 @@ bool MeasureHold(const std::string& strBinary, const std::string& strLocal, uint
 {
     if (RaiseFileLimit(nSessions + 64L) < nSessions + 16L)
         return Fail(kProgram, "too few descriptors allowed for " + std::to_string(nSessions) + " connections");
-    // CDaemonProc lifts the daemon's session caps: all our connections come from one host.
+    // The caps that the sessions just fit under: every connection comes from one host.
     CDaemonProc daemon;
+    daemon.SetSessionCaps(nSessions, nSessions);
     if (!StartDaemon(daemon, strBinary, false, kProgram) ||
         !ShareInto(daemon, strLocal, kHoldStbPath + 1, ShareBy::HardLink, kProgram))
         return false;

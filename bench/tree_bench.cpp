@@ -185,6 +185,7 @@ int main(int argc, char** argv)
     {
         // A fresh daemon: the memory of the tree's list is the first thing it holds.
         CDaemonProc daemon;
+        daemon.SetWideLinks();  // the trees are linked in from outside the shared folder
         if (!StartDaemon(daemon, CORVANE_BIN, false, kProgram) ||
             !ShareInto(daemon, strTree, "tree", ShareBy::SymLink, kProgram) ||
             !ShareInto(daemon, strFlat, "flat", ShareBy::SymLink, kProgram))
@@ -209,6 +210,7 @@ int main(int argc, char** argv)
         BenchRow plainMs = MakeRow(strName + "_readdir_sort", "ms", TargetKind::None, 0, 1);
         BenchRow times = MakeRow(strName + "_vs_readdir_sort", "x", TargetKind::None, 0, 2);
         fprintf(stderr, "bench_tree: listing of %d entries from corvane_nopace, %d x\n", opt.nEntries, opt.nRepeat);
+        daemon.SetWideLinks();
         if (StartDaemon(daemon, CORVANE_NOPACE_BIN, false, kProgram) &&
             ShareInto(daemon, strFlat, "flat", ShareBy::SymLink, kProgram))
             ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);

@@ -11,19 +11,12 @@
 #include "app/settings.h"
 #include "net/allowlist.h"
 #include "platform/profile.h"
+#include "tests/test_session.h"
 #include "tests/test_util.h"
 
 namespace {
 
-const std::string kVerReply("\xA5\x04\x00\xE1\x03\x04\x26", 7);
-
 constexpr uint32_t Addr(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
-
-// True when a session answers the version request on the connection.
-bool Served(CTestClient& client)
-{
-    return client.TrySend(MakeFrame(0x11, "")) && client.RecvBytes(kVerReply.size()) == kVerReply;
-}
 
 }  // namespace
 
@@ -93,7 +86,7 @@ TEST(SessMan, PeerOutsideTheAllowedListIsClosedWithoutASession)
             ASSERT_EQ(man.m_Allow.Parse(pszAllow), 0);
             man.m_nWaitTimeoutMs = 60000;  // only the refusal can close it soon
         });
-        CTestClient other(server.Port(), "127.0.0.2");
+        CStbSession other(server.Port(), "127.0.0.2");
         ASSERT_TRUE(other.Connected());
         if (bRefused) {
             EXPECT_TRUE(other.WaitClosed());
@@ -101,10 +94,10 @@ TEST(SessMan, PeerOutsideTheAllowedListIsClosedWithoutASession)
             EXPECT_EQ(server.Man().m_nAccepted.load(), 0u);
             EXPECT_EQ(server.SessionCount(), 0);
         } else {
-            EXPECT_TRUE(Served(other));
+            EXPECT_TRUE(other.Version());
         }
-        CTestClient local(server.Port());
-        EXPECT_TRUE(Served(local)) << "an allowed peer was not served";
+        CStbSession local(server.Port());
+        EXPECT_TRUE(local.Version()) << "an allowed peer was not served";
     }
 }
 
@@ -130,29 +123,29 @@ TEST(SessMan, ConnectionPastASessionCapIsClosedAtOnce)
             man.m_nMaxSessionsPerHost = c.nPerHost;
             man.m_nWaitTimeoutMs = 60000;
         });
-        std::vector<std::unique_ptr<CTestClient>> clients;
+        std::vector<std::unique_ptr<CStbSession>> clients;
         for (const char* pszFrom : c.served) {
-            clients.push_back(std::make_unique<CTestClient>(server.Port(), pszFrom));
-            ASSERT_TRUE(Served(*clients.back()));
+            clients.push_back(std::make_unique<CStbSession>(server.Port(), pszFrom));
+            ASSERT_TRUE(clients.back()->Version());
         }
         const unsigned nSessions = static_cast<unsigned>(c.served.size());
-        CTestClient extra(server.Port(), c.pszExtra);
+        CStbSession extra(server.Port(), c.pszExtra);
         EXPECT_TRUE(extra.WaitClosed(3000)) << "the connection past the cap was served";
         ASSERT_TRUE(server.WaitIdle(nSessions));
         EXPECT_EQ(server.Man().m_nAccepted.load(), nSessions) << "a session was made past the cap";
         EXPECT_EQ(server.SessionCount(), static_cast<int>(nSessions));
         if (c.pszOther != nullptr) {
-            CTestClient other(server.Port(), c.pszOther);
-            EXPECT_TRUE(Served(other)) << "another host was held to this host's cap";
+            CStbSession other(server.Port(), c.pszOther);
+            EXPECT_TRUE(other.Version()) << "another host was held to this host's cap";
         }
         // The first session ends; its place is free again once its thread is done.
         clients.front().reset();
         EXPECT_TRUE(WaitFor([&] {
-            CTestClient again(server.Port(), c.pszExtra);
-            return Served(again);
+            CStbSession again(server.Port(), c.pszExtra);
+            return again.Version();
         })) << "an ended session still counted";
         for (size_t i = 1; i < clients.size(); ++i)
-            EXPECT_TRUE(Served(*clients[i]));
+            EXPECT_TRUE(clients[i]->Version());
     }
 }
 
@@ -165,8 +158,8 @@ TEST(SessMan, NewSessionTakesTheManagersOptionsAndItsPeer)
             man.m_bWideLinks = !bOn;
             man.m_nSendTimeoutMs = bOn ? 1234 : 4321;
         });
-        CTestClient client(server.Port(), bOn ? "127.0.0.2" : "127.0.0.1");
-        ASSERT_TRUE(Served(client));
+        CStbSession client(server.Port(), bOn ? "127.0.0.2" : "127.0.0.1");
+        ASSERT_TRUE(client.Version());
         ASSERT_TRUE(server.WaitIdle(1));
         const CSess* pSess = server.Man().m_pHead;
         ASSERT_NE(pSess, nullptr);

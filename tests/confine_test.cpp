@@ -3,54 +3,21 @@
 // read-only share.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <vector>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
 #include "tests/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string PathPayload(const std::string& path) { return std::string(1, '\x01') + path + '\0'; }
-
-// One request and its reply payload; the reply byte is checked.
-std::string Ask(CTestClient& c, uint8_t req, const std::string& payload, uint8_t reply)
-{
-    c.SendFrame(req, payload);
-    uint8_t cmd = 0;
-    std::string answer;
-    EXPECT_TRUE(c.RecvFrame(cmd, answer)) << "request " << int(req);
-    EXPECT_EQ(cmd, reply) << "request " << int(req);
-    return answer;
-}
-
-// Every file below a folder with its content (links as "-> target"), to see that
-// nothing in it changed.
-std::map<std::string, std::string> Snapshot(const std::string& dir)
-{
-    std::map<std::string, std::string> files;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        const std::string rel = it->path().string().substr(dir.size());
-        if (it->is_symlink())
-            files[rel] = "-> " + fs::read_symlink(it->path()).string();
-        else if (it->is_regular_file())
-            files[rel] = ReadLocalFile(it->path().string());
-        else
-            files[rel] = "[dir]";
-    }
-    return files;
-}
 
 class Confinement : public ::testing::Test {
 protected:
@@ -108,35 +75,35 @@ const PathCmd kPathCmds[] = {
 TEST_F(Confinement, LinkOutOfTheShareIsRefusedLikeParentPath)
 {
     CTestServer server;
-    const auto before = Snapshot(outside);
+    const auto before = Tree(outside);
     for (const PathCmd& c : kPathCmds) {
         SCOPED_TRACE(c.pszName);
-        CTestClient viaParent(server.Port());
-        const std::string refused = Ask(viaParent, c.ucReq, c.payload("../outside/"), c.ucReply);
+        CStbSession viaParent(server.Port());
+        const std::string refused = viaParent.Ask(c.ucReq, c.payload("../outside/"), c.ucReply);
         for (const char* prefix : {"out/", "abs/"}) {
             SCOPED_TRACE(prefix);
-            CTestClient viaLink(server.Port());
-            EXPECT_EQ(Ask(viaLink, c.ucReq, c.payload(prefix), c.ucReply), refused);
+            CStbSession viaLink(server.Port());
+            EXPECT_EQ(viaLink.Ask(c.ucReq, c.payload(prefix), c.ucReply), refused);
             // A poll of a copy or move would report an operation that was started.
             if (c.ucReq == 0x0B || c.ucReq == 0x0C) {
-                EXPECT_EQ(Ask(viaLink, c.ucReq, c.payload(prefix), c.ucReply), refused);
+                EXPECT_EQ(viaLink.Ask(c.ucReq, c.payload(prefix), c.ucReply), refused);
             }
         }
-        EXPECT_EQ(Snapshot(outside), before);
+        EXPECT_EQ(Tree(outside), before);
     }
     EXPECT_FALSE(Exists(outside + "/new.txt"));
     EXPECT_FALSE(Exists(share.Path("copy.txt")));
     EXPECT_FALSE(Exists(share.Path("moved.txt")));
 
     // Through the dangling link an upload would create its target outside.
-    CTestClient client(server.Port());
-    EXPECT_EQ(Ask(client, 0x0D, std::string(1, '\x01') + U32(5) + "dangling" + '\0', 0xFD), "\x01");
+    CStbSession client(server.Port());
+    EXPECT_EQ(client.Ask(0x0D, std::string(1, '\x01') + U32(5) + "dangling" + '\0', 0xFD), "\x01");
     EXPECT_FALSE(Exists(outside + "/new.txt"));
 
     // Inside, links are followed as before.
-    const std::string answer = Ask(client, 0x10, PathPayload("inlink/file.txt"), 0xE0);
+    const std::string answer = client.Ask(0x10, PathPayload("inlink/file.txt"), 0xE0);
     EXPECT_EQ(answer, std::string(1, '\0') + U32(6));
-    EXPECT_EQ(Ask(client, 0x08, PathPayload("inlink/file.txt"), 0xF8), std::string(1, '\0'));
+    EXPECT_EQ(client.Ask(0x08, PathPayload("inlink/file.txt"), 0xF8), std::string(1, '\0'));
     EXPECT_FALSE(Exists(share.Path("in/file.txt")));
 }
 
@@ -144,10 +111,10 @@ TEST_F(Confinement, LinkOutOfTheShareIsRefusedLikeParentPath)
 TEST_F(Confinement, WideLinksFollowLinksOutButNotParentPaths)
 {
     CTestServer server([](CSessMan& man) { man.m_bWideLinks = true; });
-    CTestClient client(server.Port());
-    EXPECT_EQ(Ask(client, 0x10, PathPayload("abs/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
-    EXPECT_EQ(Ask(client, 0x10, PathPayload("out/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
-    EXPECT_EQ(Ask(client, 0x10, PathPayload("../outside/secret.txt"), 0xE0)[0], '\x01');
+    CStbSession client(server.Port());
+    EXPECT_EQ(client.Ask(0x10, PathPayload("abs/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
+    EXPECT_EQ(client.Ask(0x10, PathPayload("out/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
+    EXPECT_EQ(client.Ask(0x10, PathPayload("../outside/secret.txt"), 0xE0)[0], '\x01');
 }
 
 // A relative link moved to a shallower folder points somewhere else: from there it
@@ -157,14 +124,15 @@ TEST_F(Confinement, MovedRelativeLinkCannotLeadOut)
     share.WriteFile("a/keep.txt", "a");
     fs::create_directory_symlink("..", share.Path("a/up"));
     CTestServer server;
-    CTestClient client(server.Port());
-    EXPECT_EQ(Ask(client, 0x10, PathPayload("a/up/in/file.txt"), 0xE0), std::string(1, '\0') + U32(6));
-    Ask(client, 0x0C, std::string(1, '\x01') + "a/up" + '\0' + "up" + '\0', 0xFC);
-    ASSERT_TRUE(WaitFor([&] { return Ask(client, 0x0C, std::string(1, '\x01') + "x" + '\0' + "y" + '\0', 0xFC) != "\x02"; }));
+    CStbSession client(server.Port());
+    EXPECT_EQ(client.Ask(0x10, PathPayload("a/up/in/file.txt"), 0xE0), std::string(1, '\0') + U32(6));
+    client.Ask(0x0C, std::string(1, '\x01') + "a/up" + '\0' + "up" + '\0', 0xFC);
+    const std::string poll = std::string(1, '\x01') + "x" + '\0' + "y" + '\0';
+    ASSERT_TRUE(WaitFor([&] { return client.Ask(0x0C, poll, 0xFC) != "\x02"; }));
     ASSERT_TRUE(fs::is_symlink(share.Path("up")));
-    EXPECT_EQ(Ask(client, 0x07, PathPayload("up/outside"), 0xF7), std::string(1, '\x01') + U32(0));
-    EXPECT_EQ(Ask(client, 0x07, PathPayload("up"), 0xF7), std::string(1, '\x01') + U32(0));
-    EXPECT_EQ(Ask(client, 0x02, PathPayload("up/outside/secret.txt"), 0xF2)[0], '\x01');
+    EXPECT_EQ(client.Ask(0x07, PathPayload("up/outside"), 0xF7), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(client.Ask(0x07, PathPayload("up"), 0xF7), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(client.Ask(0x02, PathPayload("up/outside/secret.txt"), 0xF2)[0], '\x01');
 }
 
 // A buffered upload that no block covers is written out as zeros, never as memory that
@@ -174,14 +142,14 @@ TEST_F(Confinement, UncoveredBytesOfBufferedUploadAreZero)
     const std::string noise = RandomBytes(200000, 7);
     share.WriteFile("noise.bin", noise);
     CTestServer server;
-    CTestClient client(server.Port());
+    CStbSession client(server.Port());
     for (int i = 0; i < 3; ++i) {
         // Fill freed memory with bytes a session downloaded.
-        ASSERT_EQ(Ask(client, 0x02, PathPayload("noise.bin"), 0xF2)[0], '\0');
-        Ask(client, 0x07, PathPayload("/"), 0xF7);
+        ASSERT_EQ(client.Ask(0x02, PathPayload("noise.bin"), 0xF2)[0], '\0');
+        client.Ask(0x07, PathPayload("/"), 0xF7);
     }
-    ASSERT_EQ(Ask(client, 0x2D, std::string(1, '\x01') + U32(200000) + "up.bin" + '\0', 0xDD), std::string(1, '\0'));
-    Ask(client, 0x2E, U32(199999) + "Z", 0xDE);
+    ASSERT_EQ(client.Ask(0x2D, std::string(1, '\x01') + U32(200000) + "up.bin" + '\0', 0xDD), std::string(1, '\0'));
+    client.Ask(0x2E, U32(199999) + "Z", 0xDE);
     const std::string written = share.ReadFile("up.bin");
     ASSERT_EQ(written.size(), 200000u);
     EXPECT_EQ(written.substr(0, 199999), std::string(199999, '\0'));
@@ -193,30 +161,25 @@ TEST_F(Confinement, UncoveredBytesOfBufferedUploadAreZero)
 // larger than the free space fails before it writes.
 TEST_F(Confinement, UploadAndCopyNeedTheSpaceTheyAnnounce)
 {
-    struct statvfs vfs;
-    ASSERT_EQ(statvfs(share.Share().c_str(), &vfs), 0);
-    const uint64_t ullFree = static_cast<uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+    const uint64_t ullFree = FreeBytes(share.Share());
     CTestServer server;
-    CTestClient client(server.Port());
-    EXPECT_EQ(Ask(client, 0x27, std::string(1, '\x01') + LE(ullFree + (1ull << 30), 8) + "huge.bin" + '\0', 0xDD),
+    CStbSession client(server.Port());
+    EXPECT_EQ(client.Ask(0x27, std::string(1, '\x01') + LE(ullFree + (1ull << 30), 8) + "huge.bin" + '\0', 0xDD),
               "\x01");
     EXPECT_FALSE(Exists(share.Path("huge.bin")));
 
-    ASSERT_EQ(Ask(client, 0x27, std::string(1, '\x01') + LE(8 << 20, 8) + "held.bin" + '\0', 0xDD),
+    ASSERT_EQ(client.Ask(0x27, std::string(1, '\x01') + LE(8 << 20, 8) + "held.bin" + '\0', 0xDD),
               std::string(1, '\0'));
     struct stat st;
     ASSERT_EQ(stat(share.Path("held.bin").c_str(), &st), 0);
     EXPECT_GE(static_cast<uint64_t>(st.st_blocks) * 512, 8u << 20) << "the announced size is not reserved";
 
-    const int fd = open(share.Path("sparse.bin").c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(ullFree + (1ull << 30))), 0);
-    close(fd);
-    CTestClient copier(server.Port());
+    MakeSparse(share.Path("sparse.bin"), ullFree + (1ull << 30));
+    CStbSession copier(server.Port());
     const std::string cpy = std::string(1, '\x01') + "sparse.bin" + '\0' + "copy.bin" + '\0';
-    Ask(copier, 0x0B, cpy, 0xFB);
+    copier.Ask(0x0B, cpy, 0xFB);
     std::string status;
-    ASSERT_TRUE(WaitFor([&] { return (status = Ask(copier, 0x0B, cpy, 0xFB)) != "\x02"; }));
+    ASSERT_TRUE(WaitFor([&] { return (status = copier.Ask(0x0B, cpy, 0xFB)) != "\x02"; }));
     EXPECT_EQ(status, "\x01");
     EXPECT_FALSE(Exists(share.Path("copy.bin")));
 }
@@ -228,14 +191,14 @@ TEST_F(Confinement, FifoInTheShareFailsAtOnce)
     ASSERT_EQ(mkfifo(share.Path("pipe").c_str(), 0666), 0);
     ASSERT_EQ(mkfifo(share.Path("fw.stb").c_str(), 0666), 0);
     CTestServer server;
-    CTestClient client(server.Port());
-    EXPECT_EQ(Ask(client, 0x02, PathPayload("pipe"), 0xF2)[0], '\x01');
-    EXPECT_EQ(Ask(client, 0x10, PathPayload("pipe"), 0xE0)[0], '\x01');
-    EXPECT_EQ(Ask(client, 0x08, PathPayload("pipe"), 0xF8), "\x01");
-    EXPECT_EQ(Ask(client, 0x0D, std::string(1, '\x01') + U32(5) + "pipe" + '\0', 0xFD), "\x01");
+    CStbSession client(server.Port());
+    EXPECT_EQ(client.Ask(0x02, PathPayload("pipe"), 0xF2)[0], '\x01');
+    EXPECT_EQ(client.Ask(0x10, PathPayload("pipe"), 0xE0)[0], '\x01');
+    EXPECT_EQ(client.Ask(0x08, PathPayload("pipe"), 0xF8), "\x01");
+    EXPECT_EQ(client.Ask(0x0D, std::string(1, '\x01') + U32(5) + "pipe" + '\0', 0xFD), "\x01");
     // The firmware query probes every ".stb" file: the FIFO is passed over.
-    EXPECT_EQ(Ask(client, 0x12, std::string("\x01\x01\x00\x01\x00\x00", 6), 0xE2).substr(0, 3), std::string(3, '\0'));
-    const std::string listing = Ask(client, 0x07, PathPayload("/"), 0xF7);
+    EXPECT_EQ(client.Ask(0x12, std::string("\x01\x01\x00\x01\x00\x00", 6), 0xE2).substr(0, 3), std::string(3, '\0'));
+    const std::string listing = client.Ask(0x07, PathPayload("/"), 0xF7);
     EXPECT_EQ(listing[0], '\0');
     EXPECT_TRUE(fs::is_fifo(share.Path("pipe")));
 }
@@ -247,21 +210,17 @@ TEST_F(Confinement, TransferBuffersStayWithinTheBudget)
     const std::string content = RandomBytes(600000, 11);
     share.WriteFile("file.bin", content);
     CTestServer server([](CSessMan& man) { man.m_Budget.SetLimit(600010); });
-    std::vector<std::unique_ptr<CTestClient>> clients;
+    std::vector<std::unique_ptr<CStbSession>> clients;
     for (int i = 0; i < 3; ++i) {
-        clients.push_back(std::make_unique<CTestClient>(server.Port()));
-        EXPECT_EQ(Ask(*clients.back(), 0x02, PathPayload("file.bin"), 0xF2), std::string(1, '\0') + U32(600000));
+        clients.push_back(std::make_unique<CStbSession>(server.Port()));
+        EXPECT_EQ(clients.back()->Ask(0x02, PathPayload("file.bin"), 0xF2), std::string(1, '\0') + U32(600000));
     }
     EXPECT_EQ(server.Man().m_Budget.Used(), 600000u) << "only the first file fits in memory";
-    CTestClient lister(server.Port());
-    EXPECT_EQ(Ask(lister, 0x07, PathPayload("/"), 0xF7), "\x03" + U32(0));
+    CStbSession lister(server.Port());
+    EXPECT_EQ(lister.Ask(0x07, PathPayload("/"), 0xF7), "\x03" + U32(0));
     for (auto& c : clients) {
         // A range from memory or from disk, the same bytes.
-        c->SendFrame(0x03, U32(500000) + U32(100));
-        uint8_t cmd = 0;
-        std::string payload;
-        ASSERT_TRUE(c->RecvFrame(cmd, payload));
-        EXPECT_EQ(payload, U32(500000) + content.substr(500000, 100));
+        EXPECT_EQ(c->Ask(0x03, U32(500000) + U32(100), 0xF3), U32(500000) + content.substr(500000, 100));
     }
     clients.clear();
     EXPECT_TRUE(WaitFor([&] { return server.Man().m_Budget.Used() == 0; })) << "an ended session keeps its share";
@@ -273,7 +232,7 @@ TEST_F(Confinement, ReadOnlyShareChangesNothing)
 {
     share.WriteFile("tree/a.txt", "a");
     CTestServer server([](CSessMan& man) { man.m_bReadOnly = true; });
-    const auto before = Snapshot(share.Share());
+    const auto before = Tree(share.Share());
     struct Change {
         uint8_t ucReq, ucReply;
         std::string payload, answer;
@@ -289,25 +248,25 @@ TEST_F(Confinement, ReadOnlyShareChangesNothing)
         {0x0B, 0xFB, std::string(1, '\x01') + "in/file.txt" + '\0' + "c.txt" + '\0', "\x01"},
         {0x0C, 0xFC, std::string(1, '\x01') + "in/file.txt" + '\0' + "m.txt" + '\0', "\x01"},
     };
-    CTestClient client(server.Port());
+    CStbSession client(server.Port());
     for (const Change& c : changes) {
         SCOPED_TRACE(int(c.ucReq));
-        EXPECT_EQ(Ask(client, c.ucReq, c.payload, c.ucReply), c.answer);
+        EXPECT_EQ(client.Ask(c.ucReq, c.payload, c.ucReply), c.answer);
     }
     // Refused before it started: a second copy request is not a poll of the first.
-    EXPECT_EQ(Ask(client, 0x0B, changes[7].payload, 0xFB), "\x01");
-    EXPECT_EQ(Ask(client, 0x02, PathPayload("in/file.txt"), 0xF2), std::string(1, '\0') + U32(6));
+    EXPECT_EQ(client.Ask(0x0B, changes[7].payload, 0xFB), "\x01");
+    EXPECT_EQ(client.Ask(0x02, PathPayload("in/file.txt"), 0xF2), std::string(1, '\0') + U32(6));
 
-    CTestClient up(server.Port());
-    EXPECT_EQ(Ask(up, 0x14, std::string(1, '\x01') + U32(2) + LE(1, 8) + "dir/" + '\0', 0xE4), "\xFF");
-    EXPECT_EQ(Ask(up, 0x04, std::string(1, 'D') + U32(0) + "sub" + '\0', 0x40), std::string(1, '\x01') + U32(0));
-    EXPECT_EQ(Ask(up, 0x04, std::string(1, 'F') + U32(1) + "f" + '\0', 0x40), std::string(1, '\x02') + U32(0));
+    CStbSession up(server.Port());
+    EXPECT_EQ(up.Ask(0x14, std::string(1, '\x01') + U32(2) + LE(1, 8) + "dir/" + '\0', 0xE4), "\xFF");
+    EXPECT_EQ(up.Ask(0x04, std::string(1, 'D') + U32(0) + "sub" + '\0', 0x40), std::string(1, '\x01') + U32(0));
+    EXPECT_EQ(up.Ask(0x04, std::string(1, 'F') + U32(1) + "f" + '\0', 0x40), std::string(1, '\x02') + U32(0));
 
-    CTestClient down(server.Port());
-    const std::string listed = Ask(down, 0x13, PathPayload("tree"), 0xE3);
+    CStbSession down(server.Port());
+    const std::string listed = down.Ask(0x13, PathPayload("tree"), 0xE3);
     EXPECT_EQ(GetU32(listed, 1), 2u);
-    EXPECT_EQ(Ask(down, 0x19, U32(0x7FFFFFFF), 0xE9), std::string(1, '\xFF') + U32(0x7FFFFFFF));
-    EXPECT_EQ(Snapshot(share.Share()), before);
+    EXPECT_EQ(down.Ask(0x19, U32(0x7FFFFFFF), 0xE9), std::string(1, '\xFF') + U32(0x7FFFFFFF));
+    EXPECT_EQ(Tree(share.Share()), before);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 
+#include "tests/test_files.h"
+#include "tests/test_session.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -20,15 +22,6 @@ using TreeMap = std::map<std::string, std::string>;
 std::string OpPayload(const std::string& src, const std::string& dst)
 {
     return std::string(1, '\x07') + src + '\0' + dst + '\0';
-}
-
-// Every entry below the folder: relative path, then the content or "<dir>".
-TreeMap Tree(const std::string& root)
-{
-    TreeMap tree;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        tree[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadLocalFile(e.path().string());
-    return tree;
 }
 
 // The tree with the entry `from` and everything below it also found at `to`; without
@@ -50,7 +43,7 @@ class CopyMove : public ::testing::Test {
 protected:
     CTempShare share;
     CTestServer server;
-    std::unique_ptr<CTestClient> stb;
+    std::unique_ptr<CStbSession> stb;
 
     void SetUp() override
     {
@@ -61,21 +54,12 @@ protected:
         NewSession();
     }
 
-    void NewSession() { stb = std::make_unique<CTestClient>(server.Port()); }
+    void NewSession() { stb = std::make_unique<CStbSession>(server.Port()); }
 
     // The status byte of the reply, -1 without a proper reply.
     int Request(uint8_t req, const std::string& payload)
     {
-        stb->SendFrame(req, payload);
-        uint8_t cmd = 0;
-        std::string reply;
-        if (!stb->RecvFrame(cmd, reply)) {
-            ADD_FAILURE() << "no reply to request " << int(req);
-            return -1;
-        }
-        EXPECT_EQ(cmd, req == kCopy ? 0xFB : 0xFC);
-        EXPECT_EQ(reply.size(), 1u);
-        return reply.empty() ? -1 : static_cast<uint8_t>(reply[0]);
+        return stb->Status(req, payload, req == kCopy ? 0xFB : 0xFC);
     }
 
     int Request(uint8_t req, const std::string& src, const std::string& dst)

@@ -2,105 +2,26 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <memory>
-#include <spawn.h>
 #include <sstream>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include "platform/profile.h"
+#include "tests/daemon_proc.h"
+#include "tests/test_bytes.h"
+#include "tests/test_session.h"
 #include "tests/test_util.h"
-
-extern char** environ;
 
 namespace {
 
-const std::string kVerReply("\xA5\x04\x00\xE1\x03\x04\x26", 7);
-
-// One run of the daemon; its standard output and error go to files beside the share.
-// A process still running at the end is killed.
-class CDaemon {
-public:
-    CDaemon(const CTempShare& share, const std::string& strTag, std::vector<std::string> args,
-            const std::string& strCwd = "")
-        : m_strOut(share.Root() + "/" + strTag + ".out"), m_strErr(share.Root() + "/" + strTag + ".err")
-    {
-        std::vector<std::string> env{"XDG_CONFIG_HOME=" + share.Root() + "/cfg",
-                                     "XDG_RUNTIME_DIR=" + share.Root() + "/run"};
-        for (char** pp = environ; *pp != nullptr; ++pp)
-            if (strncmp(*pp, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*pp, "XDG_RUNTIME_DIR=", 16) != 0)
-                env.emplace_back(*pp);
-        args.insert(args.begin(), CORVANE_BIN);
-        std::vector<char*> argv, envp;
-        for (auto& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        for (auto& s : env)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, m_strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, m_strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (!strCwd.empty())
-            posix_spawn_file_actions_addchdir_np(&actions, strCwd.c_str());
-        int rc = posix_spawn(&m_pid, CORVANE_BIN, &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(rc, 0) << "cannot start " << CORVANE_BIN;
-        if (rc != 0)
-            m_pid = -1;
-    }
-    ~CDaemon()
-    {
-        if (m_pid > 0 && !Exited(0)) {
-            kill(m_pid, SIGKILL);
-            Exited(5000);
-        }
-    }
-
-    // True once the daemon accepts connections on the port of the address (false if it
-    // ended first).
-    bool WaitReady(uint16_t port, const char* pszAddr = "127.0.0.1")
-    {
-        return WaitFor([&] { return CTestClient(port, nullptr, pszAddr).Connected() || Exited(0); }, 10000) &&
-               !Exited(0);
-    }
-    pid_t Pid() const { return m_pid; }
-    // True once the process has ended (its status is then in ExitCode()).
-    bool Exited(int timeoutMs)
-    {
-        if (m_pid <= 0)
-            return true;
-        return WaitFor([&] { return m_bExited || (m_bExited = waitpid(m_pid, &m_nStatus, WNOHANG) == m_pid); },
-                       timeoutMs);
-    }
-    int ExitCode() const { return m_bExited && WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : -1000 - m_nStatus; }
-    void Signal(int nSig) const { kill(m_pid, nSig); }
-    std::string Out() const { return ReadLocalFile(m_strOut); }
-    std::string Err() const { return ReadLocalFile(m_strErr); }
-
-private:
-    std::string m_strOut, m_strErr;
-    pid_t m_pid = -1;
-    int m_nStatus = 0;
-    bool m_bExited = false;
-};
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 void ExpectVersionReply(uint16_t port)
 {
-    CTestClient client(port);
+    CStbSession client(port);
     ASSERT_TRUE(client.Connected());
-    client.SendFrame(0x11, "");
-    EXPECT_EQ(client.RecvBytes(kVerReply.size()), kVerReply);
+    EXPECT_TRUE(client.Version());
 }
 
 }  // namespace
@@ -110,18 +31,17 @@ TEST(Daemon, AnswersAndEndsCleanlyOnSignals)
     for (int nSig : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(nSig);
         CTempShare share;
-        uint16_t port = FreeLoopbackPort();
         // --quiet with SIGINT: not one diagnostic line.
         bool bQuiet = nSig == SIGINT;
-        std::vector<std::string> args{"--headless", "--port", std::to_string(port)};
+        std::vector<std::string> args{"--headless"};
         if (bQuiet)
             args.push_back("--quiet");
-        CDaemon daemon(share, "d", args);
-        ASSERT_TRUE(daemon.WaitReady(port)) << daemon.Err();
+        CDaemonProcess daemon(share.Root(), "d");
+        const uint16_t port = daemon.StartListening(args);
+        ASSERT_NE(port, 0) << daemon.Err();
         ExpectVersionReply(port);
-        CTestClient open(port);  // a live session at shutdown
-        open.SendFrame(0x11, "");
-        ASSERT_EQ(open.RecvBytes(7), kVerReply);
+        CStbSession open(port);  // a live session at shutdown
+        ASSERT_TRUE(open.Version());
 
         // The open session would hold the daemon for its 10 s wait if shutdown did not close it.
         daemon.Signal(nSig);
@@ -139,11 +59,12 @@ TEST(Daemon, AnswersAndEndsCleanlyOnSignals)
 TEST(Daemon, SecondCopyEndsAndTheFirstKeepsServing)
 {
     CTempShare share;
-    uint16_t port = FreeLoopbackPort();
-    CDaemon first(share, "first", {"--headless", "--port", std::to_string(port)});
-    ASSERT_TRUE(first.WaitReady(port)) << first.Err();
+    CDaemonProcess first(share.Root(), "first");
+    const uint16_t port = first.StartListening({"--headless"});
+    ASSERT_NE(port, 0) << first.Err();
 
-    CDaemon second(share, "second", {"--headless", "--port", std::to_string(FreeLoopbackPort())});
+    CDaemonProcess second(share.Root(), "second");
+    ASSERT_TRUE(second.Start({"--headless", "--port", std::to_string(FreeLoopbackPort())}));
     ASSERT_TRUE(second.Exited(10000));
     EXPECT_NE(second.ExitCode(), 0);
     EXPECT_TRUE(Contains(second.Out(), "Corvane already exists...\n")) << second.Out();
@@ -157,7 +78,8 @@ TEST(Daemon, TakenPortIsAWinsockError)
     uint16_t takenPort = 0;
     int blocker = ListenLoopback(takenPort);
     ASSERT_GE(blocker, 0);
-    CDaemon daemon(share, "d", {"--headless", "--port", std::to_string(takenPort)});
+    CDaemonProcess daemon(share.Root(), "d");
+    ASSERT_TRUE(daemon.Start({"--headless", "--port", std::to_string(takenPort)}));
     ASSERT_TRUE(daemon.Exited(10000));
     EXPECT_EQ(daemon.ExitCode(), 1);
     EXPECT_TRUE(Contains(daemon.Err(), "WINSOCK ERROR\n")) << daemon.Err();
@@ -167,10 +89,11 @@ TEST(Daemon, TakenPortIsAWinsockError)
 TEST(Daemon, ShareOptionStoresTheNormalisedFolder)
 {
     CTempShare share;
-    uint16_t port = FreeLoopbackPort();
+    const uint16_t port = FreeLoopbackPort();
     // Relative to the daemon's working folder, with a trailing '/'.
-    CDaemon daemon(share, "d", {"--headless", "--share", "./share/", "--port", std::to_string(port)}, share.Root());
-    ASSERT_TRUE(daemon.WaitReady(port)) << daemon.Err();
+    CDaemonProcess daemon(share.Root(), "d");
+    ASSERT_TRUE(daemon.Start({"--headless", "--share", "./share/", "--port", std::to_string(port)}, share.Root()));
+    ASSERT_TRUE(daemon.WaitListening(port)) << daemon.Err();
     EXPECT_EQ(IniValue(share.Root() + "/cfg/Corvane/corvane.ini", "Config", "Path"), share.Share());
 }
 
@@ -198,7 +121,8 @@ TEST(Daemon, BadCommandLinesExitWithStatus2)
         SCOPED_TRACE(args.back());
         std::vector<std::string> all{"--headless"};
         all.insert(all.end(), args.begin(), args.end());
-        CDaemon daemon(share, "d", all);
+        CDaemonProcess daemon(share.Root(), "d");
+        ASSERT_TRUE(daemon.Start(all));
         ASSERT_TRUE(daemon.Exited(10000));
         EXPECT_EQ(daemon.ExitCode(), 2) << daemon.Err();
         EXPECT_TRUE(Contains(daemon.Err(), strNamed)) << daemon.Err();
@@ -238,15 +162,14 @@ TEST(Daemon, SettingsFileOptionTakesEffectAndTheCommandLineWins)
         const uint16_t port = FreeLoopbackPort();
         std::vector<std::string> args{"--headless", "--port", std::to_string(port)};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        CDaemon daemon(share, "d", args);
-        ASSERT_TRUE(daemon.WaitReady(port, c.pszTo)) << daemon.Err();
-        std::vector<std::unique_ptr<CTestClient>> clients;
+        CDaemonProcess daemon(share.Root(), "d");
+        ASSERT_TRUE(daemon.Start(args));
+        ASSERT_TRUE(daemon.WaitListening(port, c.pszTo)) << daemon.Err();
+        std::vector<std::unique_ptr<CStbSession>> clients;
         for (int i = 0; i < c.nClients; ++i) {
-            clients.push_back(std::make_unique<CTestClient>(port, c.pszFrom, c.pszTo));
+            clients.push_back(std::make_unique<CStbSession>(port, c.pszFrom, c.pszTo));
             ASSERT_TRUE(clients.back()->Connected());
-            const bool bServed = clients.back()->TrySend(MakeFrame(0x11, "")) &&
-                                 clients.back()->RecvBytes(kVerReply.size()) == kVerReply;
-            EXPECT_EQ(bServed, i + 1 < c.nClients || c.bLastServed) << "client " << i;
+            EXPECT_EQ(clients.back()->Version(), i + 1 < c.nClients || c.bLastServed) << "client " << i;
         }
         if (!c.bLastServed) {
             EXPECT_TRUE(clients.back()->WaitClosed());
@@ -271,10 +194,10 @@ TEST(Daemon, SoftDescriptorLimitIsRaisedToTheHardOne)
         GTEST_SKIP() << "hard descriptor limit " << old.rlim_max;
     const rlimit lowered{old.rlim_max / 2, old.rlim_max};
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    const uint16_t port = FreeLoopbackPort();
-    CDaemon daemon(share, "d", {"--headless", "--port", std::to_string(port)});
+    CDaemonProcess daemon(share.Root(), "d");
+    const uint16_t port = daemon.StartListening({"--headless"});
     setrlimit(RLIMIT_NOFILE, &old);  // the daemon took the lowered one with it
-    ASSERT_TRUE(daemon.WaitReady(port)) << daemon.Err();
+    ASSERT_NE(port, 0) << daemon.Err();
     // "Max open files            SOFT                 HARD                 files"
     std::istringstream limits(ReadLocalFile("/proc/" + std::to_string(daemon.Pid()) + "/limits"));
     std::string line, strSoft, strHard;

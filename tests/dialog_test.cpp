@@ -58,28 +58,31 @@ ino_t SettingsInode()
     return stat(plat::GetProfilePath().c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-}  // namespace
-
-TEST(MainDialog, NothingStoredShowsAnEmptyFolderAndPickerStartsEmpty)
-{
+// Each test starts with the temporary folder stored as the shared folder and a dialog
+// made over the stand-ins.
+class MainDialog : public ::testing::Test {
+protected:
     CTempShare share;
-    ASSERT_EQ(StoreSharedFolder(""), 0);
     CFakeWindow window;
     CFakeServer server;
-    CCorvaneDlg dlg(window, server);
-    dlg.OnInitDialog();
+    CCorvaneDlg dlg{window, server};
+};
+
+}  // namespace
+
+TEST_F(MainDialog, NothingStoredShowsAnEmptyFolderAndPickerStartsEmpty)
+{
+    ASSERT_EQ(StoreSharedFolder(""), 0);
+    CCorvaneDlg fresh(window, server);  // a dialog reads the stored folder when it is made
+    fresh.OnInitDialog();
     EXPECT_EQ(window.strText, "");
-    dlg.OnBrowse();
+    fresh.OnBrowse();
     EXPECT_EQ(window.strPickerStart, "");
     EXPECT_EQ(window.strText, "");  // cancelled picker: nothing changes
 }
 
-TEST(MainDialog, BrowseThenCancelKeepsTheStoredFolder)
+TEST_F(MainDialog, BrowseThenCancelKeepsTheStoredFolder)
 {
-    CTempShare share;
-    CFakeWindow window;
-    CFakeServer server;
-    CCorvaneDlg dlg(window, server);
     dlg.OnInitDialog();
     EXPECT_EQ(window.strText, share.Share());
 
@@ -97,12 +100,8 @@ TEST(MainDialog, BrowseThenCancelKeepsTheStoredFolder)
     EXPECT_EQ(server.nStarts, 0);
 }
 
-TEST(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)
+TEST_F(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)
 {
-    CTempShare share;
-    CFakeWindow window;
-    CFakeServer server;
-    CCorvaneDlg dlg(window, server);
     dlg.OnInitDialog();
     window.strPick = share.Root() + "/movies";
     dlg.OnBrowse();
@@ -119,12 +118,8 @@ TEST(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)
     EXPECT_EQ(window.nHidden, 2);
 }
 
-TEST(MainDialog, TrayShowsTheDialogAndOpensTheMenu)
+TEST_F(MainDialog, TrayShowsTheDialogAndOpensTheMenu)
 {
-    CTempShare share;
-    CFakeWindow window;
-    CFakeServer server;
-    CCorvaneDlg dlg(window, server);
     dlg.OnTrayNotify(TrayEvent::LeftButtonUp);
     dlg.OnTrayNotify(TrayEvent::Other);
     dlg.OnTrayOpen();
@@ -133,12 +128,8 @@ TEST(MainDialog, TrayShowsTheDialogAndOpensTheMenu)
     EXPECT_EQ(window.nMenus, 1);
 }
 
-TEST(MainDialog, SecondAboutWhileOneIsOpenDoesNothing)
+TEST_F(MainDialog, SecondAboutWhileOneIsOpenDoesNothing)
 {
-    CTempShare share;
-    CFakeWindow window;
-    CFakeServer server;
-    CCorvaneDlg dlg(window, server);
     window.onAbout = [&] { dlg.OnAppAbout(); };  // the tray menu used again while the box is up
     dlg.OnAppAbout();
     EXPECT_EQ(window.nAbout, 1);
@@ -148,12 +139,8 @@ TEST(MainDialog, SecondAboutWhileOneIsOpenDoesNothing)
     EXPECT_EQ(window.nAbout, 2);
 }
 
-TEST(MainDialog, ExitStopsTheServerEndsAndDropsAnUnconfirmedFolder)
+TEST_F(MainDialog, ExitStopsTheServerEndsAndDropsAnUnconfirmedFolder)
 {
-    CTempShare share;
-    CFakeWindow window;
-    CFakeServer server;
-    CCorvaneDlg dlg(window, server);
     window.strPick = share.Root() + "/unconfirmed";
     dlg.OnBrowse();
     dlg.OnAppExit();

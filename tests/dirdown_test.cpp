@@ -3,89 +3,43 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
 #include <map>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
-
-
-
-
-
 void MakeDir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
 
-std::string Entry(uint8_t status, uint64_t size, int width, const std::string& name)
+// RS_FILE_DN_REQ's replies: an entry, and the end of the list.
+CReply Entry(uint8_t status, uint64_t size, int width, const std::string& name)
 {
-    return std::string(1, static_cast<char>(status)) + LE(size, width) + name + '\0';
+    return {0x10, std::string(1, static_cast<char>(status)) + LE(size, width) + name + '\0'};
 }
 
-std::string End(uint32_t index) { return LE(index, 4) + '\0'; }
+CReply End(uint32_t index) { return {0x03, LE(index, 4) + '\0'}; }
 
-class DirDownFixture : public ::testing::Test {
+class DirDownFixture : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
-    std::pair<uint8_t, std::string> Exchange(uint8_t req, const std::string& payload)
-    {
-        client.SendFrame(req, payload);
-        uint8_t cmd = 0;
-        std::string reply;
-        EXPECT_TRUE(client.RecvFrame(cmd, reply)) << "no reply to request " << int(req);
-        return {cmd, reply};
-    }
-
     // Starts the transaction; returns the entry count and the total, checking the tag.
     std::pair<uint32_t, uint64_t> List(const std::string& path, uint8_t tag = 0x07)
     {
-        auto [cmd, reply] = Exchange(0x13, std::string(1, static_cast<char>(tag)) + path + '\0');
-        EXPECT_EQ(cmd, 0xE3);
+        const std::string reply = client.Ask(0x13, std::string(1, static_cast<char>(tag)) + path + '\0', 0xE3);
         if (reply.size() != 13) {
             ADD_FAILURE() << "listing reply of " << reply.size() << " bytes";
             return {0, 0};
         }
         EXPECT_EQ(static_cast<uint8_t>(reply[0]), tag);
-        return {static_cast<uint32_t>(GetLE(reply, 1, 4)), GetLE(reply, 5, 8)};
+        return {GetU32(reply, 1), GetLE(reply, 5, 8)};
     }
 
-    std::pair<uint8_t, std::string> Open(uint32_t index) { return Exchange(0x01, LE(index, 4)); }
-
-    // A data request and its stream of nExpect bytes (nExpect 0: one error frame holding
-    // only the offset); nothing may follow.
-    std::string Fetch(uint8_t req, uint32_t off, uint32_t count, size_t nExpect)
-    {
-        const uint8_t reply = req == 36 ? 0xD4 : 0x20;
-        const size_t block = req == 36 ? 32768 : 4096;
-        client.SendFrame(req, LE(off, 4) + LE(count, 4));
-        std::string data;
-        do {
-            uint8_t cmd = 0;
-            std::string payload;
-            if (!client.RecvFrame(cmd, payload)) {
-                ADD_FAILURE() << "stream stopped after " << data.size() << " of " << nExpect << " bytes";
-                return data;
-            }
-            EXPECT_EQ(cmd, reply);
-            if (payload.size() < 4) {
-                ADD_FAILURE() << "frame without a whole offset field";
-                return data;
-            }
-            EXPECT_EQ(GetLE(payload, 0, 4), off + data.size());
-            EXPECT_EQ(payload.size() - 4, std::min(block, nExpect - data.size()));
-            data += payload.substr(4);
-        } while (data.size() < nExpect);
-        EXPECT_TRUE(client.ExpectNoData(100)) << "a frame followed the stream";
-        return data;
-    }
+    CReply Open(uint32_t index) { return client.Exchange(0x01, LE(index, 4)); }
 };
 
 using DirDownload = DirDownFixture;
@@ -128,13 +82,13 @@ TEST_F(DirDownload, WalkIsDepthFirstInFoldedNameOrder)
         SCOPED_TRACE(order[i]);
         const bool folder = order[i].back() == '/';
         const size_t size = folder ? 0 : content[order[i]].size();
-        EXPECT_EQ(Open(i), std::make_pair(uint8_t{0x10}, Entry(0, size, 4, order[i])));
+        EXPECT_EQ(Open(i), Entry(0, size, 4, order[i]));
         if (!folder) {
-            EXPECT_EQ(Fetch(36, 0, 0xFFFFFFFF, size), content[order[i]]);
-            EXPECT_EQ(Fetch(2, 1, 5000, std::min<size_t>(size - 1, 5000)), content[order[i]].substr(1, 5000));
+            EXPECT_EQ(client.Fetch(36, 0, 0xFFFFFFFF, size), content[order[i]]);
+            EXPECT_EQ(client.Fetch(2, 1, 5000, std::min<size_t>(size - 1, 5000)), content[order[i]].substr(1, 5000));
         }
     }
-    EXPECT_EQ(Open(static_cast<uint32_t>(order.size())), std::make_pair(uint8_t{0x03}, End(order.size())));
+    EXPECT_EQ(Open(static_cast<uint32_t>(order.size())), End(order.size()));
 }
 
 // An index at the count ends the list: it is emptied, and entry 0 is gone too.
@@ -142,9 +96,9 @@ TEST_F(DirDownload, EmptyFolderIsOneEntryAndIndexAtCountEndsTheList)
 {
     ASSERT_EQ(mkdir(share.Path("E").c_str(), 0755), 0);
     EXPECT_EQ(List("E"), std::make_pair(uint32_t{1}, uint64_t{0}));
-    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x10}, Entry(0, 0, 4, "E/")));
-    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x03}, End(1)));
-    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x03}, End(0)));
+    EXPECT_EQ(Open(0), Entry(0, 0, 4, "E/"));
+    EXPECT_EQ(Open(1), End(1));
+    EXPECT_EQ(Open(0), End(0));
     EXPECT_TRUE(Exists(share.Path("E")));
 }
 
@@ -156,11 +110,11 @@ TEST_F(DirDownload, DataRequestAfterFolderOrVanishedEntryGetsErrorFrame)
     share.WriteFile("T/a.bin", bytes);
     share.WriteFile("T/gone.bin", "soon gone");
     ASSERT_EQ(List("/T").first, 3u);
-    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 3000, 4, "T/a.bin")));
-    EXPECT_EQ(Fetch(2, 0, 3000, 3000), bytes);
-    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x10}, Entry(0, 0, 4, "T/")));
-    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
-    EXPECT_EQ(Fetch(36, 0, 100, 0), "");
+    EXPECT_EQ(Open(1), Entry(0, 3000, 4, "T/a.bin"));
+    EXPECT_EQ(client.Fetch(2, 0, 3000, 3000), bytes);
+    EXPECT_EQ(Open(0), Entry(0, 0, 4, "T/"));
+    EXPECT_EQ(client.Fetch(2, 0, 100, 0), "");
+    EXPECT_EQ(client.Fetch(36, 0, 100, 0), "");
 
     ASSERT_EQ(Open(1).first, 0x10);
     ASSERT_EQ(unlink(share.Path("T/gone.bin").c_str()), 0);
@@ -169,7 +123,7 @@ TEST_F(DirDownload, DataRequestAfterFolderOrVanishedEntryGetsErrorFrame)
     ASSERT_EQ(reply.size(), 1 + 4 + std::string("T/gone.bin").size() + 1);
     EXPECT_EQ(reply[0], '\x01') << "status of an entry that cannot be opened";
     EXPECT_EQ(reply.substr(5), std::string("T/gone.bin") + '\0');
-    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
+    EXPECT_EQ(client.Fetch(2, 0, 100, 0), "");
 }
 
 // Files of length 0 or of 4 GiB and more take the 64-bit form; the total is 64 bits wide.
@@ -177,16 +131,13 @@ TEST_F(DirDownload, EmptyAndHugeFilesUseTheLongForm)
 {
     share.WriteFile("L/empty.bin", "");
     share.WriteFile("L/small.bin", "12345");
-    const int fd = open(share.Path("L/huge.bin").c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(k4GiB + 10)), 0);
-    close(fd);
+    MakeSparse(share.Path("L/huge.bin"), k4GiB + 10);
     EXPECT_EQ(List("/L"), std::make_pair(uint32_t{4}, k4GiB + 15));
-    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 0, 8, "L/empty.bin")));
-    EXPECT_EQ(Fetch(2, 0, 100, 0), "");
-    EXPECT_EQ(Open(2), std::make_pair(uint8_t{0x10}, Entry(0, k4GiB + 10, 8, "L/huge.bin")));
-    EXPECT_EQ(Open(3), std::make_pair(uint8_t{0x10}, Entry(0, 5, 4, "L/small.bin")));
-    EXPECT_EQ(Fetch(36, 0, 100, 5), "12345");
+    EXPECT_EQ(Open(1), Entry(0, 0, 8, "L/empty.bin"));
+    EXPECT_EQ(client.Fetch(2, 0, 100, 0), "");
+    EXPECT_EQ(Open(2), Entry(0, k4GiB + 10, 8, "L/huge.bin"));
+    EXPECT_EQ(Open(3), Entry(0, 5, 4, "L/small.bin"));
+    EXPECT_EQ(client.Fetch(36, 0, 100, 5), "12345");
 }
 
 // A ".." component is refused: an empty list, and the session serves the sub-loop.
@@ -196,8 +147,8 @@ TEST_F(DirDownload, RefusedPathListsNothingButEntersTheSubLoop)
     WriteLocalFile(share.Root() + "/outside/secret.txt", "outside");
     EXPECT_EQ(List("/../outside"), std::make_pair(uint32_t{0}, uint64_t{0}));
     client.SendFrame(0x11, "");
-    EXPECT_TRUE(client.ExpectNoData(200)) << "FC_VER_REQ answered inside the sub-loop";
-    EXPECT_EQ(Open(0), std::make_pair(uint8_t{0x03}, End(0)));
+    EXPECT_TRUE(client.Settled(kDirDownProbe)) << "FC_VER_REQ answered inside the sub-loop";
+    EXPECT_EQ(Open(0), End(0));
     client.SendFrame(0x19, LE(5, 4));
     EXPECT_EQ(client.RecvBytes(10), std::string("\xA5\x07\x00\xE9\x05\x05\x00\x00\x00\x31", 10));
     EXPECT_EQ(ReadLocalFile(share.Root() + "/outside/secret.txt"), "outside");
@@ -209,8 +160,7 @@ TEST_F(DirDownload, InvalidRequestAnswersNothingAndStaysInMainLoop)
     for (const std::string& payload : {std::string("\x01/T", 3), std::string("\x01\x00", 2), std::string()}) {
         SCOPED_TRACE(payload.size());
         client.SendFrame(0x13, payload);
-        EXPECT_TRUE(client.ExpectNoData(200));
-        EXPECT_EQ(Exchange(0x11, ""), std::make_pair(uint8_t{0xE1}, std::string("\x03\x04", 2)));
+        EXPECT_TRUE(client.Settled(kMainLoopProbe));
     }
     EXPECT_EQ(List("/T"), std::make_pair(uint32_t{2}, uint64_t{3}));
 }
@@ -220,10 +170,10 @@ TEST_F(DirDownload, ShortSubLoopRequestsReadMissingBytesAsZero)
 {
     share.WriteFile("T/a.bin", "abc");
     ASSERT_EQ(List("/T").first, 2u);
-    EXPECT_EQ(Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");  // leaves 0xFF bytes behind
-    EXPECT_EQ(Exchange(0x01, "\x01"), std::make_pair(uint8_t{0x10}, Entry(0, 3, 4, "T/a.bin")));
-    EXPECT_EQ(Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");
-    EXPECT_EQ(Exchange(0x19, "\x02"), std::make_pair(uint8_t{0xE9}, std::string("\x02\x02\0\0\0", 5)));
+    EXPECT_EQ(client.Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");  // leaves 0xFF bytes behind
+    EXPECT_EQ(client.Exchange(0x01, "\x01"), Entry(0, 3, 4, "T/a.bin"));
+    EXPECT_EQ(client.Fetch(2, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");
+    EXPECT_EQ(client.Exchange(0x19, "\x02"), CReply(0xE9, std::string("\x02\x02\0\0\0", 5)));
     EXPECT_FALSE(Exists(share.Path("T"))) << "the move took a count other than 2";
 }
 
@@ -239,9 +189,9 @@ TEST_F(DirDownload, MainLoopRequestsAreIgnoredInsideTheSubLoop)
     client.SendFrame(0x12, std::string("\0\x34\x12\x01\x01\0", 6));
     client.SendFrame(0x07, std::string("\0/\0", 3));
     client.SendFrame(0x03, LE(0, 4) + LE(3, 4));
-    EXPECT_TRUE(client.ExpectNoData(200));
-    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, 3, 4, "T/a.bin")));
-    EXPECT_EQ(Fetch(2, 0, 3, 3), "abc");
+    EXPECT_TRUE(client.Settled(kDirDownProbe));
+    EXPECT_EQ(Open(1), Entry(0, 3, 4, "T/a.bin"));
+    EXPECT_EQ(client.Fetch(2, 0, 3, 3), "abc");
 }
 
 // Files among the first k entries go, then the emptied folders among them, deepest first.
@@ -267,25 +217,17 @@ TEST_F(DirDownload, MoveDeletesFilesOfTheFirstEntriesThenEmptiedFolders)
         share.WriteFile("T/A/B/f", "f");
         share.WriteFile("T/A/g", "g");
         share.WriteFile("T/h", "h");
-        CTestClient stb(server.Port());
-        stb.SendFrame(0x13, std::string("\0/T\0", 4));
-        uint8_t cmd = 0;
-        std::string reply;
-        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
-        ASSERT_EQ(GetLE(reply, 1, 4), 6u);
-        stb.SendFrame(0x19, LE(static_cast<uint32_t>(c.k), 4));
-        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
-        EXPECT_EQ(cmd, 0xE9);
-        EXPECT_EQ(reply, std::string(1, static_cast<char>(c.k)) + LE(static_cast<uint32_t>(c.k), 4));
+        CStbSession stb(server.Port());
+        ASSERT_EQ(GetU32(stb.Ask(0x13, std::string("\0/T\0", 4), 0xE3), 1), 6u);
+        EXPECT_EQ(stb.Ask(0x19, LE(static_cast<uint32_t>(c.k), 4), 0xE9),
+                  std::string(1, static_cast<char>(c.k)) + LE(static_cast<uint32_t>(c.k), 4));
         for (const std::string& rel : all) {
             const bool kept = std::find(c.left.begin(), c.left.end(), rel) != c.left.end();
             EXPECT_EQ(Exists(share.Path(rel)), kept) << rel;
         }
         EXPECT_TRUE(Exists(share.Share()));
         // The list is gone after the move.
-        stb.SendFrame(0x01, LE(0, 4));
-        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
-        EXPECT_EQ(std::make_pair(cmd, reply), std::make_pair(uint8_t{0x03}, End(0)));
+        EXPECT_EQ(stb.Exchange(0x01, LE(0, 4)), End(0));
     }
 }
 
@@ -297,17 +239,13 @@ TEST_F(DirDownload, MoveDeletesTheEntryThatIsStillOpen)
     share.WriteFile("T/big.bin", bytes);
     share.WriteFile("T/empty.bin", "");
     ASSERT_EQ(List("/T").first, 3u);
-    EXPECT_EQ(Open(1), std::make_pair(uint8_t{0x10}, Entry(0, bytes.size(), 4, "T/big.bin")));
-    EXPECT_EQ(Fetch(36, 10485761 - 40000, 50000, 40000), bytes.substr(10485761 - 40000));
-    EXPECT_EQ(Open(2), std::make_pair(uint8_t{0x10}, Entry(0, 0, 8, "T/empty.bin")));
+    EXPECT_EQ(Open(1), Entry(0, bytes.size(), 4, "T/big.bin"));
+    EXPECT_EQ(client.Fetch(36, 10485761 - 40000, 50000, 40000), bytes.substr(10485761 - 40000));
+    EXPECT_EQ(Open(2), Entry(0, 0, 8, "T/empty.bin"));
     EXPECT_EQ(Open(1).first, 0x10);
-    client.SendFrame(0x19, LE(3, 4));
-    uint8_t cmd = 0;
-    std::string reply;
-    ASSERT_TRUE(client.RecvFrame(cmd, reply));
-    EXPECT_EQ(cmd, 0xE9);
+    client.Ask(0x19, LE(3, 4), 0xE9);
     EXPECT_FALSE(Exists(share.Path("T")));
-    EXPECT_EQ(Fetch(2, 0, 100, 0), "") << "data of a deleted entry served after the move";
+    EXPECT_EQ(client.Fetch(2, 0, 100, 0), "") << "data of a deleted entry served after the move";
 }
 
 // A move of the whole shared folder empties it; the folder the user chose stays.
@@ -319,18 +257,13 @@ TEST_F(DirDownload, MoveOfTheSharedFolderEmptiesButKeepsIt)
         share.WriteFile("T/b.bin", "bb");
         share.WriteFile("T/U/c.bin", "ccc");
         MakeDir(share.Path("Empty"));
-        CTestClient stb(server.Port());
-        stb.SendFrame(0x13, std::string(1, '\0') + path + '\0');
-        uint8_t cmd = 0;
-        std::string reply;
-        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
-        ASSERT_EQ(cmd, 0xE3);
-        const uint32_t count = static_cast<uint32_t>(GetLE(reply, 1, 4));
+        CStbSession stb(server.Port());
+        const std::string listed = stb.Ask(0x13, std::string(1, '\0') + path + '\0', 0xE3);
+        ASSERT_EQ(listed.size(), 13u);
+        const uint32_t count = GetU32(listed, 1);
         EXPECT_EQ(count, 7u);
-        EXPECT_EQ(GetLE(reply, 5, 8), 6u);
-        stb.SendFrame(0x19, LE(count, 4));
-        ASSERT_TRUE(stb.RecvFrame(cmd, reply));
-        EXPECT_EQ(cmd, 0xE9);
+        EXPECT_EQ(GetLE(listed, 5, 8), 6u);
+        stb.Ask(0x19, LE(count, 4), 0xE9);
         ASSERT_TRUE(Exists(share.Share())) << "the shared folder itself was removed";
         EXPECT_FALSE(Exists(share.Path("a.bin")));
         EXPECT_FALSE(Exists(share.Path("T")));

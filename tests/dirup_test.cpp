@@ -4,15 +4,14 @@
 
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <random>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -22,93 +21,21 @@ constexpr uint8_t kFolder = 0x44;
 constexpr uint8_t kFile = 0x46;
 constexpr size_t kBlock = 60000;  // data bytes per RS_DATA_UP_REQ (a frame holds 65,529)
 
-
-
-
-
-
-uint64_t FreeBytes(const std::string& path)
-{
-    struct statvfs sv;
-    EXPECT_EQ(statvfs(path.c_str(), &sv), 0);
-    return static_cast<uint64_t>(sv.f_bfree) * sv.f_frsize;
-}
-
-// Every entry below the folder: relative path, then the content or "<dir>".
-std::map<std::string, std::string> Tree(const std::string& root)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        tree[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadLocalFile(e.path().string());
-    return tree;
-}
-
 std::string BeginPayload(const std::string& dir, uint64_t total, uint32_t count = 1)
 {
     return std::string(1, '\x07') + LE(count, 4) + LE(total, 8) + dir + '\0';
 }
 
-// One STB connection doing a directory upload.
-class CUploader {
-public:
-    explicit CUploader(uint16_t port) : m_Client(port) {}
-    CTestClient& Client() { return m_Client; }
-
-    // FC_DIR_UP_REQ; the status byte, or -1 when the reply is missing or malformed.
-    int Begin(const std::string& dir, uint64_t total)
-    {
-        std::string reply;
-        if (!Exchange(0x14, BeginPayload(dir, total), 0xE4, reply) || reply.size() != 1)
-            return -1;
-        return static_cast<uint8_t>(reply[0]);
+// A whole file entry: announced, then sent in blocks.
+void SendFile(CStbSession& stb, uint8_t type, const std::string& name, const std::string& bytes)
+{
+    ASSERT_EQ(stb.DirUpEntry(type, static_cast<uint32_t>(bytes.size()), name),
+              std::make_pair(0, static_cast<uint32_t>(bytes.size())));
+    for (size_t off = 0; off < bytes.size(); off += kBlock) {
+        const std::string block = bytes.substr(off, kBlock);
+        ASSERT_EQ(stb.DirUpBlock(static_cast<uint32_t>(off), block), block.size()) << "block at " << off;
     }
-
-    // RS_FILE_UP_REQ; status and size of the reply ({-1, 0} when it is missing).
-    std::pair<int, uint32_t> Entry(uint8_t type, uint32_t size, const std::string& name)
-    {
-        std::string reply;
-        if (!Exchange(0x04, std::string(1, static_cast<char>(type)) + LE(size, 4) + name + '\0', 0x40, reply) ||
-            reply.size() != 5)
-            return {-1, 0};
-        return {static_cast<uint8_t>(reply[0]), static_cast<uint32_t>(GetLE(reply, 1, 4))};
-    }
-
-    // RS_DATA_UP_REQ; the count taken.
-    uint32_t Data(uint32_t off, const std::string& bytes)
-    {
-        std::string reply;
-        if (!Exchange(0x05, LE(off, 4) + bytes, 0x50, reply) || reply.size() != 8)
-            return 0;
-        EXPECT_EQ(GetLE(reply, 0, 4), off);
-        return static_cast<uint32_t>(GetLE(reply, 4, 4));
-    }
-
-    // A whole file entry: announced, then sent in blocks.
-    void SendFile(uint8_t type, const std::string& name, const std::string& bytes)
-    {
-        ASSERT_EQ(Entry(type, static_cast<uint32_t>(bytes.size()), name),
-                  std::make_pair(0, static_cast<uint32_t>(bytes.size())));
-        for (size_t off = 0; off < bytes.size(); off += kBlock) {
-            const std::string block = bytes.substr(off, kBlock);
-            ASSERT_EQ(Data(static_cast<uint32_t>(off), block), block.size()) << "block at " << off;
-        }
-    }
-
-private:
-    bool Exchange(uint8_t req, const std::string& payload, uint8_t want, std::string& reply)
-    {
-        m_Client.SendFrame(req, payload);
-        uint8_t cmd = 0;
-        if (!m_Client.RecvFrame(cmd, reply)) {
-            ADD_FAILURE() << "no reply to request " << int(req);
-            return false;
-        }
-        EXPECT_EQ(cmd, want);
-        return cmd == want;
-    }
-
-    CTestClient m_Client;
-};
+}
 
 class DirUpload : public ::testing::Test {
 protected:
@@ -118,12 +45,12 @@ protected:
 
 TEST_F(DirUpload, WorkedRefusalAndFailedFileAreByteExact)
 {
-    CTestClient stb(server.Port());
+    CStbSession stb(server.Port());
     stb.SendFrame(0x14, BeginPayload("/", ~0ULL));
     EXPECT_EQ(stb.RecvBytes(6), std::string("\xA5\x03\x00\xE4\xFF\x21", 6));
     stb.SendFrame(0x04, std::string(1, kFile) + LE(10, 4) + "no/such/dir/x.bin" + '\0');
     EXPECT_EQ(stb.RecvBytes(10), std::string("\xA5\x07\x00\x40\x02\x00\x00\x00\x00\x80", 10));
-    EXPECT_TRUE(stb.ExpectNoData(100));
+    EXPECT_TRUE(stb.Settled(kDirUpProbe));
     EXPECT_TRUE(Tree(share.Share()).empty());
 }
 
@@ -141,16 +68,16 @@ TEST_F(DirUpload, EntryNameIsAppendedWithoutASeparator)
         SCOPED_TRACE(c.dir);
         std::filesystem::remove_all(share.Path(c.landed));
         std::filesystem::remove_all(share.Path(c.other));
-        CUploader stb(server.Port());
-        ASSERT_EQ(stb.Begin(c.dir, 20000000), 0);
-        EXPECT_EQ(stb.Entry(kFolder, 0, "Trip"), std::make_pair(0, 0u));
+        CStbSession stb(server.Port());
+        ASSERT_EQ(stb.BeginDirUp(c.dir, 20000000), 0);
+        EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "Trip"), std::make_pair(0, 0u));
         ASSERT_TRUE(IsDir(share.Path(c.landed)));
         const std::string a = RandomBytes(150000, 1);
-        stb.SendFile(kFile, "Trip/a.ts", a);
+        SendFile(stb, kFile, "Trip/a.ts", a);
         EXPECT_EQ(share.ReadFile(std::string(c.landed) + "/a.ts"), a);
         if (c.direct) {
             const std::string big = RandomBytes(10485761, 2);
-            stb.SendFile('x', "Trip/big.ts", big);
+            SendFile(stb, 'x', "Trip/big.ts", big);
             EXPECT_EQ(share.ReadFile(std::string(c.landed) + "/big.ts"), big);
         }
         EXPECT_FALSE(Exists(share.Path(c.other)));
@@ -162,8 +89,8 @@ TEST_F(DirUpload, FolderEntriesAndFileTypes)
 {
     share.WriteFile("R/have/x", "x");
     share.WriteFile("R/plain", "plain");
-    CUploader stb(server.Port());
-    ASSERT_EQ(stb.Begin("/R/", 1000), 0);
+    CStbSession stb(server.Port());
+    ASSERT_EQ(stb.BeginDirUp("/R/", 1000), 0);
     // Folder entries: the reply, then whether a folder stands there.
     struct FolderCase {
         const char* name;
@@ -178,7 +105,7 @@ TEST_F(DirUpload, FolderEntriesAndFileTypes)
     };
     for (const FolderCase& c : folders) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(stb.Entry(kFolder, 0, c.name), std::make_pair(c.status, 0u));
+        EXPECT_EQ(stb.DirUpEntry(kFolder, 0, c.name), std::make_pair(c.status, 0u));
         EXPECT_EQ(IsDir(share.Path(std::string("R/") + c.name)), c.dir);
     }
     EXPECT_EQ(share.ReadFile("R/plain"), "plain");
@@ -191,7 +118,7 @@ TEST_F(DirUpload, FolderEntriesAndFileTypes)
                  {kFile, "have/x", "over!"}};  // an existing file is replaced
     for (const FileCase& c : files) {
         SCOPED_TRACE(c.name);
-        stb.SendFile(c.type, c.name, c.content);
+        SendFile(stb, c.type, c.name, c.content);
         EXPECT_EQ(share.ReadFile(std::string("R/") + c.name), c.content);
     }
     EXPECT_FALSE(Exists(share.Path("R/missing")));
@@ -201,56 +128,49 @@ TEST_F(DirUpload, FolderEntriesAndFileTypes)
 // entry must not take it away.
 TEST_F(DirUpload, EmptyFileEntryStaysWhenTheNextEntryBegins)
 {
-    CUploader stb(server.Port());
-    ASSERT_EQ(stb.Begin("/", 1000), 0);
-    EXPECT_EQ(stb.Entry(kFile, 0, "empty.bin"), std::make_pair(0, 0u));
+    CStbSession stb(server.Port());
+    ASSERT_EQ(stb.BeginDirUp("/", 1000), 0);
+    EXPECT_EQ(stb.DirUpEntry(kFile, 0, "empty.bin"), std::make_pair(0, 0u));
     ASSERT_TRUE(Exists(share.Path("empty.bin")));
-    stb.SendFile(kFile, "next.bin", "next");
-    EXPECT_EQ(stb.Entry(kFolder, 0, "dir"), std::make_pair(0, 0u));
+    SendFile(stb, kFile, "next.bin", "next");
+    EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "dir"), std::make_pair(0, 0u));
     EXPECT_TRUE(Exists(share.Path("empty.bin"))) << "the empty file of the tree was deleted";
     EXPECT_EQ(share.ReadFile("next.bin"), "next");
 }
 
 TEST_F(DirUpload, InvalidRequestsAnswerNothing)
 {
-    CUploader stb(server.Port());
-    CTestClient& c = stb.Client();
+    CStbSession stb(server.Port());
     // Too short (no path byte before the zero), or not ending with 0: the main loop goes on.
     for (const std::string& payload : {std::string(1, '\0') + LE(1, 4) + LE(1, 8) + '\0',
                                        BeginPayload("/", 1).substr(0, 15) + "x", std::string()}) {
         SCOPED_TRACE(payload.size());
-        c.SendFrame(0x14, payload);
-        EXPECT_TRUE(c.ExpectNoData(200));
-        c.SendFrame(0x11, "");
-        uint8_t cmd = 0;
-        std::string reply;
-        ASSERT_TRUE(c.RecvFrame(cmd, reply));
-        EXPECT_EQ(std::make_pair(cmd, reply), std::make_pair(uint8_t{0xE1}, std::string("\x03\x04", 2)));
+        stb.SendFrame(0x14, payload);
+        EXPECT_TRUE(stb.Settled(kMainLoopProbe));
     }
-    ASSERT_EQ(stb.Begin("/", 1), 0);
+    ASSERT_EQ(stb.BeginDirUp("/", 1), 0);
     // An entry without a name byte, or not ending with 0, is dropped.
-    c.SendFrame(0x04, std::string(1, kFolder) + LE(0, 4) + '\0');
-    c.SendFrame(0x04, std::string(1, kFolder) + LE(0, 4) + "abc");
-    EXPECT_TRUE(c.ExpectNoData(200));
+    stb.SendFrame(0x04, std::string(1, kFolder) + LE(0, 4) + '\0');
+    stb.SendFrame(0x04, std::string(1, kFolder) + LE(0, 4) + "abc");
+    EXPECT_TRUE(stb.Settled(kDirUpProbe));
     EXPECT_TRUE(Tree(share.Share()).empty());
-    EXPECT_EQ(stb.Entry(kFolder, 0, "abc"), std::make_pair(0, 0u));
+    EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "abc"), std::make_pair(0, 0u));
 }
 
 TEST_F(DirUpload, MainLoopRequestsAreIgnoredInsideTheSubLoop)
 {
-    CUploader stb(server.Port());
-    CTestClient& c = stb.Client();
-    ASSERT_EQ(stb.Begin("/", 1), 0);
-    c.SendFrame(0x00, "");
-    c.SendFrame(0x11, "");
-    c.SendFrame(0x14, BeginPayload("/", 1));
-    c.SendFrame(0x13, std::string("\0/\0", 3));
-    c.SendFrame(0x01, LE(0, 4));
-    c.SendFrame(0x09, std::string("\0/made\0", 7));
-    c.SendFrame(0x12, std::string("\0\x34\x12\x01\x01\0", 6));
-    EXPECT_TRUE(c.ExpectNoData(200));
+    CStbSession stb(server.Port());
+    ASSERT_EQ(stb.BeginDirUp("/", 1), 0);
+    stb.SendFrame(0x00, "");
+    stb.SendFrame(0x11, "");
+    stb.SendFrame(0x14, BeginPayload("/", 1));
+    stb.SendFrame(0x13, std::string("\0/\0", 3));
+    stb.SendFrame(0x01, LE(0, 4));
+    stb.SendFrame(0x09, std::string("\0/made\0", 7));
+    stb.SendFrame(0x12, std::string("\0\x34\x12\x01\x01\0", 6));
+    EXPECT_TRUE(stb.Settled(kDirUpProbe));
     EXPECT_FALSE(Exists(share.Path("made")));
-    EXPECT_EQ(stb.Entry(kFolder, 0, "d"), std::make_pair(0, 0u));
+    EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "d"), std::make_pair(0, 0u));
     EXPECT_TRUE(IsDir(share.Path("d")));
 }
 
@@ -266,12 +186,12 @@ TEST_F(DirUpload, TotalMustBeBelowTheFreeBytes)
     } cases[] = {{0, 0}, {free - kMargin, 0}, {free + kMargin, 0xFF}, {(1ULL << 63) | 5, 0xFF}, {~0ULL, 0xFF}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.total);
-        CUploader stb(server.Port());
-        EXPECT_EQ(stb.Begin("/", c.total), c.status);
-        stb.Client().SendFrame(0x11, "");
-        EXPECT_TRUE(stb.Client().ExpectNoData(100)) << "still in the main loop";
-        const std::string name = "d" + std::to_string(c.status) + "_" + std::to_string(c.total);
-        EXPECT_EQ(stb.Entry(kFolder, 0, name), std::make_pair(0, 0u));
+        CStbSession stb(server.Port());
+        EXPECT_EQ(stb.BeginDirUp("/", c.total), c.status);
+        stb.SendFrame(0x11, "");
+        EXPECT_TRUE(stb.Settled(kDirUpProbe)) << "still in the main loop";
+        const std::string name = 'd' + std::to_string(c.status) + "_" + std::to_string(c.total);
+        EXPECT_EQ(stb.DirUpEntry(kFolder, 0, name), std::make_pair(0, 0u));
         EXPECT_TRUE(IsDir(share.Path(name)));
     }
     // Right at the boundary. Other writers on the volume move the figure, so only an
@@ -280,9 +200,9 @@ TEST_F(DirUpload, TotalMustBeBelowTheFreeBytes)
         SCOPED_TRACE(::testing::Message() << "free bytes " << std::showpos << delta);
         bool bPinned = false;
         for (int attempt = 0; attempt < 20 && !bPinned; ++attempt) {
-            CUploader stb(server.Port());
+            CStbSession stb(server.Port());
             const uint64_t before = FreeBytes(share.Share());
-            const int status = stb.Begin("/", before + delta);
+            const int status = stb.BeginDirUp("/", before + delta);
             if (FreeBytes(share.Share()) != before)
                 continue;
             bPinned = true;
@@ -319,16 +239,16 @@ TEST_F(DirUpload, RefusedComposedPathsCreateNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.dir << " + " << c.name);
-        CUploader stb(server.Port());
-        EXPECT_EQ(stb.Begin(c.dir, 100), c.begin);
-        EXPECT_EQ(stb.Entry(c.type, c.size, c.name), std::make_pair(c.status, 0u));
-        EXPECT_EQ(stb.Data(0, "12345"), 0u) << "a refused file took data";
+        CStbSession stb(server.Port());
+        EXPECT_EQ(stb.BeginDirUp(c.dir, 100), c.begin);
+        EXPECT_EQ(stb.DirUpEntry(c.type, c.size, c.name), std::make_pair(c.status, 0u));
+        EXPECT_EQ(stb.DirUpBlock(0, "12345"), 0u) << "a refused file took data";
         EXPECT_EQ(Tree(share.Root()), rootBefore);
     }
     // ".." inside a name is no parent component: /a.. + ./b is a../b.
-    CUploader stb(server.Port());
-    ASSERT_EQ(stb.Begin("/a.", 100), 0);
-    EXPECT_EQ(stb.Entry(kFolder, 0, "./b"), std::make_pair(0, 0u));
+    CStbSession stb(server.Port());
+    ASSERT_EQ(stb.BeginDirUp("/a.", 100), 0);
+    EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "./b"), std::make_pair(0, 0u));
     EXPECT_TRUE(IsDir(share.Path("a../b")));
 }
 
@@ -344,12 +264,12 @@ TEST_F(DirUpload, DroppedConnectionLeavesNoPartialFile)
         SCOPED_TRACE(c.what);
         const std::string done = std::string(c.what) + "-done.bin";
         const std::string part = std::string(c.what) + "-part.bin";
-        auto stb = std::make_unique<CUploader>(server.Port());
-        ASSERT_EQ(stb->Begin("/", 20000000), 0);
-        stb->SendFile(kFile, done, "complete");
-        ASSERT_EQ(stb->Entry(kFile, c.size, part), std::make_pair(0, c.size));
-        EXPECT_EQ(stb->Data(0, RandomBytes(kBlock, 5)), kBlock);
-        EXPECT_EQ(stb->Data(kBlock, RandomBytes(kBlock, 6)), kBlock);
+        auto stb = std::make_unique<CStbSession>(server.Port());
+        ASSERT_EQ(stb->BeginDirUp("/", 20000000), 0);
+        SendFile(*stb, kFile, done, "complete");
+        ASSERT_EQ(stb->DirUpEntry(kFile, c.size, part), std::make_pair(0, c.size));
+        EXPECT_EQ(stb->DirUpBlock(0, RandomBytes(kBlock, 5)), kBlock);
+        EXPECT_EQ(stb->DirUpBlock(kBlock, RandomBytes(kBlock, 6)), kBlock);
         ASSERT_TRUE(Exists(share.Path(part)));
         stb.reset();
         EXPECT_TRUE(WaitFor([&] { return !Exists(share.Path(part)); })) << "the cut-off file stayed";

@@ -1,109 +1,17 @@
 // File download over loopback: FC_FILE_DN_REQ, FC_DATA_REQ and FC_BIGFILE_DATA_REQ.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
-
-
-std::string U64(uint64_t v) { return U32(static_cast<uint32_t>(v)) + U32(static_cast<uint32_t>(v >> 32)); }
-
-
-std::string PathPayload(const std::string& path) { return std::string(1, '\x05') + path + '\0'; }
-
-
-// A file of the given length whose only data are the chunks; the rest is a hole.
-void MakeSparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, std::string>>& chunks)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-    for (const auto& [off, bytes] : chunks)
-        ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(off)), static_cast<ssize_t>(bytes.size()));
-    close(fd);
-}
-
-std::string ReadRange(const std::string& path, uint64_t off, size_t n)
-{
-    std::string s(n, '\0');
-    int fd = open(path.c_str(), O_RDONLY);
-    ssize_t got = fd >= 0 ? pread(fd, s.data(), n, static_cast<off_t>(off)) : -1;
-    if (fd >= 0)
-        close(fd);
-    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return s;
-}
-
-
-struct DataCmd {
-    uint8_t reply;
-    int width;
-    size_t block;
-};
-
-DataCmd DataCmdOf(uint8_t req)
-{
-    switch (req) {
-    case 3: return {0xF3, 4, 4096};
-    case 35: return {0xD3, 4, 32768};
-    case 38: return {0xD6, 8, 32768};
-    default: return {0xDA, 8, 4096};  // 42
-    }
-}
-
-class DownloadFixture : public ::testing::Test {
+class DownloadFixture : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
     // Sends the open request and returns the reply.
-    std::pair<uint8_t, std::string> Open(uint8_t req, const std::string& path)
-    {
-        client.SendFrame(req, PathPayload(path));
-        uint8_t cmd = 0;
-        std::string payload;
-        EXPECT_TRUE(client.RecvFrame(cmd, payload));
-        return {cmd, payload};
-    }
-
-    // Sends a data request and collects the stream of nExpect bytes: every frame must carry
-    // the request's reply byte, the offset of its first byte and a full block unless it is
-    // the last. nExpect 0: exactly one error frame carrying only the offset. Nothing may
-    // follow the stream.
-    std::string Fetch(uint8_t req, uint64_t off, uint64_t count, uint64_t nExpect)
-    {
-        const DataCmd dc = DataCmdOf(req);
-        client.SendFrame(req, dc.width == 4 ? U32(static_cast<uint32_t>(off)) + U32(static_cast<uint32_t>(count))
-                                            : U64(off) + U64(count));
-        std::string data;
-        do {
-            uint8_t cmd = 0;
-            std::string payload;
-            if (!client.RecvFrame(cmd, payload)) {
-                ADD_FAILURE() << "stream stopped after " << data.size() << " of " << nExpect << " bytes";
-                return data;
-            }
-            EXPECT_EQ(cmd, dc.reply);
-            if (payload.size() < static_cast<size_t>(dc.width)) {
-                ADD_FAILURE() << "frame without a whole offset field";
-                return data;
-            }
-            EXPECT_EQ(GetLE(payload, 0, dc.width), off + data.size()) << "offset field of a frame";
-            const size_t nData = payload.size() - dc.width;
-            EXPECT_EQ(nData, std::min<uint64_t>(dc.block, nExpect - data.size())) << "frame at " << data.size();
-            data += payload.substr(dc.width);
-        } while (data.size() < nExpect);
-        EXPECT_TRUE(client.ExpectNoData(100)) << "a frame followed the stream";
-        return data;
-    }
+    CReply Open(uint8_t req, const std::string& path) { return client.Exchange(req, PathPayload(path, '\x05')); }
 };
 
 using FileDownload = DownloadFixture;
@@ -112,13 +20,13 @@ TEST_F(FileDownload, WorkedFramesAreByteExact)
 {
     share.WriteFile("f5000.bin", RandomBytes(5000, 1));
     share.WriteFile("empty.bin", "");
-    client.SendFrame(2, PathPayload("/f5000.bin"));
+    client.SendFrame(2, PathPayload("/f5000.bin", '\x05'));
     EXPECT_EQ(client.RecvBytes(10), std::string("\xA5\x07\x00\xF2\x00\x88\x13\x00\x00\xCB", 10));
     client.SendFrame(3, U32(5000) + U32(100));
     EXPECT_EQ(client.RecvBytes(9), std::string("\xA5\x06\x00\xF3\x88\x13\x00\x00\xCC", 9));
-    client.SendFrame(2, PathPayload("empty.bin"));
+    client.SendFrame(2, PathPayload("empty.bin", '\x05'));
     EXPECT_EQ(client.RecvBytes(14), std::string("\xA5\x0B\x00\xD9\x00\x00\x00\x00\x00\x00\x00\x00\x00\x17", 14));
-    EXPECT_TRUE(client.ExpectNoData(100));
+    EXPECT_TRUE(client.Settled());
 }
 
 // The size reply picks its form by the file length: the 32-bit form only for 1..2^32-1.
@@ -148,12 +56,12 @@ TEST_F(FileDownload, RangePastEndIsClampedToFileLength)
     const std::string bytes = RandomBytes(5000, 2);
     share.WriteFile("f.bin", bytes);
     ASSERT_EQ(Open(2, "f.bin").first, 0xF2);
-    EXPECT_TRUE(SameBytes(Fetch(3, 100, 10000, 4900), bytes.substr(100)));  // 4,096 then 804
-    EXPECT_TRUE(SameBytes(Fetch(35, 100, 10000, 4900), bytes.substr(100))); // one frame of 4,900
-    EXPECT_TRUE(SameBytes(Fetch(3, 4999, 0xFFFFFFFF, 1), bytes.substr(4999)));
-    EXPECT_EQ(Fetch(3, 5001, 10, 0), "");
-    EXPECT_EQ(Fetch(3, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");
-    EXPECT_EQ(Fetch(35, 10, 0, 0), "");
+    EXPECT_TRUE(SameBytes(client.Fetch(3, 100, 10000, 4900), bytes.substr(100)));  // 4,096 then 804
+    EXPECT_TRUE(SameBytes(client.Fetch(35, 100, 10000, 4900), bytes.substr(100))); // one frame of 4,900
+    EXPECT_TRUE(SameBytes(client.Fetch(3, 4999, 0xFFFFFFFF, 1), bytes.substr(4999)));
+    EXPECT_EQ(client.Fetch(3, 5001, 10, 0), "");
+    EXPECT_EQ(client.Fetch(3, 0xFFFFFFFF, 0xFFFFFFFF, 0), "");
+    EXPECT_EQ(client.Fetch(35, 10, 0, 0), "");
 }
 
 TEST_F(FileDownload, ExactBlockMultipleHasNoShortTrailingFrame)
@@ -162,9 +70,9 @@ TEST_F(FileDownload, ExactBlockMultipleHasNoShortTrailingFrame)
     share.WriteFile("f.bin", bytes);
     ASSERT_EQ(Open(2, "f.bin").first, 0xF2);
     // Fetch checks the frame sizes and that nothing follows the last full block.
-    EXPECT_TRUE(SameBytes(Fetch(3, 0, 8192, 8192), bytes.substr(0, 8192)));
-    EXPECT_TRUE(SameBytes(Fetch(35, 0, 65536, 65536), bytes));
-    EXPECT_TRUE(SameBytes(Fetch(35, 4096, 100000, 61440), bytes.substr(4096)));
+    EXPECT_TRUE(SameBytes(client.Fetch(3, 0, 8192, 8192), bytes.substr(0, 8192)));
+    EXPECT_TRUE(SameBytes(client.Fetch(35, 0, 65536, 65536), bytes));
+    EXPECT_TRUE(SameBytes(client.Fetch(35, 4096, 100000, 61440), bytes.substr(4096)));
 }
 
 // 10,485,760 bytes is the largest file held in memory; one more byte is served from disk.
@@ -177,11 +85,11 @@ TEST_F(FileDownload, BufferedAndDirectFilesAroundTheLimitServeTheirBytes)
         auto [cmd, payload] = Open(34, "big.bin");
         ASSERT_EQ(cmd, 0xD2);
         EXPECT_EQ(payload, std::string(1, '\0') + U32(static_cast<uint32_t>(size)));
-        EXPECT_TRUE(SameBytes(Fetch(35, 0, 0xFFFFFFFF, size), bytes));
-        EXPECT_TRUE(SameBytes(Fetch(35, 5000000, 70000, 70000), bytes.substr(5000000, 70000)));
-        EXPECT_TRUE(SameBytes(Fetch(35, size - 1, 1, 1), bytes.substr(size - 1)));
-        EXPECT_TRUE(SameBytes(Fetch(3, size - 5000, 9000, 5000), bytes.substr(size - 5000)));
-        EXPECT_EQ(Fetch(35, size, 1, 0), "");
+        EXPECT_TRUE(SameBytes(client.Fetch(35, 0, 0xFFFFFFFF, size), bytes));
+        EXPECT_TRUE(SameBytes(client.Fetch(35, 5000000, 70000, 70000), bytes.substr(5000000, 70000)));
+        EXPECT_TRUE(SameBytes(client.Fetch(35, size - 1, 1, 1), bytes.substr(size - 1)));
+        EXPECT_TRUE(SameBytes(client.Fetch(3, size - 5000, 9000, 5000), bytes.substr(size - 5000)));
+        EXPECT_EQ(client.Fetch(35, size, 1, 0), "");
     }
 }
 
@@ -194,24 +102,24 @@ TEST_F(FileDownload, FileAbove4GiBServesRangesAt64BitOffsets)
     ASSERT_EQ(cmd, 0xD9);
     EXPECT_EQ(payload, std::string(1, '\0') + U64(size));
 
-    EXPECT_TRUE(SameBytes(Fetch(38, 0, 16, 16), "head of the file"));
-    EXPECT_TRUE(SameBytes(Fetch(38, k4GiB - 10, 21, 21), "across the 4 GiB line"));
-    EXPECT_TRUE(SameBytes(Fetch(42, k4GiB - 5000, 10000, 10000), ReadRange(path, k4GiB - 5000, 10000)));
-    EXPECT_TRUE(SameBytes(Fetch(38, k4GiB - 40000, 70000, 45000), ReadRange(path, k4GiB - 40000, 45000)));
-    EXPECT_TRUE(SameBytes(Fetch(42, size - 9, ~0ULL, 9), "the tail!"));  // no overflow of o + s
-    EXPECT_EQ(Fetch(38, size, 1, 0), "");
-    EXPECT_EQ(Fetch(42, ~0ULL, 1, 0), "");
+    EXPECT_TRUE(SameBytes(client.Fetch(38, 0, 16, 16), "head of the file"));
+    EXPECT_TRUE(SameBytes(client.Fetch(38, k4GiB - 10, 21, 21), "across the 4 GiB line"));
+    EXPECT_TRUE(SameBytes(client.Fetch(42, k4GiB - 5000, 10000, 10000), ReadRange(path, k4GiB - 5000, 10000)));
+    EXPECT_TRUE(SameBytes(client.Fetch(38, k4GiB - 40000, 70000, 45000), ReadRange(path, k4GiB - 40000, 45000)));
+    EXPECT_TRUE(SameBytes(client.Fetch(42, size - 9, ~0ULL, 9), "the tail!"));  // no overflow of o + s
+    EXPECT_EQ(client.Fetch(38, size, 1, 0), "");
+    EXPECT_EQ(client.Fetch(42, ~0ULL, 1, 0), "");
     // A 32-bit request on a file recorded in 64 bits clamps against the open file's length.
-    EXPECT_TRUE(SameBytes(Fetch(3, 0xFFFFFFF6, 21, 21), "across the 4 GiB line"));
+    EXPECT_TRUE(SameBytes(client.Fetch(3, 0xFFFFFFF6, 21, 21), "across the 4 GiB line"));
 }
 
 TEST_F(FileDownload, FileOf4GiBMinusOneIsServedUpToItsLastByte)
 {
     const std::string path = share.Path("edge.bin");
     MakeSparse(path, k4GiB - 1, {{k4GiB - 15, "last 14 bytes!"}});
-    ASSERT_EQ(Open(2, "edge.bin"), std::make_pair(uint8_t{0xF2}, std::string(1, '\0') + U32(0xFFFFFFFF)));
-    EXPECT_TRUE(SameBytes(Fetch(3, 0xFFFFFFF0, 0x100, 15), ReadRange(path, 0xFFFFFFF0, 15)));
-    EXPECT_EQ(Fetch(3, 0xFFFFFFFF, 1, 0), "");
+    ASSERT_EQ(Open(2, "edge.bin"), CReply(0xF2, std::string(1, '\0') + U32(0xFFFFFFFF)));
+    EXPECT_TRUE(SameBytes(client.Fetch(3, 0xFFFFFFF0, 0x100, 15), ReadRange(path, 0xFFFFFFF0, 15)));
+    EXPECT_EQ(client.Fetch(3, 0xFFFFFFFF, 1, 0), "");
 }
 
 // Data requests of the width the sizing reply did not use must stay within what is held.
@@ -221,13 +129,13 @@ TEST_F(FileDownload, OtherWidthRequestNeverReadsPastHeldData)
     share.WriteFile("f.bin", bytes);
     share.WriteFile("empty.bin", "");
     ASSERT_EQ(Open(2, "f.bin").first, 0xF2);
-    EXPECT_TRUE(SameBytes(Fetch(42, 0, 1000000, 5000), bytes));
-    EXPECT_TRUE(SameBytes(Fetch(38, 4000, 1ULL << 40, 1000), bytes.substr(4000)));
-    EXPECT_EQ(Fetch(38, 5000, 10, 0), "");
-    EXPECT_EQ(Fetch(42, k4GiB + 100, 10, 0), "");
+    EXPECT_TRUE(SameBytes(client.Fetch(42, 0, 1000000, 5000), bytes));
+    EXPECT_TRUE(SameBytes(client.Fetch(38, 4000, 1ULL << 40, 1000), bytes.substr(4000)));
+    EXPECT_EQ(client.Fetch(38, 5000, 10, 0), "");
+    EXPECT_EQ(client.Fetch(42, k4GiB + 100, 10, 0), "");
     ASSERT_EQ(Open(2, "empty.bin").first, 0xD9);
-    EXPECT_EQ(Fetch(3, 0, 100, 0), "");
-    EXPECT_EQ(Fetch(42, 0, 100, 0), "");
+    EXPECT_EQ(client.Fetch(3, 0, 100, 0), "");
+    EXPECT_EQ(client.Fetch(42, 0, 100, 0), "");
 }
 
 // An open that fails releases what the previous one held.
@@ -244,8 +152,8 @@ TEST_F(FileDownload, FailedOpenDropsPreviousTransfer)
             EXPECT_EQ(cmd, 0xF2);
             ASSERT_EQ(payload.size(), 5u);
             EXPECT_EQ(payload[0], '\x01');
-            EXPECT_EQ(Fetch(3, 0, 100, 0), "");
-            EXPECT_EQ(Fetch(42, 0, 100, 0), "");
+            EXPECT_EQ(client.Fetch(3, 0, 100, 0), "");
+            EXPECT_EQ(client.Fetch(42, 0, 100, 0), "");
         }
     }
 }
@@ -272,16 +180,16 @@ TEST_F(FileDownload, ShortDataRequestReadsMissingFieldsAsZero)
         SCOPED_TRACE(::testing::Message() << "request " << int(c.req) << ", " << c.payload.size() << " bytes");
         // The long open request leaves non-zero bytes behind the short one's end.
         ASSERT_EQ(Open(2, "/a_folder_with_a_long_name/f.bin").first, 0xF2);
-        const DataCmd dc = DataCmdOf(c.req);
+        const CDataForm form = DataFormOf(c.req);
         client.SendFrame(c.req, c.payload);
         uint8_t cmd = 0;
         std::string payload;
         ASSERT_TRUE(client.RecvFrame(cmd, payload));
-        EXPECT_EQ(cmd, dc.reply);
-        ASSERT_EQ(payload.size(), dc.width + c.nExpect);
-        EXPECT_EQ(GetLE(payload, 0, dc.width), c.off);
-        EXPECT_EQ(payload.substr(dc.width), bytes.substr(c.off, c.nExpect));
-        EXPECT_TRUE(client.ExpectNoData(100));
+        EXPECT_EQ(cmd, form.ucReply);
+        ASSERT_EQ(payload.size(), form.nWidth + c.nExpect);
+        EXPECT_EQ(GetLE(payload, 0, form.nWidth), c.off);
+        EXPECT_EQ(payload.substr(form.nWidth), bytes.substr(c.off, c.nExpect));
+        EXPECT_TRUE(client.Settled());
     }
 }
 
@@ -299,11 +207,11 @@ TEST_F(FileDownload, ParentComponentIsRefusedAndDropsPreviousTransfer)
         EXPECT_EQ(cmd, 0xF2);
         ASSERT_EQ(payload.size(), 5u);
         EXPECT_EQ(payload[0], '\x01');
-        EXPECT_EQ(Fetch(3, 0, 100, 0), "");
+        EXPECT_EQ(client.Fetch(3, 0, 100, 0), "");
     }
     // ".." inside a name is no parent component.
     ASSERT_EQ(Open(2, "a..b").first, 0xF2);
-    EXPECT_EQ(Fetch(3, 0, 100, 18), "dots inside a name");
+    EXPECT_EQ(client.Fetch(3, 0, 100, 18), "dots inside a name");
 }
 
 }  // namespace

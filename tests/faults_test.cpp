@@ -5,9 +5,7 @@
 // is covered by SessMan.FailedSessionThreadClosesOnlyThatConnection.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -19,31 +17,24 @@
 #include <random>
 #include <sstream>
 #include <sys/resource.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-#include "tests/test_util.h"
+#include "tests/daemon_proc.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kVerReq("\xA5\x02\x00\x11\x4F", 5);
-const std::string kVerReply("\xA5\x04\x00\xE1\x03\x04\x26", 7);
 constexpr uint32_t kSmallestDirect = 10485761;  // one byte more than is collected in memory
 constexpr uint8_t kFolderType = 0x44;
 constexpr uint8_t kFileType = 0x46;
-
-
-
-
-bool Exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
-
 
 int OpenDescriptors()
 {
@@ -60,75 +51,16 @@ int ThreadCount()
     return -1;
 }
 
-// Requests over one STB connection, each checked for the reply byte it must get.
-class CStb {
-public:
-    explicit CStb(uint16_t port) : m_Client(port) {}
-    CTestClient& Client() { return m_Client; }
-
-    // The payload of the reply; "" with a test failure when none comes.
-    std::string Ask(uint8_t req, const std::string& payload, uint8_t reply)
-    {
-        m_Client.SendFrame(req, payload);
-        uint8_t cmd = 0;
-        std::string got;
-        if (!m_Client.RecvFrame(cmd, got)) {
-            ADD_FAILURE() << "no reply to request " << int(req);
-            return "";
-        }
-        EXPECT_EQ(int(cmd), int(reply)) << "reply to request " << int(req);
-        return got;
-    }
-    bool Version()
-    {
-        m_Client.SendRaw(kVerReq);
-        return m_Client.RecvBytes(kVerReply.size()) == kVerReply;
-    }
-    // FC_FILE_UP_REQ and FC_DIR_UP_REQ: the status byte, -1 without a proper reply.
-    int Open(uint32_t size, const std::string& path) { return Status(13, "\x05" + LE(size, 4) + path + '\0', 0xFD); }
-    int BeginDir(const std::string& dir, uint64_t total, uint32_t count)
-    {
-        return Status(0x14, "\x07" + LE(count, 4) + LE(total, 8) + dir + '\0', 0xE4);
-    }
-    // FC_DATA_UP_REQ and RS_DATA_UP_REQ: the count taken, ~0 without a proper reply.
-    uint32_t Block(uint32_t off, const std::string& bytes) { return Data(14, 0xFE, off, bytes); }
-    uint32_t DirBlock(uint32_t off, const std::string& bytes) { return Data(5, 0x50, off, bytes); }
-    // RS_FILE_UP_REQ: status and size.
-    std::pair<int, uint32_t> Entry(uint8_t type, uint32_t size, const std::string& name)
-    {
-        const std::string r = Ask(0x04, std::string(1, static_cast<char>(type)) + LE(size, 4) + name + '\0', 0x40);
-        return r.size() == 5 ? std::make_pair(int(static_cast<uint8_t>(r[0])), GetU32(r, 1)) : std::make_pair(-1, 0u);
-    }
-
-private:
-    int Status(uint8_t req, const std::string& payload, uint8_t reply)
-    {
-        const std::string r = Ask(req, payload, reply);
-        return r.size() == 1 ? static_cast<uint8_t>(r[0]) : -1;
-    }
-    uint32_t Data(uint8_t req, uint8_t reply, uint32_t off, const std::string& bytes)
-    {
-        const std::string r = Ask(req, LE(off, 4) + bytes, reply);
-        if (r.size() != 8)
-            return ~0u;
-        EXPECT_EQ(GetU32(r, 0), off);
-        return GetU32(r, 4);
-    }
-
-    CTestClient m_Client;
-};
-
-
 class Faults : public ::testing::Test {
 protected:
     CTempShare share;
     CTestServer server;
     unsigned connections = 0;  // connections this test has made to the server
 
-    std::unique_ptr<CStb> Connect()
+    std::unique_ptr<CStbSession> Connect()
     {
         ++connections;
-        return std::make_unique<CStb>(server.Port());
+        return std::make_unique<CStbSession>(server.Port());
     }
 
     // True once the accept thread has taken every connection and every session has ended.
@@ -149,7 +81,7 @@ protected:
 
     struct Step {
         std::string what;
-        std::function<void(CStb&)> run;  // one request and its checked reply (or several)
+        std::function<void(CStbSession&)> run;  // one request and its checked reply (or several)
         bool fileThere;                  // the file exists once the step is answered
         bool complete;                   // its last block has been answered
     };
@@ -167,7 +99,7 @@ protected:
             SCOPED_TRACE("cut after " + steps[cut].what);
             {
                 auto stb = Connect();
-                ASSERT_TRUE(stb->Client().Connected());
+                ASSERT_TRUE(stb->Connected());
                 for (size_t i = 0; i <= cut; ++i)
                     steps[i].run(*stb);
                 ASSERT_EQ(Exists(path), steps[cut].fileThere) << "before the cut";
@@ -192,11 +124,12 @@ protected:
     {
         for (size_t k = 0; k < nSteps; ++k) {
             const size_t from = k * block, to = k + 1 == nSteps ? bytes.size() : from + block;
-            const auto send = [=, &bytes](CStb& stb) {
+            const auto send = [=, &bytes](CStbSession& stb) {
                 for (size_t at = from; at < to; at += block) {
                     const std::string b = bytes.substr(at, std::min(block, to - at));
                     const uint32_t off = static_cast<uint32_t>(at);
-                    ASSERT_EQ(bDir ? stb.DirBlock(off, b) : stb.Block(off, b), b.size()) << "block at " << at;
+                    const uint64_t taken = bDir ? stb.DirUpBlock(off, b) : stb.UploadBlock(14, off, b);
+                    ASSERT_EQ(taken, b.size()) << "block at " << at;
                 }
             };
             steps.push_back({"the block at " + std::to_string(from) + (to - from > block ? " and the rest" : ""), send,
@@ -217,7 +150,8 @@ TEST_F(Faults, CutDuringAnUploadLeavesNoPartialFile)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string bytes = RandomBytes(c.sent, c.size);
-        std::vector<Step> steps{{"the open", [&](CStb& stb) { EXPECT_EQ(stb.Open(c.size, "/up.ts"), 0); }, true, false}};
+        const auto open = [&](CStbSession& stb) { EXPECT_EQ(stb.UploadOpen(13, c.size, "/up.ts"), 0); };
+        std::vector<Step> steps{{"the open", open, true, false}};
         AddBlocks(steps, false, bytes, c.block, c.nBlockSteps, c.size);
         CutAfterEveryStep(steps, "up.ts", bytes);
     }
@@ -235,12 +169,15 @@ TEST_F(Faults, CutDuringADirectoryUploadLeavesNoPartialFile)
         SCOPED_TRACE(c.what);
         const std::string bytes = RandomBytes(c.size, c.size);
         std::vector<Step> steps{
-            {"0xE4", [](CStb& stb) { EXPECT_EQ(stb.BeginDir("/", 20000000, 2), 0); }, false, false},
-            {"the folder entry", [](CStb& stb) { EXPECT_EQ(stb.Entry(kFolderType, 0, "Cut"), std::make_pair(0, 0u)); },
-             false, false},
+            {"0xE4", [](CStbSession& stb) { EXPECT_EQ(stb.BeginDirUp("/", 20000000, 2), 0); }, false, false},
+            {"the folder entry",
+             [](CStbSession& stb) { EXPECT_EQ(stb.DirUpEntry(kFolderType, 0, "Cut"), std::make_pair(0, 0u)); }, false,
+             false},
             {"the file entry",
-             [&](CStb& stb) { EXPECT_EQ(stb.Entry(kFileType, c.size, "Cut/x.ts"), std::make_pair(0, c.size)); }, true,
-             false}};
+             [&](CStbSession& stb) {
+                 EXPECT_EQ(stb.DirUpEntry(kFileType, c.size, "Cut/x.ts"), std::make_pair(0, c.size));
+             },
+             true, false}};
         AddBlocks(steps, true, bytes, c.block, 3, c.size);
         CutAfterEveryStep(steps, "Cut/x.ts", bytes, [&](size_t cut) {
             if (cut == 0)
@@ -258,13 +195,13 @@ TEST_F(Faults, StaleSessionEndingLeavesTheRetriedUploadAlone)
 {
     const std::string bytes = RandomBytes(30000, 6);
     auto stale = Connect();
-    ASSERT_EQ(stale->Open(30000, "/retry.bin"), 0);
-    ASSERT_EQ(stale->Block(0, bytes.substr(0, 10000)), 10000u);
+    ASSERT_EQ(stale->UploadOpen(13, 30000, "/retry.bin"), 0);
+    ASSERT_EQ(stale->UploadBlock(14, 0, bytes.substr(0, 10000)), 10000u);
     auto retry = Connect();
-    const int status = retry->Open(30000, "/retry.bin");
+    const int status = retry->UploadOpen(13, 30000, "/retry.bin");
     if (status == 0) {  // the retry takes the file over...
         for (uint32_t off = 0; off < 30000; off += 10000)
-            ASSERT_EQ(retry->Block(off, bytes.substr(off, 10000)), 10000u);
+            ASSERT_EQ(retry->UploadBlock(14, off, bytes.substr(off, 10000)), 10000u);
         retry.reset();
         ASSERT_TRUE(SameBytes(share.ReadFile("retry.bin"), bytes));
         stale.reset();
@@ -289,19 +226,19 @@ TEST_F(Faults, VolumeFullDuringADirectoryUploadLeavesNoFile)
         SCOPED_TRACE(bLastBlockComes ? "the last block comes" : "the connection ends");
         const std::string name = bLastBlockComes ? "full1.ts" : "full2.ts";
         auto stb = Connect();
-        ASSERT_EQ(stb->BeginDir("/", 20000000, 2), 0);
-        ASSERT_EQ(stb->Entry(kFileType, kSmallestDirect, name), std::make_pair(0, kSmallestDirect));
-        EXPECT_EQ(stb->DirBlock(0, RandomBytes(kBlock, 1)), kBlock);
+        ASSERT_EQ(stb->BeginDirUp("/", 20000000, 2), 0);
+        ASSERT_EQ(stb->DirUpEntry(kFileType, kSmallestDirect, name), std::make_pair(0, kSmallestDirect));
+        EXPECT_EQ(stb->DirUpBlock(0, RandomBytes(kBlock, 1)), kBlock);
         limit.Lower(kBlock);  // nothing at or past the end of the first block fits any more
-        EXPECT_EQ(stb->DirBlock(kBlock, RandomBytes(kBlock, 2)), 0u) << "a block that was not written was taken";
+        EXPECT_EQ(stb->DirUpBlock(kBlock, RandomBytes(kBlock, 2)), 0u) << "a block that was not written was taken";
         limit.Lift();
         if (bLastBlockComes) {
-            EXPECT_EQ(stb->DirBlock(kSmallestDirect - 1000, RandomBytes(1000, 3)), 0u);
+            EXPECT_EQ(stb->DirUpBlock(kSmallestDirect - 1000, RandomBytes(1000, 3)), 0u);
             EXPECT_FALSE(Exists(share.Path(name))) << "the file that lost a block stayed";
             // The transaction goes on with the next entry.
             const std::string after = RandomBytes(5000, 4);
-            ASSERT_EQ(stb->Entry(kFileType, 5000, "after.bin"), std::make_pair(0, 5000u));
-            EXPECT_EQ(stb->DirBlock(0, after), 5000u);
+            ASSERT_EQ(stb->DirUpEntry(kFileType, 5000, "after.bin"), std::make_pair(0, 5000u));
+            EXPECT_EQ(stb->DirUpBlock(0, after), 5000u);
             EXPECT_TRUE(SameBytes(share.ReadFile("after.bin"), after));
         } else {
             stb.reset();
@@ -319,12 +256,12 @@ TEST_F(Faults, ThousandConnectionsDroppedAtRandomLeakNothing)
     ASSERT_TRUE(server.WaitIdle(0));
     const int nFds = OpenDescriptors(), nThreads = ThreadCount();
     std::mt19937 gen(2008);
-    std::vector<std::unique_ptr<CStb>> open;
+    std::vector<std::unique_ptr<CStbSession>> open;
     for (int i = 0; i < 1000; ++i) {
         SCOPED_TRACE(i);
         auto stb = Connect();
-        ASSERT_TRUE(stb->Client().Connected());
-        CTestClient& c = stb->Client();
+        ASSERT_TRUE(stb->Connected());
+        CStbSession& c = *stb;
         const std::string name = "/churn" + std::to_string(i) + ".bin";
         switch (gen() % 6) {
         case 0:  // right after connecting
@@ -341,16 +278,16 @@ TEST_F(Faults, ThousandConnectionsDroppedAtRandomLeakNothing)
             c.SendFrame(7, std::string("\x01/\0", 3));
             break;
         case 4:  // in the middle of an upload, possibly with a block unanswered
-            ASSERT_EQ(stb->Open(100000, name), 0);
-            ASSERT_EQ(stb->Block(0, RandomBytes(20000, i)), 20000u);
+            ASSERT_EQ(stb->UploadOpen(13, 100000, name), 0);
+            ASSERT_EQ(stb->UploadBlock(14, 0, RandomBytes(20000, i)), 20000u);
             if (gen() % 2)
                 c.SendFrame(14, LE(20000, 4) + RandomBytes(20000, i + 1));
             break;
         default:  // in the middle of a directory upload or of a download stream
             if (gen() % 2) {
-                ASSERT_EQ(stb->BeginDir("/", 100000, 1), 0);
-                ASSERT_EQ(stb->Entry(kFileType, 50000, name), std::make_pair(0, 50000u));
-                ASSERT_EQ(stb->DirBlock(0, RandomBytes(10000, i)), 10000u);
+                ASSERT_EQ(stb->BeginDirUp("/", 100000, 1), 0);
+                ASSERT_EQ(stb->DirUpEntry(kFileType, 50000, name), std::make_pair(0, 50000u));
+                ASSERT_EQ(stb->DirUpBlock(0, RandomBytes(10000, i)), 10000u);
             } else {
                 ASSERT_EQ(stb->Ask(2, std::string("\x01/seed.bin\0", 11), 0xF2), std::string(1, '\0') + LE(300000, 4));
                 c.SendFrame(0x23, LE(0, 4) + LE(300000, 4));
@@ -493,43 +430,23 @@ TEST_F(Faults, AcceptOutOfDescriptorsRetriesAndRecovers)
 // its settings under its own name, and so go on serving its folder.
 TEST(FaultsDaemon, ProgramReplacedWhileRunningKeepsServingTheFolder)
 {
-    CTempShare share;  // its settings and runtime folders are in the environment the daemon inherits
+    CTempShare share;  // the daemon runs with the settings and runtime folders beside the share
     share.WriteFile("a.txt", "hello");
     const std::string exe = share.Root() + "/corvane";
     fs::copy_file(CORVANE_BIN, exe);
-    const uint16_t port = FreeLoopbackPort();
-    std::vector<std::string> args{exe, "--headless", "--quiet", "--port", std::to_string(port), "--share", share.Share()};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-    int status = 0;
-    const auto ended = [&] { return waitpid(pid, &status, WNOHANG) == pid; };
+    CDaemonProcess daemon(share.Root(), "daemon", exe);
+    const uint16_t port = daemon.StartListening({"--headless", "--quiet", "--share", share.Share()});
+    ASSERT_NE(port, 0) << "the daemon did not start: " << daemon.Err();
     const auto sizeOfA = [&] {
-        CTestClient c(port);
-        c.SendFrame(0x10, std::string("\x01/a.txt\0", 8));
-        uint8_t cmd = 0;
-        std::string reply;
-        return c.RecvFrame(cmd, reply) && cmd == 0xE0 ? reply : std::string("no reply");
+        CStbSession c(port);
+        return c.Ask(0x10, std::string("\x01/a.txt\0", 8), 0xE0);
     };
     const std::string sizeReply = std::string(1, '\0') + LE(5, 4);
-    if (WaitFor([&] { return CTestClient(port).Connected(); }, 10000)) {
-        EXPECT_EQ(sizeOfA(), sizeReply);
-        fs::copy_file(exe, exe + ".new");
-        fs::rename(exe + ".new", exe);
-        EXPECT_EQ(sizeOfA(), sizeReply) << "the daemon lost its shared folder when its program file was replaced";
-    } else {
-        ADD_FAILURE() << "the daemon did not start";
-    }
-    kill(pid, SIGTERM);
-    if (!WaitFor(ended, 5000)) {
-        kill(pid, SIGKILL);
-        WaitFor(ended, 5000);
-        ADD_FAILURE() << "SIGTERM did not end the daemon";
-    }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(sizeOfA(), sizeReply);
+    fs::copy_file(exe, exe + ".new");
+    fs::rename(exe + ".new", exe);
+    EXPECT_EQ(sizeOfA(), sizeReply) << "the daemon lost its shared folder when its program file was replaced";
+    EXPECT_EQ(daemon.Stop(5000), 0) << "SIGTERM did not end the daemon with status 0";
 }
 
 }  // namespace

@@ -3,18 +3,16 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-
-
-std::string PathPayload(const std::string& path) { return std::string(1, '\x07') + path + '\0'; }
+std::string ListPayload(const std::string& path) { return PathPayload(path, '\x07'); }
 
 struct Record {
     bool dir;
@@ -43,20 +41,12 @@ std::vector<Record> ParseBlock(const std::string& block)
     return records;
 }
 
-class ListingFixture : public ::testing::Test {
+class ListingFixture : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
     // Sends FC_DIR_REQ with the payload and returns the reply's payload.
     std::string ListRaw(const std::string& payload)
     {
-        client.SendFrame(7, payload);
-        uint8_t cmd = 0;
-        std::string reply;
-        EXPECT_TRUE(client.RecvFrame(cmd, reply));
-        EXPECT_EQ(cmd, 0xF7);
+        const std::string reply = client.Ask(7, payload, 0xF7);
         EXPECT_EQ(reply.size(), 5u);
         return reply;
     }
@@ -64,7 +54,7 @@ protected:
     // Lists a folder that must list; returns the block size.
     uint32_t List(const std::string& path)
     {
-        std::string reply = ListRaw(PathPayload(path));
+        std::string reply = ListRaw(ListPayload(path));
         if (reply.size() != 5 || reply[0] != 0) {
             ADD_FAILURE() << "listing of " << path << " failed";
             return 0;
@@ -72,43 +62,8 @@ protected:
         return GetU32(reply, 1);
     }
 
-    // One FC_DATA_REQ: the data frames joined by their offsets.
-    std::string Fetch(uint8_t req, uint32_t off, uint32_t count, size_t nExpect)
-    {
-        client.SendFrame(req, U32(off) + U32(count));
-        std::map<uint32_t, std::string> pieces;
-        size_t got = 0;
-        while (got < nExpect) {
-            uint8_t cmd = 0;
-            std::string payload;
-            if (!client.RecvFrame(cmd, payload) || payload.size() <= 4) {
-                ADD_FAILURE() << "stream stopped after " << got << " of " << nExpect << " bytes";
-                break;
-            }
-            EXPECT_EQ(cmd, req ^ 0xF0);
-            pieces[GetU32(payload, 0)] = payload.substr(4);
-            got += payload.size() - 4;
-        }
-        std::string joined;
-        for (const auto& [at, bytes] : pieces) {
-            EXPECT_EQ(at, off + joined.size()) << "gap or overlap in the stream";
-            joined += bytes;
-        }
-        EXPECT_TRUE(client.ExpectNoData(100)) << "more data than expected";
-        return joined;
-    }
-
     // The error frame of a data request that finds nothing to send.
-    void ExpectErrorFrame(uint32_t off)
-    {
-        client.SendFrame(3, U32(off) + U32(100));
-        uint8_t cmd = 0;
-        std::string payload;
-        ASSERT_TRUE(client.RecvFrame(cmd, payload));
-        EXPECT_EQ(cmd, 0xF3);
-        EXPECT_EQ(payload, U32(off));
-        EXPECT_TRUE(client.ExpectNoData(100));
-    }
+    void ExpectErrorFrame(uint32_t off) { EXPECT_EQ(client.Fetch(3, off, 100, 0), ""); }
 };
 
 using DirListing = ListingFixture;
@@ -119,7 +74,7 @@ TEST_F(DirListing, EmptyFolderListsOnlyDotEntries)
     for (const char* path : {"/empty", "\\empty", "empty"}) {
         SCOPED_TRACE(path);
         ASSERT_EQ(List(path), 7u);
-        EXPECT_EQ(Fetch(3, 0, 1000, 7), std::string("\x01.\0\x01..\0", 7));
+        EXPECT_EQ(client.Fetch(3, 0, 1000, 7), std::string("\x01.\0\x01..\0", 7));
     }
 }
 
@@ -140,7 +95,7 @@ TEST_F(DirListing, EntriesComeInFoldedOrderWithFolderFlags)
         {false, "Zeta"},   {false, "_under"}, {false, "~tilde"}, {false, "\xC3\xA9t\xC3\xA9"},
     };
     const uint32_t size = List("/");
-    const std::string block = Fetch(35, 0, 0xFFFFFFFF, size);
+    const std::string block = client.Fetch(35, 0, 0xFFFFFFFF, size);
     EXPECT_EQ(block.size(), size);
     EXPECT_EQ(ParseBlock(block), want);
 }
@@ -152,7 +107,7 @@ TEST_F(DirListing, MissingFolderOrFileAnswersStatusOne)
     for (const char* path : {"/missing", "/missing/deeper", "/file.txt"}) {
         SCOPED_TRACE(path);
         ASSERT_EQ(List("/held"), 7u);
-        EXPECT_EQ(ListRaw(PathPayload(path)), std::string(1, '\x01') + U32(0));
+        EXPECT_EQ(ListRaw(ListPayload(path)), std::string(1, '\x01') + U32(0));
         ExpectErrorFrame(0);
     }
 }
@@ -176,19 +131,15 @@ TEST_F(DirListing, NewListingReplacesTheHeldOne)
     share.WriteFile("two/second_name.txt", "2");
     share.WriteFile("file.bin", std::string(5000, 'F'));
     ASSERT_EQ(List("/one"), 7u + 11u);
-    EXPECT_EQ(Fetch(3, 0, 4, 4), std::string("\x01.\0\x01", 4));  // part of the first only
+    EXPECT_EQ(client.Fetch(3, 0, 4, 4), std::string("\x01.\0\x01", 4));  // part of the first only
     const uint32_t size = List("/two");
     ASSERT_EQ(size, 7u + 17u);
-    EXPECT_EQ(Fetch(3, 0, 100, size), std::string("\x01.\0\x01..\0\0second_name.txt\0", size));
+    EXPECT_EQ(client.Fetch(3, 0, 100, size), std::string("\x01.\0\x01..\0\0second_name.txt\0", size));
 
     // A listing also replaces a file held for download.
-    client.SendFrame(2, std::string("\x00/file.bin\x00", 11));
-    uint8_t cmd = 0;
-    std::string payload;
-    ASSERT_TRUE(client.RecvFrame(cmd, payload));
-    ASSERT_EQ(cmd, 0xF2);
+    ASSERT_EQ(client.Ask(2, std::string("\x00/file.bin\x00", 11), 0xF2), std::string(1, '\0') + U32(5000));
     ASSERT_EQ(List("/one"), 18u);
-    EXPECT_EQ(Fetch(3, 0, 5000, 18), std::string("\x01.\0\x01..\0\0first.txt\0", 18));
+    EXPECT_EQ(client.Fetch(3, 0, 5000, 18), std::string("\x01.\0\x01..\0\0first.txt\0", 18));
 }
 
 // A large block is fetched in pieces that do not fall on frame boundaries.
@@ -215,7 +166,7 @@ TEST_F(DirListing, LargeFolderFetchedInPiecesParsesIntoEveryEntry)
     const uint32_t piece = 40000;
     for (uint32_t off = 0; off < size; off += piece) {
         const size_t n = std::min(piece, size - off);
-        std::string part = Fetch(35, off, piece, n);
+        std::string part = client.Fetch(35, off, piece, n);
         ASSERT_EQ(part.size(), n);
         block += part;
     }
@@ -231,7 +182,7 @@ TEST_F(DirListing, ParentComponentListsNothingOutside)
     for (const char* path : {"..", "/..", "../outside", "\\..\\outside", "sub/../..", "sub/../../outside", "sub/.."}) {
         SCOPED_TRACE(path);
         ASSERT_EQ(List("/sub"), 7u);
-        EXPECT_EQ(ListRaw(PathPayload(path)), std::string(1, '\x01') + U32(0));
+        EXPECT_EQ(ListRaw(ListPayload(path)), std::string(1, '\x01') + U32(0));
         ExpectErrorFrame(0);
     }
 }

@@ -2,65 +2,34 @@
 // FC_MKDIR_REQ, FC_RMDIR_REQ, FC_DISK_SIZE_REQ and FC_FILE_SIZE_REQ.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-
-std::string U64(uint64_t v) { return U32(static_cast<uint32_t>(v)) + U32(static_cast<uint32_t>(v >> 32)); }
-
-
-std::string PathPayload(const std::string& path) { return std::string(1, '\x01') + path + '\0'; }
-
-
-void MakeSparse(const std::string& path, uint64_t size)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-    close(fd);
-}
 
 void MakeReadOnly(const std::string& path)
 {
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
-class ManageFixture : public ::testing::Test {
+class ManageFixture : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
-    std::string Ask(uint8_t req, const std::string& payload, uint8_t reply, CTestClient* pClient = nullptr)
-    {
-        CTestClient& c = pClient ? *pClient : client;
-        c.SendFrame(req, payload);
-        uint8_t cmd = 0;
-        std::string answer;
-        EXPECT_TRUE(c.RecvFrame(cmd, answer));
-        EXPECT_EQ(cmd, reply);
-        return answer;
-    }
     // The status byte of a single-status reply; -1 when the reply is not one.
     int Status(uint8_t req, const std::string& path)
     {
-        std::string answer = Ask(req, PathPayload(path), static_cast<uint8_t>(req ^ 0xF0));
-        EXPECT_EQ(answer.size(), 1u);
-        return answer.size() == 1 ? static_cast<uint8_t>(answer[0]) : -1;
+        return client.Status(req, PathPayload(path), static_cast<uint8_t>(req ^ 0xF0));
     }
     int Del(const std::string& path) { return Status(8, path); }
     int Mkdir(const std::string& path) { return Status(9, path); }
     int Rmdir(const std::string& path) { return Status(10, path); }
-    std::string FileSize(const std::string& path) { return Ask(16, PathPayload(path), 0xE0); }
+    std::string FileSize(const std::string& path) { return client.Ask(16, PathPayload(path), 0xE0); }
 };
 
 using FileManage = ManageFixture;
@@ -78,7 +47,7 @@ TEST_F(FileManage, MkdirCreatesOnlyNewFoldersWithExistingParent)
     EXPECT_EQ(Mkdir("\\exists\\inner"), 0);
     EXPECT_TRUE(fs::is_directory(share.Path("exists/inner")));
     EXPECT_EQ(Mkdir("/new"), 1);
-    EXPECT_EQ(Ask(9, "\x01/no-terminator", 0xF9), "\xFF");  // the payload must end in its 0
+    EXPECT_EQ(client.Ask(9, "\x01/no-terminator", 0xF9), "\xFF");  // the payload must end in its 0
     EXPECT_FALSE(Exists(share.Path("no-terminator")));
 }
 
@@ -104,17 +73,17 @@ TEST_F(FileManage, DeleteRemovesOnlyWritableFiles)
 TEST_F(FileManage, DeleteOfFileHeldForDownloadFails)
 {
     share.WriteFile("small.bin", "s");
-    CTestClient holder(server.Port());
+    CStbSession holder(server.Port());
     for (const size_t size : {size_t{10485761}, size_t{10485760}}) {
         SCOPED_TRACE(size);
         share.WriteFile("big.bin", std::string(size, 'B'));
-        EXPECT_EQ(Ask(2, PathPayload("/big.bin"), 0xF2, &holder),
+        EXPECT_EQ(holder.Ask(2, PathPayload("/big.bin"), 0xF2),
                   std::string(1, '\0') + U32(static_cast<uint32_t>(size)));
         if (size > 10485760) {
             EXPECT_EQ(Del("/big.bin"), 1);
             EXPECT_EQ(fs::file_size(share.Path("big.bin")), size);
             // Opening another file lets the first go; then it can be deleted.
-            EXPECT_EQ(Ask(2, PathPayload("/small.bin"), 0xF2, &holder), std::string(1, '\0') + U32(1));
+            EXPECT_EQ(holder.Ask(2, PathPayload("/small.bin"), 0xF2), std::string(1, '\0') + U32(1));
         }
         EXPECT_EQ(Del("/big.bin"), 0);
         EXPECT_FALSE(Exists(share.Path("big.bin")));
@@ -152,7 +121,7 @@ TEST_F(FileManage, RmdirOfSharedFolderItselfIsRefused)
         EXPECT_EQ(share.ReadFile("top.txt"), "precious too");
     }
     // The empty path: tag, the path's terminating 0, the payload's last 0.
-    EXPECT_EQ(Ask(10, std::string("\x01\x00\x00", 3), 0xFA), "\x01");
+    EXPECT_EQ(client.Ask(10, std::string("\x01\x00\x00", 3), 0xFA), "\x01");
     EXPECT_EQ(share.ReadFile("content/file.txt"), "precious");
 }
 
@@ -215,7 +184,7 @@ TEST_F(SpaceAndSize, FileSizeReplyFormFollowsLength)
     share.WriteFile("empty.bin", "");
     MakeSparse(share.Path("five_g.bin"), 5000000000ULL);
     MakeSparse(share.Path("max32.bin"), 0xFFFFFFFFULL);
-    MakeSparse(share.Path("four_g.bin"), 0x100000000ULL);
+    MakeSparse(share.Path("four_g.bin"), k4GiB);
     fs::create_directory(share.Path("folder"));
     EXPECT_EQ(FileSize("/hundred.bin"), std::string(1, '\0') + U32(100));
     EXPECT_EQ(FileSize("\\hundred.bin"), std::string(1, '\0') + U32(100));
@@ -229,7 +198,7 @@ TEST_F(SpaceAndSize, FileSizeReplyFormFollowsLength)
         ASSERT_EQ(answer.size(), 5u);
         EXPECT_EQ(answer[0], '\x01');
     }
-    std::string answer = Ask(16, std::string("\x01/hundred.bin", 13), 0xE0);
+    std::string answer = client.Ask(16, std::string("\x01/hundred.bin", 13), 0xE0);
     ASSERT_EQ(answer.size(), 5u);
     EXPECT_EQ(static_cast<uint8_t>(answer[0]), 0xFF);
 }
@@ -255,7 +224,7 @@ TEST_F(SpaceAndSize, DiskSizeCountsInRequestedUnitOrClusters)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.payload.size() << " bytes, unit " << c.unit);
-        std::string answer = Ask(15, c.payload, 0xFF);
+        std::string answer = client.Ask(15, c.payload, 0xFF);
         ASSERT_EQ(answer.size(), 12u);
         EXPECT_EQ(GetU32(answer, 0), c.unit);
         EXPECT_EQ(GetU32(answer, 8), static_cast<uint32_t>(totalBytes / c.unit));

@@ -10,11 +10,12 @@
 
 #include "platform/thread.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
 #include "tests/test_util.h"
 
 namespace {
 
-const std::string kVerReply("\xA5\x04\x00\xE1\x03\x04\x26", 7);
 const std::string kSessClose = MakeFrame(0x00, "");
 
 // True once the session's thread has ended and the manager may free it.

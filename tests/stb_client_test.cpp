@@ -14,8 +14,6 @@ using namespace stbtest;
 
 namespace {
 
-constexpr uint64_t k4GiB = 0x100000000ULL;
-
 std::string Joined(const std::vector<std::string>& args)
 {
     std::string str;
@@ -23,8 +21,6 @@ std::string Joined(const std::vector<std::string>& args)
         str += s + " ";
     return str;
 }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 size_t Count(const std::string& text, const std::string& part)
 {
@@ -38,7 +34,7 @@ class StbClient : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_Daemon.Running()) << m_Daemon.Err();
+        ASSERT_NE(m_Daemon.StartListening({"--headless", "--share", m_Share.Share()}), 0) << m_Daemon.Err();
         fs::create_directory(Local());
     }
     void TearDown() override
@@ -67,7 +63,7 @@ protected:
     }
 
     CTempShare m_Share;
-    CStbDaemon m_Daemon{m_Share};
+    CDaemonProcess m_Daemon{m_Share.Root()};
 };
 
 TEST_F(StbClient, VerPrintsTheDaemonVersion) { EXPECT_EQ(Ok({"ver"}), "3.04\n"); }
@@ -129,7 +125,7 @@ TEST_F(StbClient, GetFetchesWholeFiles)
     };
     int i = 0;
     for (const auto& c : cases) {
-        const std::string strName = "f" + std::to_string(++i);
+        const std::string strName = 'f' + std::to_string(++i);
         SCOPED_TRACE(strName);
         const std::string strContent = Pattern(c.nSize, static_cast<unsigned>(i));
         m_Share.WriteFile(strName, strContent);
@@ -260,7 +256,7 @@ TEST_F(StbClient, PutStoresFilesWithEitherWidth)
     int i = 0;
     for (bool bBig : {false, true}) {
         for (size_t nSize : sizes) {
-            const std::string strName = "p" + std::to_string(++i);
+            const std::string strName = 'p' + std::to_string(++i);
             SCOPED_TRACE(strName);
             const std::string strContent = Pattern(nSize, static_cast<unsigned>(i));
             WriteLocalFile(Local(strName), strContent);
@@ -286,18 +282,18 @@ TEST_F(StbClient, CpAndMvWaitForTheOperation)
 {
     m_Share.WriteFile("one.txt", "one");
     MakeTree(m_Share.Path("src"));
-    const auto src = Snapshot(m_Share.Path("src"));
+    const auto src = Tree(m_Share.Path("src"));
     Ok({"cp", "/one.txt", "/two.txt"});
     EXPECT_EQ(m_Share.ReadFile("two.txt"), "one");
     EXPECT_EQ(m_Share.ReadFile("one.txt"), "one");
     Ok({"cp", "/src", "/copy"});
-    EXPECT_EQ(Snapshot(m_Share.Path("copy")), src);
+    EXPECT_EQ(Tree(m_Share.Path("copy")), src);
     Ok({"mv", "/two.txt", "/src/three.txt"});
     EXPECT_FALSE(fs::exists(m_Share.Path("two.txt")));
     EXPECT_EQ(m_Share.ReadFile("src/three.txt"), "one");
     Ok({"mv", "/copy", "/moved"});
     EXPECT_FALSE(fs::exists(m_Share.Path("copy")));
-    EXPECT_EQ(Snapshot(m_Share.Path("moved")), src);
+    EXPECT_EQ(Tree(m_Share.Path("moved")), src);
 }
 
 TEST_F(StbClient, RmMkdirAndRmdirChangeTheShare)
@@ -331,14 +327,14 @@ TEST_F(StbClient, RmMkdirAndRmdirChangeTheShare)
 TEST_F(StbClient, GetdirFetchesANestedTree)
 {
     MakeTree(m_Share.Path("tree"));
-    const auto tree = Snapshot(m_Share.Path("tree"));
+    const auto tree = Tree(m_Share.Path("tree"));
     Ok({"getdir", "/tree", "out1"});
-    EXPECT_EQ(Snapshot(Local("out1/tree")), tree);
+    EXPECT_EQ(Tree(Local("out1/tree")), tree);
     Ok({"getdir", "/tree/", "out2", "--small-frames"});
-    EXPECT_EQ(Snapshot(Local("out2/tree")), tree);
+    EXPECT_EQ(Tree(Local("out2/tree")), tree);
     // The shared folder itself arrives as LOCALDIR's contents.
     Ok({"getdir", "/", "out3"});
-    EXPECT_EQ(Snapshot(Local("out3")), Snapshot(m_Share.Share()));
+    EXPECT_EQ(Tree(Local("out3")), Tree(m_Share.Share()));
     EXPECT_TRUE(fs::exists(m_Share.Path("tree/a.txt")));  // a plain getdir deletes nothing
 }
 
@@ -346,7 +342,7 @@ TEST_F(StbClient, GetdirMoveRemovesTheTreeOnlyWhenAllArrived)
 {
     MakeTree(m_Share.Path("tree"));
     m_Share.WriteFile("keep.txt", "k");
-    const auto tree = Snapshot(m_Share.Path("tree"));
+    const auto tree = Tree(m_Share.Path("tree"));
     {
         // A file the daemon cannot open (held by another opener): nothing is deleted.
         const int fd = open(m_Share.Path("tree/sub/c").c_str(), O_RDONLY);
@@ -357,10 +353,10 @@ TEST_F(StbClient, GetdirMoveRemovesTheTreeOnlyWhenAllArrived)
         EXPECT_EQ(r.nExit, 1);
         EXPECT_TRUE(Contains(r.strErr, "sub/c: failed (status 1")) << r.strErr;
         EXPECT_TRUE(Contains(r.strErr, "nothing was deleted")) << r.strErr;
-        EXPECT_EQ(Snapshot(m_Share.Path("tree")), tree);
+        EXPECT_EQ(Tree(m_Share.Path("tree")), tree);
     }
     Ok({"getdir", "/tree", "out", "--move"});
-    EXPECT_EQ(Snapshot(Local("out/tree")), tree);
+    EXPECT_EQ(Tree(Local("out/tree")), tree);
     EXPECT_FALSE(fs::exists(m_Share.Path("tree")));
     EXPECT_EQ(m_Share.ReadFile("keep.txt"), "k");
 }
@@ -370,11 +366,11 @@ TEST_F(StbClient, PutdirUploadsANestedTree)
     MakeTree(Local("up/tree"));
     fs::create_directory(m_Share.Path("dst"));
     Ok({"putdir", "up/tree", "/dst/tree2"});
-    EXPECT_EQ(Snapshot(m_Share.Path("dst/tree2")), Snapshot(Local("up/tree")));
+    EXPECT_EQ(Tree(m_Share.Path("dst/tree2")), Tree(Local("up/tree")));
     // Again onto the existing folder: files there are replaced.
     WriteLocalFile(Local("up/tree/a.txt"), "changed");
     Ok({"putdir", "up/tree/", "/dst/tree2/"});
-    EXPECT_EQ(Snapshot(m_Share.Path("dst/tree2")), Snapshot(Local("up/tree")));
+    EXPECT_EQ(Tree(m_Share.Path("dst/tree2")), Tree(Local("up/tree")));
     // Into the shared folder itself.
     Ok({"putdir", "up/tree", "/"});
     EXPECT_EQ(m_Share.ReadFile("a.txt"), "changed");
@@ -474,8 +470,8 @@ TEST_F(StbClient, FailuresEndWithTheirExitStatus)
 TEST(StbClientNoShare, RequestsFailWithoutASharedFolder)
 {
     CTempShare share;
-    CStbDaemon daemon(share, false);
-    ASSERT_TRUE(daemon.Running());
+    CDaemonProcess daemon(share.Root());
+    ASSERT_NE(daemon.StartListening({"--headless"}), 0) << daemon.Err();
     const std::string strPort = std::to_string(daemon.Port());
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", strPort});

@@ -1,29 +1,22 @@
-// What the corvane-stb suites share: the real daemon started on a free loopback port, the
-// client run as a child process, and a scripted stand-in for the daemon that answers with
-// the frames a test gives it.
+// What the corvane-stb suites share: the client run as a child process, a scripted
+// stand-in for the daemon that answers with the frames a test gives it, and local trees
+// and sparse files to move.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <map>
 #include <mutex>
-#include <spawn.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/socket.h"
+#include "tests/daemon_proc.h"
+#include "tests/test_bytes.h"
+#include "tests/test_files.h"
 #include "tests/test_util.h"
-
-extern char** environ;
 
 namespace stbtest {
 
@@ -33,36 +26,6 @@ struct CRunResult {
     std::string strErr;
 };
 
-// Starts a program with standard input on /dev/null and the other two streams in the
-// files, in strCwd when given. The environment is ours (the test's XDG folders included). -1 on failure.
-inline pid_t Spawn(const std::vector<std::string>& args, const std::string& strOut, const std::string& strErr,
-                   const std::string& strCwd = "")
-{
-    std::vector<std::string> copy(args);
-    std::vector<char*> argv;
-    for (std::string& str : copy)
-        argv.push_back(str.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (!strCwd.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, strCwd.c_str());
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(rc, 0) << "cannot start " << args[0];
-    return rc == 0 ? pid : -1;
-}
-
-// True once the child has ended within the time; its raw status goes to nStatus.
-inline bool Reap(pid_t pid, int timeoutMs, int& nStatus)
-{
-    return WaitFor([&] { return waitpid(pid, &nStatus, WNOHANG) == pid; }, timeoutMs);
-}
-
 // Runs corvane-stb with the arguments in strCwd, its output in files below strScratch (or
 // its standard error on strErrPath, which is then not read back), and waits for it (killed
 // after 3 minutes).
@@ -70,85 +33,18 @@ inline CRunResult RunStb(const std::vector<std::string>& args, const std::string
                          const std::string& strScratch, const std::string& strErrPath = "")
 {
     static int s_nRun = 0;
-    const std::string strBase = strScratch + "/stb-run-" + std::to_string(++s_nRun);
-    std::vector<std::string> argv{CORVANE_STB_BIN};
-    argv.insert(argv.end(), args.begin(), args.end());
+    CDaemonProcess stb(strScratch, "stb-run-" + std::to_string(++s_nRun), CORVANE_STB_BIN);
     CRunResult result;
-    const std::string strErr = strErrPath.empty() ? strBase + ".err" : strErrPath;
-    const pid_t pid = Spawn(argv, strBase + ".out", strErr, strCwd);
-    int nStatus = 0;
-    if (pid > 0 && !Reap(pid, 180000, nStatus)) {
+    if (!stb.Start(args, strCwd, strErrPath))
+        return result;
+    if (!stb.Exited(180000))
         ADD_FAILURE() << "corvane-stb did not end";
-        kill(pid, SIGKILL);
-        Reap(pid, 5000, nStatus);
-    }
-    result.nExit = pid > 0 && WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
-    result.strOut = ReadLocalFile(strBase + ".out");
+    result.nExit = std::max(stb.ExitCode(), -1);
+    result.strOut = stb.Out();
     if (strErrPath.empty())
-        result.strErr = ReadLocalFile(strBase + ".err");
+        result.strErr = stb.Err();
     return result;
 }
-
-// The real daemon serving share.Share() on a free loopback port, with diagnostic lines in
-// a file (they tell which requests arrived). Stopped with SIGTERM by the destructor.
-class CStbDaemon {
-public:
-    explicit CStbDaemon(const CTempShare& share, bool bWithShare = true) : m_strOut(share.Root() + "/daemon.out"), m_strErr(share.Root() + "/daemon.err")
-    {
-        // A port found free may be taken before the daemon binds it: try another.
-        for (int nTry = 0; nTry < 5 && m_pid <= 0; ++nTry) {
-            m_usPort = FreeLoopbackPort();
-            std::vector<std::string> args{CORVANE_BIN, "--headless", "--port", std::to_string(m_usPort)};
-            if (bWithShare)
-                args.insert(args.end(), {"--share", share.Share()});
-            m_pid = Spawn(args, m_strOut, m_strErr);
-            if (m_pid > 0 && !WaitReady())
-                Stop();
-        }
-    }
-    ~CStbDaemon() { Stop(); }
-    CStbDaemon(const CStbDaemon&) = delete;
-    CStbDaemon& operator=(const CStbDaemon&) = delete;
-
-    bool Running() const { return m_pid > 0; }
-    uint16_t Port() const { return m_usPort; }
-    std::string Out() const { return ReadLocalFile(m_strOut); }
-    std::string Err() const { return ReadLocalFile(m_strErr); }
-    // Ends the daemon with SIGTERM (SIGKILL when it will not end).
-    void Stop()
-    {
-        if (m_pid <= 0)
-            return;
-        int nStatus = 0;
-        kill(m_pid, SIGTERM);
-        if (!Reap(m_pid, 10000, nStatus)) {
-            kill(m_pid, SIGKILL);
-            Reap(m_pid, 5000, nStatus);
-        }
-        m_pid = -1;
-    }
-
-private:
-    bool WaitReady()
-    {
-        int nStatus = 0;
-        bool bEnded = false;
-        const bool bReady = WaitFor(
-            [&] {
-                bEnded = bEnded || waitpid(m_pid, &nStatus, WNOHANG) == m_pid;
-                return bEnded || CTestClient(m_usPort).Connected();
-            },
-            10000);
-        if (bEnded)
-            m_pid = -1;
-        return bReady && !bEnded;
-    }
-
-    std::string m_strOut;
-    std::string m_strErr;
-    uint16_t m_usPort = 0;
-    pid_t m_pid = -1;
-};
 
 // A stand-in for the daemon on a loopback port: takes one connection and answers the
 // i-th frame received with the i-th reply (raw bytes, sent as given), then closes the
@@ -224,28 +120,6 @@ private:
     std::vector<std::pair<uint8_t, std::string>> m_Requests;
 };
 
-// A local tree as relative path -> contents ("<dir>" for a folder).
-inline std::map<std::string, std::string> Snapshot(const std::string& strRoot)
-{
-    std::map<std::string, std::string> tree;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(strRoot, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        const std::string strRel = std::filesystem::relative(it->path(), strRoot, ec).string();
-        tree[strRel] = it->is_directory() ? std::string("<dir>") : ReadLocalFile(it->path().string());
-    }
-    return tree;
-}
-
-// Little-endian bytes of a number, for scripted frames.
-inline std::string LE(uint64_t ullValue, int nWidth)
-{
-    std::string str;
-    for (int i = 0; i < nWidth; ++i)
-        str += static_cast<char>((ullValue >> (8 * i)) & 0xFF);
-    return str;
-}
-
 // Bytes that differ from one position to the next, so that a misplaced block shows.
 inline std::string Pattern(size_t nSize, unsigned uSeed = 1)
 {
@@ -264,16 +138,7 @@ struct CSparse {
     uint64_t ullSize;
     std::vector<std::pair<uint64_t, std::string>> marks;
 
-    void Write(const std::string& strPath) const
-    {
-        const int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(ullSize)), 0);
-        for (const auto& [ullAt, bytes] : marks)
-            ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(ullAt)),
-                      static_cast<ssize_t>(bytes.size()));
-        close(fd);
-    }
+    void Write(const std::string& strPath) const { MakeSparse(strPath, ullSize, marks); }
     std::string Range(uint64_t ullAt, uint64_t ullCount) const
     {
         ullCount = std::min(ullCount, ullSize - ullAt);

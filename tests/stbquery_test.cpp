@@ -2,16 +2,14 @@
 // file directly in the shared folder for the STB's model.
 #include <gtest/gtest.h>
 
-#include <random>
-#include <sys/stat.h>
+#include <algorithm>
 #include <unistd.h>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
-
-
 
 // A firmware header: big-endian model at 16 and version at 22; every other byte is filler
 // so that a field read at the wrong place shows.
@@ -32,21 +30,13 @@ std::string Found(const std::string& name) { return std::string(1, '\0') + name 
 
 std::string NotFound(uint16_t version) { return std::string(3, '\0') + static_cast<char>(version & 0xFF); }
 
-class StbQuery : public ::testing::Test {
+class StbQuery : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
     // The reply payload, or "<none>" when no 0xE2 frame came.
     std::string Ask(const std::string& payload)
     {
-        client.SendFrame(0x12, payload);
-        uint8_t cmd = 0;
-        std::string reply;
-        if (!client.RecvFrame(cmd, reply) || cmd != 0xE2)
-            return "<none>";
-        return reply;
+        auto [cmd, reply] = client.Exchange(0x12, payload);
+        return cmd == 0xE2 ? reply : "<none>";
     }
 };
 
@@ -58,7 +48,7 @@ TEST_F(StbQuery, WorkedExampleIsByteExact)
     EXPECT_EQ(client.RecvBytes(12), MakeFrame(0xE2, Found("B.stb")));
     client.SendFrame(0x12, Query(0x1234, 0x0105));
     EXPECT_EQ(client.RecvBytes(9), std::string("\xA5\x06\x00\xE2\x00\x00\x00\x05\x25", 9));
-    EXPECT_TRUE(client.ExpectNoData(100));
+    EXPECT_TRUE(client.Settled());
 }
 
 // The highest version strictly above the request, for the model asked; nothing that is not
@@ -152,13 +142,8 @@ TEST_F(StbQuery, InvalidQueryAnswersNothing)
                                        std::string()}) {
         SCOPED_TRACE(payload.size());
         client.SendFrame(0x12, payload);
-        EXPECT_TRUE(client.ExpectNoData(200));
+        EXPECT_TRUE(client.Settled());
     }
-    client.SendFrame(0x11, "");
-    uint8_t cmd = 0;
-    std::string reply;
-    ASSERT_TRUE(client.RecvFrame(cmd, reply));
-    EXPECT_EQ(std::make_pair(cmd, reply), std::make_pair(uint8_t{0xE1}, std::string("\x03\x04", 2)));
     EXPECT_EQ(Ask(Query(0x1234, 0x0101)), Found("fw.stb"));
 }
 
@@ -175,29 +160,17 @@ TEST_F(StbQuery, QueryLeavesADirectDownloadWorking)
     for (const char* name : {"big.bin", "huge.stb"}) {
         SCOPED_TRACE(name);
         const std::string& bytes = std::string(name) == "big.bin" ? big : huge;
-        client.SendFrame(0x02, std::string(1, '\0') + name + '\0');
-        uint8_t cmd = 0;
-        std::string reply;
-        ASSERT_TRUE(client.RecvFrame(cmd, reply));
-        ASSERT_EQ(std::make_pair(cmd, reply), std::make_pair(uint8_t{0xF2}, std::string(1, '\0') + LE(bytes.size(), 4)));
+        ASSERT_EQ(client.Ask(0x02, std::string(1, '\0') + name + '\0', 0xF2),
+                  std::string(1, '\0') + LE(bytes.size(), 4));
         const std::string answer = Ask(Query(0x1234, 0x0100));
         if (std::string(name) == "big.bin")
             EXPECT_EQ(answer, Found("huge.stb"));
         else
             EXPECT_NE(answer, "<none>");
-        // The tail of the file, in 32 KiB frames led by their offsets.
+        // The tail of the file, in 32 KiB frames led by their offsets; nothing after them.
         const uint32_t off = static_cast<uint32_t>(bytes.size() - 70000);
-        client.SendFrame(0x23, LE(off, 4) + LE(100000, 4));
-        std::string data;
-        while (data.size() < 70000) {
-            ASSERT_TRUE(client.RecvFrame(cmd, reply)) << "stream stopped after " << data.size() << " bytes";
-            ASSERT_EQ(cmd, 0xD3);
-            ASSERT_GT(reply.size(), 4u);
-            EXPECT_EQ(reply.substr(0, 4), LE(off + data.size(), 4));
-            data += reply.substr(4);
-        }
-        EXPECT_TRUE(data == bytes.substr(off)) << "the download served other bytes after the query";
-        EXPECT_TRUE(client.ExpectNoData(100));
+        EXPECT_TRUE(client.Fetch(0x23, off, 100000, 70000) == bytes.substr(off))
+            << "the download served other bytes after the query";
     }
 }
 

@@ -1,9 +1,8 @@
-// Small helpers the suites share for building requests and checking files: little-endian
-// fields as bytes, reproducible random content, and file-system look-ups.
+// Small helpers the suites share for building requests and checking bytes: little-endian
+// fields as bytes, reproducible random content, and comparisons that report briefly.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <random>
@@ -21,6 +20,7 @@ inline std::string LE(uint64_t v, int width)
 }
 
 inline std::string U32(uint32_t v) { return LE(v, 4); }
+inline std::string U64(uint64_t v) { return LE(v, 8); }
 
 // The little-endian field of width bytes at offset at (throws when s is too short).
 inline uint64_t GetLE(const std::string& s, size_t at, int width)
@@ -43,18 +43,8 @@ inline std::string RandomBytes(size_t n, unsigned seed)
     return s;
 }
 
-// True when anything (a link included) stands at the path.
-inline bool Exists(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-inline bool IsDir(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+// True when part occurs in text.
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Equal bytes; on a difference, the sizes and the first differing offset instead of two
 // megabytes of dump.

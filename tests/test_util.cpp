@@ -336,20 +336,6 @@ bool CTestClient::RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs)
     return true;
 }
 
-bool CTestClient::ExpectNoData(int ms)
-{
-    auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        pollfd pfd{m_nFd, POLLIN, 0};
-        int rc = poll(&pfd, 1, RemainingMs(deadline));
-        if (rc < 0 && errno == EINTR)
-            continue;
-        if (rc == 0)
-            return m_nFd >= 0;
-        return false;  // data, a close or an error: not the silence expected
-    }
-}
-
 bool CTestClient::WaitClosed(int timeoutMs)
 {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

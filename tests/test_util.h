@@ -108,8 +108,6 @@ public:
     bool RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs = 5000);
     // Exactly n bytes, or fewer when the connection closed or the time ran out.
     std::string RecvBytes(size_t n, int timeoutMs = 5000);
-    // True when nothing arrives within ms and the connection stays open.
-    bool ExpectNoData(int ms);
     // True once the server has closed the connection (bytes arriving before are dropped).
     bool WaitClosed(int timeoutMs = 5000);
 

@@ -2,71 +2,29 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <filesystem>
-#include <map>
 #include <memory>
-#include <random>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-#include "tests/test_util.h"
 #include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint64_t kLargestBuffered = 10485760;
 constexpr uint64_t kSmallestDirect = kLargestBuffered + 1;
 constexpr size_t kFullBlock = 65525;  // the most a frame carries behind a 64-bit offset
 
-
-
-
 int DataWidth(uint8_t req) { return req == 40 || req == 44 ? 8 : 4; }
-
-// The reply bytes the helpers expect; EachRequestByteAnswersWithItsReplyByte spells them out.
-uint8_t ReplyOf(uint8_t req)
-{
-    switch (req) {
-    case 13: case 43: return 0xFD;
-    case 45: case 39: return 0xDD;
-    case 46: return 0xDE;
-    default: return 0xFE;  // 14, 40, 44
-    }
-}
 
 std::string OpenPayload(uint8_t req, uint64_t size, const std::string& path)
 {
     return std::string(1, '\x05') + LE(size, req == 39 || req == 43 ? 8 : 4) + path + '\0';
-}
-
-// A reply as Ask() returns it: the command byte and the payload.
-using Frame = std::pair<int, std::string>;
-
-std::string PathPayload(const std::string& path) { return std::string(1, '\x05') + path + '\0'; }
-
-
-int64_t LengthOf(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-}
-
-std::string ReadRange(const std::string& path, uint64_t off, size_t n)
-{
-    std::string s(n, '\0');
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ssize_t got = fd >= 0 ? pread(fd, s.data(), n, static_cast<off_t>(off)) : -1;
-    if (fd >= 0)
-        close(fd);
-    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
-    return s;
 }
 
 // True when some opener holds the file under an exclusive lock right now.
@@ -80,77 +38,16 @@ bool HeldExclusively(const std::string& path)
     return bHeld;
 }
 
-// Every entry below the folder: relative path, then the content or "<dir>".
-std::map<std::string, std::string> Tree(const std::string& root)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        tree[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadLocalFile(e.path().string());
-    return tree;
-}
-
-
-
-class FileUpload : public ::testing::Test {
+class FileUpload : public SessionFixture {
 protected:
-    CTempShare share;
-    CTestServer server;
-    CTestClient client{server.Port()};
-
-    // Sends one request; the reply's command byte (-1 when none came) and payload.
-    Frame Ask(uint8_t req, const std::string& payload, CTestClient* pc = nullptr)
-    {
-        CTestClient& c = pc ? *pc : client;
-        c.SendFrame(req, payload);
-        uint8_t cmd = 0;
-        std::string reply;
-        if (c.RecvFrame(cmd, reply))
-            return {cmd, reply};
-        ADD_FAILURE() << "no reply to request " << int(req);
-        return {-1, ""};
-    }
-
-    // The status byte of the reply to an open request, -1 without a proper reply.
-    int Status(uint8_t req, const std::string& payload, CTestClient* pc = nullptr)
-    {
-        auto [cmd, reply] = Ask(req, payload, pc);
-        EXPECT_EQ(cmd, ReplyOf(req));
-        EXPECT_EQ(reply.size(), 1u);
-        return reply.size() == 1 ? static_cast<uint8_t>(reply[0]) : -1;
-    }
-
-    int Open(uint8_t req, uint64_t size, const std::string& path, CTestClient* pc = nullptr)
-    {
-        return Status(req, OpenPayload(req, size, path), pc);
-    }
-
-    // Sends one block and returns the count taken. The reply must carry the request's reply
-    // byte and the block's offset.
-    uint64_t Block(uint8_t req, uint64_t off, const std::string& bytes, CTestClient* pc = nullptr)
-    {
-        const int w = DataWidth(req);
-        auto [cmd, reply] = Ask(req, LE(off, w) + bytes, pc);
-        EXPECT_EQ(cmd, ReplyOf(req));
-        if (reply.size() != 2u * w) {
-            ADD_FAILURE() << "no proper reply to the block at " << off;
-            return ~0ULL;
-        }
-        EXPECT_EQ(GetLE(reply, 0, w), off);
-        return GetLE(reply, w, w);
-    }
-
     // Sends the bytes in full blocks from the offset on; each block must be taken whole.
-    void SendAll(uint8_t req, const std::string& bytes, uint64_t from = 0, CTestClient* pc = nullptr)
+    void SendAll(uint8_t req, const std::string& bytes, uint64_t from = 0)
     {
         for (size_t at = 0; at < bytes.size(); at += kFullBlock) {
             const std::string block = bytes.substr(at, kFullBlock);
-            ASSERT_EQ(Block(req, from + at, block, pc), block.size()) << "block at " << from + at;
+            ASSERT_EQ(client.UploadBlock(req, from + at, block), block.size()) << "block at " << from + at;
         }
     }
-
-    // Returns once the session has handled everything sent before: FC_VER_REQ is answered
-    // only after the previous request has finished its work.
-    void Sync(CTestClient* pc = nullptr) { EXPECT_EQ(Ask(0x11, "", pc).first, 0xE1); }
 
     struct Step {
         uint64_t off;
@@ -164,17 +61,17 @@ protected:
     void RunSteps(uint8_t open, uint8_t data, uint64_t size, const std::vector<Step>& steps)
     {
         const std::string path = share.Path("up.bin");
-        ASSERT_EQ(Open(open, size, "/up.bin"), 0);
+        ASSERT_EQ(client.UploadOpen(open, size, "/up.bin"), 0);
         EXPECT_EQ(LengthOf(path), static_cast<int64_t>(size));
         std::string want(size, '\0');
         for (size_t i = 0; i < steps.size(); ++i) {
             const Step& s = steps[i];
             const std::string bytes = RandomBytes(s.len, static_cast<unsigned>(100 + i));
-            EXPECT_EQ(Block(data, s.off, bytes), s.taken) << "step " << i;
+            EXPECT_EQ(client.UploadBlock(data, s.off, bytes), s.taken) << "step " << i;
             if (s.stored)
                 want.replace(s.off, s.taken, bytes, 0, s.taken);
         }
-        Sync();
+        EXPECT_TRUE(client.Settled());
         EXPECT_TRUE(SameBytes(share.ReadFile("up.bin"), want));
         EXPECT_FALSE(HeldExclusively(path)) << "the finished upload still holds its file";
     }
@@ -187,8 +84,8 @@ TEST_F(FileUpload, WorkedFramesAreByteExact)
     EXPECT_EQ(client.RecvBytes(6), std::string("\xA5\x03\x00\xFD\x00\x3B", 6));
     client.SendFrame(14, LE(0, 4) + bytes.substr(0, 100));
     EXPECT_EQ(client.RecvBytes(13), std::string("\xA5\x0A\x00\xFE\x00\x00\x00\x00\x64\x00\x00\x00\xA0", 13));
-    EXPECT_EQ(Block(14, 100, bytes.substr(100)), 900u);
-    Sync();
+    EXPECT_EQ(client.UploadBlock(14, 100, bytes.substr(100)), 900u);
+    EXPECT_TRUE(client.Settled());
     EXPECT_TRUE(SameBytes(share.ReadFile("a.bin"), bytes));
 }
 
@@ -200,13 +97,15 @@ TEST_F(FileUpload, EachRequestByteAnswersWithItsReplyByte)
     } cases[] = {{13, 0xFD, 14, 0xFE}, {45, 0xDD, 46, 0xDE}, {39, 0xDD, 40, 0xFE}, {43, 0xFD, 44, 0xFE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "requests " << int(c.open) << " and " << int(c.data));
-        const std::string name = "r" + std::to_string(c.open) + ".bin";
+        const std::string name = 'r' + std::to_string(c.open) + ".bin";
         const std::string bytes = RandomBytes(3000, c.open);
-        EXPECT_EQ(Ask(c.open, OpenPayload(c.open, bytes.size(), name)), Frame(c.openReply, std::string(1, '\0')));
+        EXPECT_EQ(client.Exchange(c.open, OpenPayload(c.open, bytes.size(), name)),
+                  CReply(c.openReply, std::string(1, '\0')));
         const int w = DataWidth(c.data);
         for (auto [off, len] : {std::pair<size_t, size_t>{0, 2000}, {2000, 1000}})
-            EXPECT_EQ(Ask(c.data, LE(off, w) + bytes.substr(off, len)), Frame(c.dataReply, LE(off, w) + LE(len, w)));
-        Sync();
+            EXPECT_EQ(client.Exchange(c.data, LE(off, w) + bytes.substr(off, len)),
+                      CReply(c.dataReply, LE(off, w) + LE(len, w)));
+        EXPECT_TRUE(client.Settled());
         EXPECT_TRUE(SameBytes(share.ReadFile(name), bytes));
     }
 }
@@ -224,7 +123,7 @@ TEST_F(FileUpload, UploadsAroundTheBufferLimitStoreEveryByte)
         SCOPED_TRACE(c.size);
         const std::string path = share.Path("big.bin");
         const std::string bytes = RandomBytes(c.size, static_cast<unsigned>(c.size));
-        ASSERT_EQ(Open(c.open, c.size, "/big.bin"), 0);
+        ASSERT_EQ(client.UploadOpen(c.open, c.size, "/big.bin"), 0);
         EXPECT_EQ(LengthOf(path), static_cast<int64_t>(c.size));
         // Either kind holds its file locked until the last block: nobody can take it over.
         EXPECT_TRUE(HeldExclusively(path));
@@ -233,7 +132,7 @@ TEST_F(FileUpload, UploadsAroundTheBufferLimitStoreEveryByte)
         EXPECT_TRUE(HeldExclusively(path));
         EXPECT_EQ(ReadRange(path, 0, 100) == bytes.substr(0, 100), c.direct) << "written before the last block";
         SendAll(c.data, bytes.substr(half), half);
-        Sync();
+        EXPECT_TRUE(client.Settled());
         EXPECT_FALSE(HeldExclusively(path));
         EXPECT_TRUE(SameBytes(share.ReadFile("big.bin"), bytes));
     }
@@ -273,10 +172,10 @@ TEST_F(FileUpload, DataRequestWithoutOffsetFieldTakesNothing)
         SCOPED_TRACE(int(data));
         const int w = DataWidth(data);
         const std::string bytes = RandomBytes(2000, data);
-        ASSERT_EQ(Open(w == 4 ? 13 : 39, bytes.size(), "/short.bin"), 0);
-        EXPECT_EQ(Ask(data, std::string(w - 1, '\x10')), Frame(0xFE, std::string(2 * w, '\0')));
+        ASSERT_EQ(client.UploadOpen(w == 4 ? 13 : 39, bytes.size(), "/short.bin"), 0);
+        EXPECT_EQ(client.Exchange(data, std::string(w - 1, '\x10')), CReply(0xFE, std::string(2 * w, '\0')));
         SendAll(data, bytes);
-        Sync();
+        EXPECT_TRUE(client.Settled());
         EXPECT_TRUE(SameBytes(share.ReadFile("short.bin"), bytes));
     }
 }
@@ -285,14 +184,14 @@ TEST_F(FileUpload, SparseUploadAbove4GiBWritesAt64BitOffsets)
 {
     const uint64_t size = k4GiB + 100;
     const std::string path = share.Path("huge.bin");
-    ASSERT_EQ(Open(39, size, "/huge.bin"), 0);
+    ASSERT_EQ(client.UploadOpen(39, size, "/huge.bin"), 0);
     EXPECT_EQ(LengthOf(path), static_cast<int64_t>(size));
     // The last piece would land on the first one if the offsets lost their high half.
     const std::pair<uint64_t, std::string> pieces[] = {
         {0, RandomBytes(100, 50)}, {k4GiB - 30, RandomBytes(100, 51)}, {size - 30, RandomBytes(30, 52)}};
     for (const auto& [off, bytes] : pieces)
-        EXPECT_EQ(Block(40, off, bytes), bytes.size());
-    Sync();
+        EXPECT_EQ(client.UploadBlock(40, off, bytes), bytes.size());
+    EXPECT_TRUE(client.Settled());
     EXPECT_FALSE(HeldExclusively(path));
     for (const auto& [off, bytes] : pieces)
         EXPECT_TRUE(SameBytes(ReadRange(path, off, bytes.size()), bytes)) << "at " << off;
@@ -332,7 +231,7 @@ TEST_F(FileUpload, OpenThatCannotCreateItsTargetChangesNothing)
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         SCOPED_TRACE(::testing::Message() << "case " << i << ", request " << int(c.req));
-        EXPECT_EQ(Status(c.req, c.payload), c.status);
+        EXPECT_EQ(client.Status(c.req, c.payload, UploadReplyOf(c.req)), c.status);
         EXPECT_EQ(Tree(share.Share()), before);
     }
     EXPECT_EQ(ReadLocalFile(share.Root() + "/outside.bin"), "outside the shared folder");
@@ -350,10 +249,10 @@ TEST_F(FileUpload, DroppedConnectionLeavesNoPartialFile)
         SCOPED_TRACE(c.what);
         const std::string name = std::string(c.what) + ".bin";
         const std::string bytes = RandomBytes(kFullBlock, 20);
-        auto stb = std::make_unique<CTestClient>(server.Port());
-        ASSERT_EQ(Open(c.open, c.size, name, stb.get()), 0);
-        EXPECT_EQ(Block(c.data, 0, bytes, stb.get()), bytes.size());
-        Sync(stb.get());
+        auto stb = std::make_unique<CStbSession>(server.Port());
+        ASSERT_EQ(stb->UploadOpen(c.open, c.size, name), 0);
+        EXPECT_EQ(stb->UploadBlock(c.data, 0, bytes), bytes.size());
+        EXPECT_TRUE(stb->Settled());
         ASSERT_EQ(LengthOf(share.Path(name)), static_cast<int64_t>(c.size));
         if (c.open == 39) {
             EXPECT_TRUE(SameBytes(ReadRange(share.Path(name), 0, bytes.size()), bytes));
@@ -383,20 +282,21 @@ TEST_F(FileUpload, UploadAbandonedByALaterCommandIsDeleted)
         for (const Later& l : laters) {
             SCOPED_TRACE(::testing::Message() << m.what << ", then request " << int(l.req) << " " << l.path);
             const std::string pending = share.Path("pending.bin");
-            CTestClient stb(server.Port());
-            ASSERT_EQ(Open(m.open, m.size, "/pending.bin", &stb), 0);
-            EXPECT_EQ(Block(m.data, 0, RandomBytes(1000, 31), &stb), 1000u);
+            CStbSession stb(server.Port());
+            ASSERT_EQ(stb.UploadOpen(m.open, m.size, "/pending.bin"), 0);
+            EXPECT_EQ(stb.UploadBlock(m.data, 0, RandomBytes(1000, 31)), 1000u);
             ASSERT_TRUE(Exists(pending));
             if (l.req == 13) {
                 const std::string bytes = RandomBytes(2000, 32);
-                ASSERT_EQ(Open(13, bytes.size(), l.path, &stb), 0);
+                ASSERT_EQ(stb.UploadOpen(13, bytes.size(), l.path), 0);
                 EXPECT_EQ(Exists(pending), std::string(l.path) == "/pending.bin");
-                EXPECT_EQ(Block(14, 0, bytes, &stb), bytes.size());
-                Sync(&stb);
+                EXPECT_EQ(stb.UploadBlock(14, 0, bytes), bytes.size());
+                EXPECT_TRUE(stb.Settled());
                 EXPECT_TRUE(SameBytes(share.ReadFile(l.path + 1), bytes));
                 unlink(share.Path(l.path + 1).c_str());
             } else {
-                EXPECT_EQ(Ask(l.req, PathPayload(l.path), &stb), Frame(l.reply, std::string(1, '\0') + LE(5000, 4)));
+                EXPECT_EQ(stb.Exchange(l.req, PathPayload(l.path, '\x05')),
+                          CReply(l.reply, std::string(1, '\0') + LE(5000, 4)));
                 EXPECT_FALSE(Exists(pending)) << "the abandoned upload left its file";
             }
         }
@@ -434,16 +334,16 @@ TEST_F(FileUpload, WriteErrorAnswersNothingTakenAndLeavesNoFile)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string name = "full" + std::to_string(++i) + ".bin";
-        CTestClient stb(server.Port());
+        CStbSession stb(server.Port());
         if (c.openLimit != 0)
             limit.Lower(c.openLimit);
-        EXPECT_EQ(Open(c.open, c.size, name, &stb), c.status);
+        EXPECT_EQ(stb.UploadOpen(c.open, c.size, name), c.status);
         limit.Lift();
         for (const LimitedStep& s : c.steps) {
             if (s.limit != 0)
                 limit.Lower(s.limit);
-            EXPECT_EQ(Block(c.data, s.off, RandomBytes(s.len, 40), &stb), s.taken) << "block at " << s.off;
-            Sync(&stb);  // a buffered upload writes its file after the reply
+            EXPECT_EQ(stb.UploadBlock(c.data, s.off, RandomBytes(s.len, 40)), s.taken) << "block at " << s.off;
+            EXPECT_TRUE(stb.Settled());  // a buffered upload writes its file after the reply
             limit.Lift();
         }
         EXPECT_TRUE(WaitFor([&] { return !Exists(share.Path(name)); }, 2000)) << "the failed upload left its file";
@@ -455,11 +355,12 @@ TEST_F(FileUpload, UploadOverAFileBeingDownloadedIsRefused)
 {
     const std::string bytes = RandomBytes(kSmallestDirect, 60);
     share.WriteFile("movie.ts", bytes);
-    ASSERT_EQ(Ask(2, PathPayload("/movie.ts")), Frame(0xF2, std::string(1, '\0') + LE(kSmallestDirect, 4)));
-    CTestClient other(server.Port());
+    ASSERT_EQ(client.Exchange(2, PathPayload("/movie.ts", '\x05')),
+              CReply(0xF2, std::string(1, '\0') + LE(kSmallestDirect, 4)));
+    CStbSession other(server.Port());
     for (uint8_t req : {13, 39}) {
         SCOPED_TRACE(int(req));
-        EXPECT_EQ(Open(req, 100, "/movie.ts", &other), 1);
+        EXPECT_EQ(other.UploadOpen(req, 100, "/movie.ts"), 1);
         EXPECT_TRUE(SameBytes(share.ReadFile("movie.ts"), bytes));
     }
 }
@@ -469,15 +370,15 @@ TEST_F(FileUpload, UploadOverAFileBeingDownloadedIsRefused)
 TEST_F(FileUpload, FileOfADirectUploadIsRefusedToOtherSessions)
 {
     const std::string bytes = RandomBytes(kSmallestDirect, 61);
-    ASSERT_EQ(Open(39, bytes.size(), "/rec.ts"), 0);
+    ASSERT_EQ(client.UploadOpen(39, bytes.size(), "/rec.ts"), 0);
     SendAll(40, bytes.substr(0, 5 * kFullBlock));
-    CTestClient other(server.Port());
-    auto [cmd, reply] = Ask(2, PathPayload("/rec.ts"), &other);
+    CStbSession other(server.Port());
+    auto [cmd, reply] = other.Exchange(2, PathPayload("/rec.ts", '\x05'));
     EXPECT_EQ(cmd, 0xF2);
     EXPECT_EQ(reply.substr(0, 1), "\x01");
-    EXPECT_EQ(Open(13, 10, "/rec.ts", &other), 1);
+    EXPECT_EQ(other.UploadOpen(13, 10, "/rec.ts"), 1);
     SendAll(40, bytes.substr(5 * kFullBlock), 5 * kFullBlock);
-    Sync();
+    EXPECT_TRUE(client.Settled());
     EXPECT_TRUE(SameBytes(share.ReadFile("rec.ts"), bytes));
 }
 

@@ -1,0 +1,60 @@
+// One of our programs, the daemon by default, run as a child process of a test: with a
+// settings and a runtime folder of its own, its standard output and error in files, ended
+// with SIGTERM. Not for use from more than one thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+class CDaemonProcess {
+public:
+    // strFolder holds cfg/ and run/, the child's XDG_CONFIG_HOME and XDG_RUNTIME_DIR (as a
+    // CTempShare's Root() does), and receives <strTag>.out and <strTag>.err. strProgram:
+    // the program to run; empty for the daemon built beside the tests.
+    explicit CDaemonProcess(const std::string& strFolder, const std::string& strTag = "daemon",
+                            const std::string& strProgram = "");
+    // Kills (SIGKILL) and reaps a child still running.
+    ~CDaemonProcess();
+    CDaemonProcess(const CDaemonProcess&) = delete;
+    CDaemonProcess& operator=(const CDaemonProcess&) = delete;
+
+    // Starts the program with the arguments (without the program name), standard input on
+    // /dev/null, in strCwd when given; standard error goes to strErrTo instead of
+    // <strTag>.err when given (a terminal, say). False, with a test failure, when it could
+    // not be started. One child at a time: a running one is killed first.
+    bool Start(const std::vector<std::string>& args, const std::string& strCwd = "", const std::string& strErrTo = "");
+    // Start with "--port N" for a free loopback port appended, until its listener takes a
+    // connection on 127.0.0.1; a port taken meanwhile by another program makes it try
+    // another. The port (also Port()), 0 when the daemon never listened.
+    uint16_t StartListening(std::vector<std::string> args);
+    // True once the child accepts a connection on the port at pszAddr; false when it ended
+    // first or timeoutMs passed.
+    bool WaitListening(uint16_t port, const char* pszAddr = "127.0.0.1", int timeoutMs = 10000);
+
+    // True once the child has ended within timeoutMs (and was reaped), or none was started.
+    bool Exited(int timeoutMs);
+    // The exit status of the ended child; -1000 minus the raw wait status when it did not
+    // exit by itself (a signal), -1 when it has not ended.
+    int ExitCode() const;
+    // Sends SIGTERM and waits up to timeoutMs; then SIGKILL. The ExitCode().
+    int Stop(int timeoutMs = 10000);
+    void Signal(int nSig) const;
+
+    bool Running() const { return m_pid > 0 && !m_bExited; }
+    pid_t Pid() const { return m_pid; }
+    uint16_t Port() const { return m_usPort; }
+    // What the child has written so far to its standard output and error.
+    std::string Out() const;
+    std::string Err() const;
+
+private:
+    void Kill();
+
+    std::string m_strFolder, m_strProgram, m_strOut, m_strErr;
+    pid_t m_pid = -1;
+    int m_nStatus = 0;
+    bool m_bExited = false;
+    uint16_t m_usPort = 0;
+};
