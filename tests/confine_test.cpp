@@ -217,7 +217,7 @@ TEST_F(Confinement, TransferBuffersStayWithinTheBudget)
     }
     EXPECT_EQ(server.Man().m_Budget.Used(), 600000u) << "only the first file fits in memory";
     CStbSession lister(server.Port());
-    EXPECT_EQ(lister.Ask(0x07, PathPayload("/"), 0xF7), "\x03" + U32(0));
+    EXPECT_EQ(lister.Ask(0x07, PathPayload("/"), 0xF7), '\x03' + U32(0));
     for (auto& c : clients) {
         // A range from memory or from disk, the same bytes.
         EXPECT_EQ(c->Ask(0x03, U32(500000) + U32(100), 0xF3), U32(500000) + content.substr(500000, 100));

@@ -74,13 +74,13 @@ bool CDaemonProcess::Start(const std::vector<std::string>& args, const std::stri
     return rc == 0;
 }
 
-uint16_t CDaemonProcess::StartListening(std::vector<std::string> args)
+uint16_t CDaemonProcess::StartListening(std::vector<std::string> args, const char* pszAddr, const std::string& strCwd)
 {
     args.insert(args.end(), {"--port", ""});
     for (int nTry = 0; nTry < kListenTries; ++nTry) {
         m_usPort = FreeLoopbackPort();
         args.back() = std::to_string(m_usPort);
-        if (Start(args) && WaitListening(m_usPort))
+        if (Start(args, strCwd) && WaitListening(m_usPort, pszAddr))
             return m_usPort;
         Kill();
     }

@@ -26,9 +26,10 @@ public:
     // not be started. One child at a time: a running one is killed first.
     bool Start(const std::vector<std::string>& args, const std::string& strCwd = "", const std::string& strErrTo = "");
     // Start with "--port N" for a free loopback port appended, until its listener takes a
-    // connection on 127.0.0.1; a port taken meanwhile by another program makes it try
+    // connection at pszAddr; a port taken meanwhile by another program makes it try
     // another. The port (also Port()), 0 when the daemon never listened.
-    uint16_t StartListening(std::vector<std::string> args);
+    uint16_t StartListening(std::vector<std::string> args, const char* pszAddr = "127.0.0.1",
+                            const std::string& strCwd = "");
     // True once the child accepts a connection on the port at pszAddr; false when it ended
     // first or timeoutMs passed.
     bool WaitListening(uint16_t port, const char* pszAddr = "127.0.0.1", int timeoutMs = 10000);

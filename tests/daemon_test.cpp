@@ -89,11 +89,10 @@ TEST(Daemon, TakenPortIsAWinsockError)
 TEST(Daemon, ShareOptionStoresTheNormalisedFolder)
 {
     CTempShare share;
-    const uint16_t port = FreeLoopbackPort();
     // Relative to the daemon's working folder, with a trailing '/'.
     CDaemonProcess daemon(share.Root(), "d");
-    ASSERT_TRUE(daemon.Start({"--headless", "--share", "./share/", "--port", std::to_string(port)}, share.Root()));
-    ASSERT_TRUE(daemon.WaitListening(port)) << daemon.Err();
+    ASSERT_NE(daemon.StartListening({"--headless", "--share", "./share/"}, "127.0.0.1", share.Root()), 0)
+        << daemon.Err();
     EXPECT_EQ(IniValue(share.Root() + "/cfg/Corvane/corvane.ini", "Config", "Path"), share.Share());
 }
 
@@ -159,12 +158,11 @@ TEST(Daemon, SettingsFileOptionTakesEffectAndTheCommandLineWins)
         CTempShare share;
         std::filesystem::create_directories(share.Root() + "/cfg/Corvane");
         ASSERT_EQ(plat::IniWriteString(share.Root() + "/cfg/Corvane/corvane.ini", "Config", c.pszKey, c.pszValue), 0);
-        const uint16_t port = FreeLoopbackPort();
-        std::vector<std::string> args{"--headless", "--port", std::to_string(port)};
+        std::vector<std::string> args{"--headless"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         CDaemonProcess daemon(share.Root(), "d");
-        ASSERT_TRUE(daemon.Start(args));
-        ASSERT_TRUE(daemon.WaitListening(port, c.pszTo)) << daemon.Err();
+        const uint16_t port = daemon.StartListening(args, c.pszTo);
+        ASSERT_NE(port, 0) << daemon.Err();
         std::vector<std::unique_ptr<CStbSession>> clients;
         for (int i = 0; i < c.nClients; ++i) {
             clients.push_back(std::make_unique<CStbSession>(port, c.pszFrom, c.pszTo));
