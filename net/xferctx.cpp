@@ -17,17 +17,16 @@ bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
     }
     pBin.reset(p);
     nBinSize = n;
-    ullBinCharged = pBudget != nullptr ? n : 0;
     return true;
 }
 
 void CXferCtx::ReleaseBin()
 {
+    // pBin is only ever taken by TakeBin, so what it holds is what was charged.
+    if (pBin && pBudget != nullptr)
+        pBudget->Give(nBinSize);
     pBin.reset();
     nBinSize = 0;
-    if (pBudget != nullptr && ullBinCharged != 0)
-        pBudget->Give(ullBinCharged);
-    ullBinCharged = 0;
     if (bUploading && bUpBuffered)
         AbandonUpload();
 }

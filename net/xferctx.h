@@ -51,7 +51,6 @@ struct CXferCtx {
     // when read-only; buffers are charged to the budget (none: no limit).
     bool bReadOnly = false;
     CBufferBudget* pBudget = nullptr;
-    uint64_t ullBinCharged = 0;       // what pBin holds of the budget
 
     // Allocates pBin for n bytes (zeroed when asked), charged to the budget; the buffer
     // held before must have been released. False, with nothing held, when the budget or

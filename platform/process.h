@@ -59,7 +59,4 @@ bool ProcessHasModuleName(int nPid, const char* pszModule);
 // not qualify, -1 when it cannot be signalled.
 int KillOwnProcessWithModule(int nPid, const char* pszModule);
 
-// Ends the process at once. 0, or -1 when it cannot be signalled.
-int KillProcess(int nPid);
-
 }  // namespace plat

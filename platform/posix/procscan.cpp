@@ -222,6 +222,5 @@ int KillProcessGroup(const DetachedGroup& group)
     return errno == ESRCH ? 0 : -1;
 }
 
-int KillProcess(int nPid) { return kill(nPid, SIGKILL) == 0 ? 0 : -1; }
 
 }  // namespace plat
