@@ -8,14 +8,11 @@
 #include "net/sess.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
+#include "xfer/pacing.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 
 namespace {
-
-#ifndef CORVANE_NO_PACING
-constexpr uint64_t kPauseNs = 1000000;  // 1 ms after every full block
-#endif
 
 // The reply of the open request in the long form (64-bit size); the short form answers
 // with ReplyByte.
@@ -58,6 +55,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     uint8_t* pData = pPayload + req.nWidth;
     uint64_t c = o;
     const uint64_t ullEnd = o + s;
+    const uint64_t ullPause = BlockPauseNs();
     uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));
@@ -78,10 +76,8 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
         if (Send(packet, sess) != 0)
             return;  // the STB is gone; the next receive ends the session
         c += nChunk;
-#ifndef CORVANE_NO_PACING
-        if (nChunk == static_cast<size_t>(req.nBlock))
-            ullPauseEnd = plat::MonotonicNs() + kPauseNs;
-#endif
+        if (nChunk == static_cast<size_t>(req.nBlock) && ullPause != 0)
+            ullPauseEnd = plat::MonotonicNs() + ullPause;
     }
 }
 
