@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace plat {
 
@@ -50,6 +51,10 @@ int SockSetSendTimeout(Socket s, int nMillis);
 // One receive call: the count received, 0 when the peer closed the connection, -1 on an
 // error or time-out. An interrupted call is repeated.
 int SockRecv(Socket s, void* pBuf, int nLen);
+// After a receive or send of this thread failed: whether its time-out passed, and the
+// system's words for the failure otherwise.
+bool SockLastTimedOut();
+std::string SockLastErrorText();
 // Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise: an
 // error, or a send time-out that passed with no byte accepted.
 int SockSendAll(Socket s, const void* pBuf, size_t nLen);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/console.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -123,3 +125,16 @@ void CLocalFile::Abandon(bool bKeep)
 bool CStdoutSink::Write(const uint8_t* pBytes, size_t nCount) { return fwrite(pBytes, 1, nCount, stdout) == nCount; }
 
 std::string CStdoutSink::Error() const { return std::string("cannot write to standard output: ") + strerror(errno); }
+
+int OpenToSend(const std::string& strLocal, FilePtr& pFile, uint64_t& ullSize, std::string& strError)
+{
+    FILE* p = nullptr;
+    std::string strWhy;
+    const int rc = plat::OpenLocalForReading(strLocal, &p, ullSize, strWhy);
+    pFile.reset(p);
+    if (rc == -2)
+        strError = "cannot send " + strLocal + ": not a regular file";
+    else if (rc != 0)
+        strError = "cannot read " + strLocal + ": " + strWhy;
+    return rc == 0 ? 0 : -1;
+}

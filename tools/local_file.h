@@ -48,6 +48,15 @@ private:
     std::string m_strError;
 };
 
+// The local side of an upload: a regular file opened for reading.
+struct CFileCloser {
+    void operator()(FILE* p) const { fclose(p); }
+};
+using FilePtr = std::unique_ptr<FILE, CFileCloser>;
+// Opens strLocal to be sent; what is not a regular file (a FIFO, a device) is refused
+// without waiting on it. 0 with pFile and ullSize set, or -1 with the message in strError.
+int OpenToSend(const std::string& strLocal, FilePtr& pFile, uint64_t& ullSize, std::string& strError);
+
 // Downloaded bytes written to standard output.
 class CStdoutSink : public CByteSink {
 public:

@@ -1,9 +1,9 @@
 // corvane-stb: the STB side of the protocol on the command line, for the people who build
 // and test set-top boxes, for moving files from a shell, and for the end-to-end tests.
-#include <csignal>
 #include <cstdio>
 #include <string>
 
+#include "platform/console.h"
 #include "tools/stb_args.h"
 #include "tools/stb_cmds.h"
 #include "tools/stb_report.h"
@@ -61,7 +61,7 @@ const char* OptionName(unsigned uOption)
 
 int main(int argc, char** argv)
 {
-    signal(SIGPIPE, SIG_IGN);  // a closed pipe on standard output is a write error, not the end
+    plat::IgnoreBrokenPipe();
     CStbOptions opt;
     std::string strError;
     if (ParseStbArgs(argc, argv, opt, strError) != 0)

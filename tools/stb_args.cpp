@@ -1,6 +1,6 @@
 #include "tools/stb_args.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cstdlib>
 
 namespace {
@@ -76,13 +76,13 @@ int TakeOption(const std::string& strName, const std::string& strValue, CStbOpti
 
 bool ParseNumber(const std::string& str, uint64_t ullMax, uint64_t& ullValue)
 {
-    if (str.empty() || str[0] == '-' || str[0] == '+' || str[0] == ' ')
-        return false;
     const bool bHex = str.size() > 2 && str[0] == '0' && (str[1] == 'x' || str[1] == 'X');
-    errno = 0;
-    char* pEnd = nullptr;
-    const unsigned long long ull = strtoull(str.c_str() + (bHex ? 2 : 0), &pEnd, bHex ? 16 : 10);
-    if (errno != 0 || pEnd == nullptr || *pEnd != '\0' || ull > ullMax)
+    const char* pBegin = str.data() + (bHex ? 2 : 0);
+    const char* pEnd = str.data() + str.size();
+    uint64_t ull = 0;
+    // Digits only: no sign, no blank, nothing after them, nothing out of range.
+    const auto [pStop, ec] = std::from_chars(pBegin, pEnd, ull, bHex ? 16 : 10);
+    if (pBegin == pEnd || ec != std::errc() || pStop != pEnd || ull > ullMax)
         return false;
     ullValue = ull;
     return true;

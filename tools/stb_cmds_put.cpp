@@ -1,13 +1,10 @@
 // put: FC_FILE_UP_REQ (32-bit size) or FC_BIGFILE_UP_REQ (64-bit size), then the blocks
 // with FC_DATA_UP_REQ or FC_BIGFILE_DATA_UP_REQ, then FC_FILE_SIZE_REQ to see that the
 // daemon kept the file.
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <memory>
-#include <sys/stat.h>
 
 #include "net/wire.h"
+#include "tools/local_file.h"
 #include "tools/progress.h"
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
@@ -17,11 +14,6 @@
 #include "tools/stb_xfer.h"
 
 namespace {
-
-struct CFileCloser {
-    void operator()(FILE* p) const { fclose(p); }
-};
-using FilePtr = std::unique_ptr<FILE, CFileCloser>;
 
 std::vector<uint8_t> OpenPayload(uint64_t ullSize, bool bBig, const std::string& strPath)
 {
@@ -58,13 +50,11 @@ int CmdPut(const CStbOptions& opt)
     if (strPath.back() == '/')
         strPath += std::filesystem::path(strLocal).filename().string();
 
-    FilePtr pFile(fopen(strLocal.c_str(), "rb"));
-    struct stat st {};
-    if (!pFile || fstat(fileno(pFile.get()), &st) != 0)
-        return Report(opt, kExitFailed, "cannot read " + strLocal + ": " + strerror(errno));
-    if (!S_ISREG(st.st_mode))
-        return Report(opt, kExitFailed, "cannot send " + strLocal + ": not a regular file");
-    const uint64_t ullSize = static_cast<uint64_t>(st.st_size);
+    FilePtr pFile;
+    uint64_t ullSize = 0;
+    std::string strError;
+    if (OpenToSend(strLocal, pFile, ullSize, strError) != 0)
+        return Report(opt, kExitFailed, strError);
     const bool bBig = (opt.uCmdOptions & kOptBig) != 0 || ullSize > UINT32_MAX;
 
     CStbConn conn;

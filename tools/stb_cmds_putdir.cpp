@@ -3,12 +3,12 @@
 // RS_DATA_UP_REQ. The daemon joins the receiving folder and an entry's name with nothing
 // between them, so the folder is sent with its trailing '/'.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "net/wire.h"
+#include "tools/local_file.h"
 #include "tools/progress.h"
 #include "tools/stb_cmds.h"
 #include "tools/stb_conn.h"
@@ -25,10 +25,6 @@ struct CUpEntry {
     std::string strName;   // as sent: relative to the receiving folder
     std::string strLocal;  // empty for a folder
     uint64_t ullSize = 0;
-};
-
-struct CFileCloser {
-    void operator()(FILE* p) const { fclose(p); }
 };
 
 // Lists the local tree below strDir, parents before children, names sorted. Files of
@@ -76,11 +72,12 @@ int CollectTree(const CStbOptions& opt, const fs::path& dir, const std::string& 
 int SendEntry(const CStbOptions& opt, CStbConn& conn, const CUpEntry& entry, CProgress& progress)
 {
     const bool bFolder = entry.strLocal.empty();
-    std::unique_ptr<FILE, CFileCloser> pFile;
+    FilePtr pFile;
     if (!bFolder) {
-        pFile.reset(fopen(entry.strLocal.c_str(), "rb"));
-        if (!pFile)
-            return Report(opt, kExitFailed, "cannot read " + entry.strLocal + ": " + strerror(errno));
+        uint64_t ullSize = 0;
+        std::string strError;
+        if (OpenToSend(entry.strLocal, pFile, ullSize, strError) != 0)
+            return Report(opt, kExitFailed, strError);
     }
     std::vector<uint8_t> payload(5);
     payload[0] = bFolder ? kEntryFolder : kEntryFile;

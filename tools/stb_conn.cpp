@@ -1,6 +1,5 @@
 #include "tools/stb_conn.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -111,8 +110,8 @@ int CStbConn::Fill()
     if (n == 0)
         return Reject("the daemon closed the connection");
     if (n < 0) {
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return Reject(std::string("the connection to the daemon failed: ") + strerror(errno));
+        if (!plat::SockLastTimedOut())
+            return Reject("the connection to the daemon failed: " + plat::SockLastErrorText());
         char sz[64];
         snprintf(sz, sizeof(sz), "no answer from the daemon within %d s", (m_nTimeoutMs + 999) / 1000);
         return Reject(sz);

@@ -1,9 +1,9 @@
 #include "tools/stb_report.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "net/protocol.h"
+#include "platform/console.h"
 #include "tools/progress.h"
 #include "tools/stb_conn.h"
 
@@ -55,4 +55,4 @@ int OpenConn(const CStbOptions& opt, CStbConn& conn)
     return 0;
 }
 
-bool ProgressWanted(const CStbOptions& opt) { return !opt.bQuiet && isatty(STDERR_FILENO) == 1; }
+bool ProgressWanted(const CStbOptions& opt) { return !opt.bQuiet && plat::StderrIsTerminal(); }

@@ -140,6 +140,10 @@ int SockRecv(Socket s, void* pBuf, int nLen)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+bool SockLastTimedOut() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+std::string SockLastErrorText() { return strerror(errno); }
+
 int SockSendAll(Socket s, const void* pBuf, size_t nLen)
 {
     const char* p = static_cast<const char*>(pBuf);
