@@ -4,16 +4,20 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fs/names.h"
 #include "net/allowlist.h"
 
 const char* UsageText()
 {
-    return "Usage: corvane [--headless] [--share DIR] [--port N] [--listen ADDR] [--allow LIST]\n"
-           "               [--max-sessions N] [--max-sessions-per-host N] [--read-only] [--wide-links]\n"
-           "               [--stream] [--quiet] [--help] [--version]\n"
+    return "Usage: corvane [--headless] [--config FILE] [--share DIR] [--charset NAME] [--port N]\n"
+           "               [--listen ADDR] [--allow LIST] [--max-sessions N] [--max-sessions-per-host N]\n"
+           "               [--read-only] [--wide-links] [--stream] [--quiet] [--help] [--version]\n"
            "Shares one folder with set-top boxes on TCP port 2008.\n"
            "  --headless                 no dialog and no tray icon\n"
+           "  --config FILE              use FILE as the settings file (default ~/.config/Corvane/corvane.ini)\n"
            "  --share DIR                store DIR as the shared folder before serving\n"
+           "  --charset NAME             code page of names on the STB (CP1252, CP949, CP932, GBK, BIG5,\n"
+           "                             ISO-8859-1 ...); default and '': names pass unchanged\n"
            "  --port N                   listen on port N instead of 2008\n"
            "  --listen ADDR              listen on one IPv4 address only: other networks cannot connect\n"
            "  --allow LIST               who may connect: a.b.c.d[/n],... or all; default the private ranges\n"
@@ -25,7 +29,7 @@ const char* UsageText()
            "  --quiet                    no diagnostic lines on standard output\n"
            "  --help                     show this text\n"
            "  --version                  show the version\n"
-           "The settings file's [Config] keys Listen, Allow, MaxSessions, MaxSessionsPerHost,\n"
+           "The settings file's [Config] keys Charset, Listen, Allow, MaxSessions, MaxSessionsPerHost,\n"
            "ReadOnly=1 and WideLinks=1 set the same; the command line wins.\n";
 }
 
@@ -86,6 +90,21 @@ int TakeValue(const char* pszOption, const char* pszValue, CCmdLine& cmd, std::s
         }
         cmd.bHasShare = true;
         cmd.strShare = pszValue;
+    } else if (strOption == "--config") {
+        if (*pszValue == '\0') {
+            strError = "--config needs a file";
+            return -1;
+        }
+        cmd.bHasConfig = true;
+        cmd.strConfig = pszValue;
+    } else if (strOption == "--charset") {
+        if (*pszValue != '\0' && CheckStbCodePage(pszValue) != 0) {
+            strError = "--charset takes a code page such as CP1252, CP949, CP932, GBK, BIG5 or ISO-8859-1, not" +
+                       strQuoted;
+            return -1;
+        }
+        cmd.bHasCharset = true;
+        cmd.strCharset = pszValue;
     } else if (strOption == "--port") {
         char* pEnd = nullptr;
         long nPort = strtol(pszValue, &pEnd, 10);
@@ -125,8 +144,8 @@ int TakeValue(const char* pszOption, const char* pszValue, CCmdLine& cmd, std::s
 
 int ParseCmdLine(int argc, const char* const* argv, CCmdLine& cmd, std::string& strError)
 {
-    static const char* const s_apszWithValue[] = {"--share", "--port", "--listen", "--allow", "--max-sessions",
-                                                  "--max-sessions-per-host"};
+    static const char* const s_apszWithValue[] = {"--share",  "--config", "--charset",      "--port",
+                                                  "--listen", "--allow",  "--max-sessions", "--max-sessions-per-host"};
     cmd = CCmdLine{};
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];

@@ -1,7 +1,7 @@
 // The daemon's command line:
-//   corvane [--headless] [--share DIR] [--port N] [--listen ADDR] [--allow LIST]
-//           [--max-sessions N] [--max-sessions-per-host N] [--read-only] [--wide-links]
-//           [--stream] [--quiet] [--help] [--version]
+//   corvane [--headless] [--config FILE] [--share DIR] [--charset NAME] [--port N]
+//           [--listen ADDR] [--allow LIST] [--max-sessions N] [--max-sessions-per-host N]
+//           [--read-only] [--wide-links] [--stream] [--quiet] [--help] [--version]
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,13 @@ struct CCmdLine {
     bool bVersion = false;
     bool bHasShare = false;
     std::string strShare;
+    // The settings file to use instead of the per-user one.
+    bool bHasConfig = false;
+    std::string strConfig;
+    // The STB's code page (checked; empty: names pass unchanged); when given it wins over
+    // the stored one.
+    bool bHasCharset = false;
+    std::string strCharset;
     uint16_t usPort = 2008;
     // The network options; each one not given here comes from the settings file.
     bool bHasListen = false;

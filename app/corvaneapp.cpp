@@ -7,6 +7,7 @@
 #include "app/launcher.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "fs/names.h"
 #include "net/allowlist.h"
 #include "net/sessman.h"
 #include "platform/instance.h"
@@ -33,6 +34,14 @@ int StoreShareOption(const std::string& strShare)
         return -1;
     }
     return 0;
+}
+
+// The file --config names, made absolute: the settings are read again at every request.
+std::string ConfigFileOption(const std::string& strFile)
+{
+    std::error_code ec;
+    std::filesystem::path abs = std::filesystem::absolute(strFile, ec);
+    return ec ? strFile : abs.lexically_normal().string();
 }
 
 // A stored value that is not of its form.
@@ -80,6 +89,14 @@ int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError)
             return BadSetting(apszSwitchKeys[i], strValue, "not 1 or 0", strError);
         abSwitches[i] = abSwitches[i] || bStored;
     }
+    // The code page: the command line's (checked as it was parsed) fixes it; otherwise the
+    // stored one, read again with the folder at every mapping, must be usable now.
+    const std::string strCharset = GetShareSetting().strCharset;
+    if (!cmd.bHasCharset && !strCharset.empty() && CheckStbCodePage(strCharset) != 0)
+        return BadSetting(g_pszCharsetKey, strCharset,
+                          "not a code page such as CP1252, CP949, CP932, GBK, BIG5 or ISO-8859-1", strError);
+    man.m_bFixedCharset = cmd.bHasCharset;
+    man.m_strCharset = cmd.bHasCharset ? cmd.strCharset : std::string();
     man.m_strListen = strListen;
     man.m_Allow = allow;
     man.m_nMaxSessions = anCaps[0];
@@ -98,6 +115,9 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     CStderrBoxes stderrBoxes;
     IMessageBoxes& boxes = pUi != nullptr ? pUi->Boxes() : stderrBoxes;
+    // Every later reading and writing of the settings goes to the file named.
+    if (cmd.bHasConfig)
+        plat::SetProfilePath(ConfigFileOption(cmd.strConfig));
     // The settings are in place before the first session can map a path.
     if (cmd.bHasShare && StoreShareOption(cmd.strShare) != 0)
         return 2;

@@ -9,10 +9,11 @@
 class CSessMan;
 class IMessageBoxes;
 
-// Sets the manager's network options: each from the command line when given there, else
-// from the settings file's [Config] section, else its default (a switch is on when either
-// turns it on). 0, or -1 with a message for the user in strError when a stored value is
-// not valid (the manager is then unchanged).
+// Sets the manager's network options and the STB's code page: each from the command line
+// when given there, else from the settings file's [Config] section, else its default (a
+// switch is on when either turns it on; a stored code page is only checked here, since
+// the sessions read it afresh). 0, or -1 with a message for the user in strError when a
+// stored value is not valid (the manager is then unchanged).
 int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError);
 
 // The dialog and tray icon of a window system.

@@ -1,31 +1,55 @@
 #include "app/corvanedlg.h"
 
 #include "app/settings.h"
+#include "fs/names.h"
+
+std::vector<std::string> CharsetChoices()
+{
+    std::vector<std::string> choices;
+    static const char* const s_apszCommon[] = {"CP1252", "ISO-8859-1", "ISO-8859-15", "CP1250", "CP1251",
+                                               "CP949",  "CP932",      "GBK",         "BIG5"};
+    for (const char* psz : s_apszCommon) {
+        if (CheckStbCodePage(psz) == 0)
+            choices.emplace_back(psz);
+    }
+    return choices;
+}
 
 CCorvaneDlg::CCorvaneDlg(IDlgWindow& window, IServerControl& server) : m_Window(window), m_Server(server)
 {
-    m_strFolder = GetSharedFolder();
+    CShareSetting setting = GetShareSetting();
+    m_strFolder = std::move(setting.strFolder);
+    m_strCharset = std::move(setting.strCharset);
 }
 
-void CCorvaneDlg::OnInitDialog() { m_Window.SetFolderText(m_strFolder); }
+void CCorvaneDlg::OnInitDialog()
+{
+    m_Window.SetFolderText(m_strFolder);
+    m_Window.SetCharsetChoice(m_strCharset);
+}
 
 void CCorvaneDlg::OnOK()
 {
-    if (GetSharedFolder() != m_strFolder)
-        StoreSharedFolder(m_strFolder);
+    StoreShareSetting(CShareSetting{m_strFolder, m_strCharset});  // writes only what changed
     m_Server.Start();
     m_Window.HideDialog();
 }
 
 void CCorvaneDlg::OnCancel()
 {
-    const std::string strStored = GetSharedFolder();
-    if (strStored != m_strFolder) {
-        m_strFolder = strStored;
+    CShareSetting stored = GetShareSetting();
+    if (stored.strFolder != m_strFolder) {
+        m_strFolder = std::move(stored.strFolder);
         m_Window.SetFolderText(m_strFolder);
+    }
+    if (stored.strCharset != m_strCharset) {
+        m_strCharset = std::move(stored.strCharset);
+        m_Window.SetCharsetChoice(m_strCharset);
     }
     m_Window.HideDialog();
 }
+
+void CCorvaneDlg::OnCharsetChosen(const std::string& strCharset) { m_strCharset = strCharset; }
 
 void CCorvaneDlg::OnBrowse()
 {

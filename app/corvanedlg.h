@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The window side of the main dialog.
 class IDlgWindow {
@@ -11,6 +12,9 @@ public:
     virtual ~IDlgWindow() = default;
     // Shows the text in the sunken folder field.
     virtual void SetFolderText(const std::string& strFolder) = 0;
+    // Shows the code page chosen for names on the STB (empty: "Unchanged"). A window
+    // without that row ignores it.
+    virtual void SetCharsetChoice(const std::string& /*strCharset*/) {}
     // Shows and activates the dialog in its current size and position (a minimised
     // dialog stays minimised).
     virtual void ShowDialog() = 0;
@@ -36,20 +40,26 @@ public:
 
 enum class TrayEvent { LeftButtonUp, RightButtonUp, Other };
 
+// The code pages the dialog offers for names on the STB, the common ones this system can
+// convert; "Unchanged" (the empty string) comes before them.
+std::vector<std::string> CharsetChoices();
+
 class CCorvaneDlg {
 public:
-    // Reads the stored folder.
+    // Reads the stored folder and code page.
     CCorvaneDlg(IDlgWindow& window, IServerControl& server);
 
-    // Fills the folder field with the stored folder.
+    // Fills the folder field and the code page row with the stored ones.
     void OnInitDialog();
-    // Stores the folder shown when it differs from the stored one, restarts the
-    // streaming server (on every OK) and hides the dialog.
+    // Stores the folder and code page shown when either differs from the stored ones,
+    // restarts the streaming server (on every OK) and hides the dialog.
     void OnOK();
-    // Shows the stored folder again and hides the dialog.
+    // Shows the stored folder and code page again and hides the dialog.
     void OnCancel();
     // Lets the user pick another folder; shown only, stored by OK.
     void OnBrowse();
+    // The user chose a code page for names on the STB (empty: unchanged); stored by OK.
+    void OnCharsetChosen(const std::string& strCharset);
     void OnTrayNotify(TrayEvent event);
     void OnTrayOpen();
     // One About box at a time.
@@ -59,6 +69,7 @@ public:
 
     bool m_bAboutOpen = false;
     std::string m_strFolder;
+    std::string m_strCharset;  // the code page shown, stored with the folder
 
 private:
     IDlgWindow& m_Window;

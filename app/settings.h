@@ -8,6 +8,8 @@
 // Section and key of the shared folder in the settings store.
 extern const char* const g_pszConfigSection;  // "Config"
 extern const char* const g_pszPathKey;        // "Path"
+// The STB's code page, stored with the folder (the command line's --charset).
+extern const char* const g_pszCharsetKey;     // "Charset"
 // Keys of the network options in the same section (the command line's --listen, --allow,
 // --max-sessions, --max-sessions-per-host, --read-only, --wide-links).
 extern const char* const g_pszListenKey;              // "Listen"
@@ -27,6 +29,17 @@ std::string GetSharedFolder();
 // Stores the folder when it differs from the stored one. 0, or -1 when it cannot be
 // written.
 int StoreSharedFolder(const std::string& strFolder);
+
+// The shared folder and the STB's code page (blanks around it removed; empty: names
+// pass unchanged), read together from one reading of the store. Any thread.
+struct CShareSetting {
+    std::string strFolder;
+    std::string strCharset;
+};
+CShareSetting GetShareSetting();
+// Stores the folder and the code page, in one write when either differs from the
+// stored one. 0, or -1 when it cannot be written.
+int StoreShareSetting(const CShareSetting& setting);
 
 // The form a folder is stored in: absolute, without a trailing '/' (except "/").
 std::string NormaliseFolder(const std::string& strFolder);

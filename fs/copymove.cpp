@@ -71,9 +71,8 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     // Both paths are mapped onto the one shared folder read for the source. A source in,
     // or a destination that is, a folder reached through a link out of the shared
     // folder is refused as a ".." path is.
-    if (MapStbPath(sess, pszSrc, ctx.strPath, ctx.share) != 0 ||
-        GetLocalPathIn(ctx.share.strRoot, pszDst, ctx.strPath2) != 0 || plat::LeadsOutOfShare(ctx.share, ctx.strPath) ||
-        plat::LeadsOutOfShare(ctx.share, ctx.strPath2 + "/.")) {
+    if (MapStbPath(sess, ctx, pszSrc, ctx.strPath) != 0 || MapSecondStbPath(ctx, pszDst, ctx.strPath2) != 0 ||
+        plat::LeadsOutOfShare(ctx.share, ctx.strPath) || plat::LeadsOutOfShare(ctx.share, ctx.strPath2 + "/.")) {
         plat::Trace("(%x) refused: %s %s\n", ucTag, pszSrc, pszDst);
         SendStatus(sess, ucReply, kStatusFailed);
         return CmdNext::Continue;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/names.h"
 #include "net/cmdtable.h"
 #include "platform/dir.h"
 
@@ -16,5 +17,7 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx);
 // it cannot be read). With one, enumerates it again and writes the records in
 // enumeration order, each only while it still fits into the capacity, and returns the
 // size counted over every entry: a result other than the capacity means the folder
-// changed in between.
-uint64_t BuildDirList(const plat::CShare& share, uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder);
+// changed in between. With names that convert, every name is listed in the STB's code
+// page and one it cannot hold is left out (its line printed by the filling pass).
+uint64_t BuildDirList(const plat::CShare& share, uint8_t* pBuffer, uint64_t ullCapacity, const std::string& strFolder,
+                      CStbNames* pNames = nullptr);

@@ -4,6 +4,7 @@
 
 #include "app/settings.h"
 #include "net/sess.h"
+#include "net/xferctx.h"
 #include "platform/file.h"
 #include "platform/volume.h"
 
@@ -30,14 +31,38 @@ bool HasParentComponent(const char* psz)
 
 int GetLocalPath(char* pszStbPath, std::string& strLocal) { return GetLocalPathIn(GetSharedFolder(), pszStbPath, strLocal); }
 
-int MapStbPath(const CSess& sess, char* pszStbPath, std::string& strLocal, plat::CShare& share)
+int SelectShare(const CSess& sess, CXferCtx& ctx)
 {
-    std::string strShared = GetSharedFolder();
-    if (GetLocalPathIn(strShared, pszStbPath, strLocal) != 0)
+    CShareSetting setting = GetShareSetting();
+    if (ctx.names.Select(sess.m_bFixedCharset ? sess.m_strCharset : setting.strCharset) != 0 ||
+        setting.strFolder.empty())
         return -1;
-    share.strRoot = std::move(strShared);
-    share.bWideLinks = sess.m_bWideLinks;
+    ctx.share.strRoot = std::move(setting.strFolder);
+    ctx.share.bWideLinks = sess.m_bWideLinks;
     return 0;
+}
+
+int MapStbPath(const CSess& sess, CXferCtx& ctx, char* pszStbPath, std::string& strLocal)
+{
+    plat::CShare earlier = ctx.share;  // what a refused path leaves in place
+    if (SelectShare(sess, ctx) != 0 || MapSecondStbPath(ctx, pszStbPath, strLocal) != 0) {
+        ctx.share = std::move(earlier);
+        strLocal.clear();
+        return -1;
+    }
+    return 0;
+}
+
+int MapSecondStbPath(CXferCtx& ctx, char* pszStbPath, std::string& strLocal)
+{
+    if (!ctx.names.Converts())
+        return GetLocalPathIn(ctx.share.strRoot, pszStbPath, strLocal);
+    std::string strDecoded;
+    if (ctx.names.ToLocal(pszStbPath, strDecoded) != 0) {
+        strLocal.clear();
+        return -1;
+    }
+    return GetLocalPathIn(ctx.share.strRoot, strDecoded.data(), strLocal);
 }
 
 int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& strLocal)

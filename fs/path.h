@@ -10,6 +10,7 @@
 #include "platform/share.h"
 
 class CSess;
+struct CXferCtx;
 
 // Maps the STB path (the request's own bytes up to their zero) onto the shared folder.
 // A leading '\' in the request is rewritten as '/'. Returns 0, or -1 when the path is
@@ -18,10 +19,19 @@ class CSess;
 int GetLocalPath(char* pszStbPath, std::string& strLocal);
 // The same onto a shared folder the caller has read.
 int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& strLocal);
-// Maps as GetLocalPath and fills share with the shared folder the path was mapped onto
-// and the session's rule for links: what every platform call on the path needs. On a
-// refused path the share is left as it was.
-int MapStbPath(const CSess& sess, char* pszStbPath, std::string& strLocal, plat::CShare& share);
+// Reads the shared folder and the STB's code page together (the command line's code
+// page, when it gave one, wins), selects the code page for the context's names and fills
+// the context's share with the folder and the session's rule for links. 0, or -1 (the
+// share left as it was) when no folder is stored or the code page cannot be used.
+int SelectShare(const CSess& sess, CXferCtx& ctx);
+// Selects the share as above, then maps as GetLocalPath: the STB path is first decoded
+// from the code page, so that separators and ".." are found in the decoded text and no
+// byte of a double-byte character is taken for one. -1 also for a path that does not
+// decode (strLocal is then empty).
+int MapStbPath(const CSess& sess, CXferCtx& ctx, char* pszStbPath, std::string& strLocal);
+// Maps a second path of the same request onto the share and code page that MapStbPath
+// selected (a copy's or move's destination).
+int MapSecondStbPath(CXferCtx& ctx, char* pszStbPath, std::string& strLocal);
 
 // Turns every separator of a local path into the local '/'.
 void SlashToBackslash(std::string& strPath);

@@ -18,7 +18,7 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
         return PathReq::Invalid;
     }
     char* pszStbPath = reinterpret_cast<char*>(p + 1);
-    if (MapStbPath(sess, pszStbPath, strLocal, ctx.share) != 0) {
+    if (MapStbPath(sess, ctx, pszStbPath, strLocal) != 0) {
         plat::Trace("(%x) refused: %s\n", p[0], pszStbPath);
         return PathReq::Refused;
     }

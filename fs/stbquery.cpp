@@ -3,10 +3,11 @@
 #include <cstring>
 #include <vector>
 
-#include "app/settings.h"
+#include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
+#include "net/xferctx.h"
 #include "platform/dir.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -21,7 +22,7 @@ constexpr int kVersionOffset = 22;
 }  // namespace
 
 bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t usVersion, std::string& strName,
-                       bool bWideLinks)
+                       bool bWideLinks, CStbNames* pNames)
 {
     strName.clear();
     const plat::CShare share{strFolder, bWideLinks};
@@ -30,9 +31,13 @@ bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t 
         return false;
     uint16_t usBest = 0;
     bool bFound = false;
+    const bool bConvert = pNames != nullptr && pNames->Converts();
+    const std::string strShownIn = strFolder + "/";
     for (const plat::FindEntry& e : entries) {
         if (!plat::MatchPattern(e.strName.c_str(), "*.stb"))
             continue;
+        if (bConvert && !pNames->Shows(e.strName, strShownIn))
+            continue;  // a name the STB could not ask for
         const std::string strPath = strFolder + "/" + e.strName;
         plat::Trace("File Path:%s\n", strPath.c_str());
         // A file object of its own: a download in progress in this session survives.
@@ -58,7 +63,7 @@ bool FindNewestStbFile(const std::string& strFolder, uint16_t usModel, uint16_t 
     return bFound;
 }
 
-CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
+CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx)
 {
     CPacket& packet = sess.m_Packet;
     if (!packet.EndsWithZero(3))
@@ -70,12 +75,15 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx&)
     const uint16_t usModel = GetU16LE(b + 1);
     const uint16_t usVersion = GetU16LE(b + 3);
     plat::Trace("Recv Model[%04x] Ver[%04x]\n", usModel, usVersion);
-    std::string strName;
-    if (FindNewestStbFile(GetSharedFolder(), usModel, usVersion, strName, sess.m_bWideLinks)) {
+    std::string strName, strStbName;
+    // The folder and the code page are read together, as a path mapping reads them.
+    if (SelectShare(sess, ctx) == 0 &&
+        FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.m_bWideLinks, &ctx.names) &&
+        ctx.names.ToStb(strName, strStbName) == 0 && strStbName.size() + 2 <= static_cast<size_t>(kMaxPayload)) {
         uint8_t* p = packet.Payload();
         p[0] = 0;
-        memcpy(p + 1, strName.c_str(), strName.size() + 1);
-        SendReply(sess, FC_MODEL_VER_REP, nullptr, static_cast<int>(strName.size()) + 2);
+        memcpy(p + 1, strStbName.c_str(), strStbName.size() + 1);
+        SendReply(sess, FC_MODEL_VER_REP, nullptr, static_cast<int>(strStbName.size()) + 2);
     } else {
         // Not found: three zeros, and the fourth byte as it stood in the request.
         const uint8_t payload[4] = {0, 0, 0, b[3]};

@@ -67,6 +67,9 @@ public:
     // may lead out of the shared folder (wide links).
     bool m_bReadOnly = false;
     bool m_bWideLinks = false;
+    // The code page the command line fixed for the STB's names (see CSessMan).
+    bool m_bFixedCharset = false;
+    std::string m_strCharset;
     // The budget that every session's transfer buffers draw from (owned by the manager;
     // null: no limit).
     class CBufferBudget* m_pBudget = nullptr;

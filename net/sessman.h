@@ -67,6 +67,11 @@ public:
     // What every new session may do: change nothing, follow links out of the folder.
     bool m_bReadOnly = false;
     bool m_bWideLinks = false;
+    // The STB's code page from the command line, which then wins over the stored one
+    // (empty: names pass unchanged). Without it every session reads the stored code page
+    // with the shared folder.
+    bool m_bFixedCharset = false;
+    std::string m_strCharset;
     // What the transfer buffers of all sessions together may hold (tests lower it).
     CBufferBudget m_Budget;
     // Sessions created so far; tests wait on it instead of sleeping.

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "fs/names.h"
 #include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
@@ -51,6 +52,9 @@ struct CXferCtx {
     // when read-only; buffers are charged to the budget (none: no limit).
     bool bReadOnly = false;
     CBufferBudget* pBudget = nullptr;
+    // The STB's code page as the last mapping selected it: the paths of the session's
+    // requests are decoded with it and the names it is sent are encoded with it.
+    CStbNames names;
 
     // Allocates pBin for n bytes (zeroed when asked), charged to the budget; the buffer
     // held before must have been released. False, with nothing held, when the budget or

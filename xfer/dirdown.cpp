@@ -24,26 +24,45 @@ struct CTreeLevel {
     size_t nNext = 0;
 };
 
-// Lists the folder as an entry and puts it on the walk; left out when it cannot be read.
-void EnterFolder(CSess& sess, const plat::CShare& share, std::string strDir, std::vector<CTreeLevel>& walk)
+// The entry of a local path, unless the STB cannot be shown it (a folder's line names it
+// without its trailing '/', which every usable code page holds).
+bool TakeEntry(CSess& sess, CStbNames* pNames, const std::string& strPath, std::string& strEntry)
+{
+    strEntry = GetRelativePath(sess, strPath);
+    std::string_view name = strEntry;
+    if (!name.empty() && name.back() == '/')
+        name.remove_suffix(1);
+    return pNames == nullptr || pNames->Shows(name, sess.m_strBaseDir);
+}
+
+// Lists the folder as an entry and puts it on the walk; left out (and all below it) when
+// it cannot be read or the STB cannot be shown its name.
+void EnterFolder(CSess& sess, const plat::CShare& share, CStbNames* pNames, std::string strDir,
+                 std::vector<CTreeLevel>& walk)
 {
     if (strDir.size() >= plat::kMaxPathBytes)
         return;  // the system could not open anything below it
+    std::string strEntry;
+    if (!TakeEntry(sess, pNames, strDir, strEntry))
+        return;
     CTreeLevel level;
     if (plat::EnumDirectory(share, strDir, level.entries) != 0)
         return;
-    sess.m_arrFiles.push_back(GetRelativePath(sess, strDir));
+    sess.m_arrFiles.push_back(strEntry);
     level.strDir = std::move(strDir);
     walk.push_back(std::move(level));
 }
 
 }  // namespace
 
-void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir)
+void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames)
 {
+    if (pNames != nullptr && !pNames->Converts())
+        pNames = nullptr;  // every name can be shown
     // Depth first, each folder's entries in their order, as a recursion would list them.
     std::vector<CTreeLevel> walk;
-    EnterFolder(sess, share, strDir, walk);
+    std::string strEntry;
+    EnterFolder(sess, share, pNames, strDir, walk);
     while (!walk.empty()) {
         CTreeLevel& level = walk.back();
         if (level.nNext == level.entries.size()) {
@@ -56,10 +75,10 @@ void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir)
         std::string strPath = level.strDir + e.strName;
         if (e.bDir) {
             if (!e.bLink)  // a link to a folder is not part of the tree
-                EnterFolder(sess, share, strPath + "/", walk);
-        } else {
+                EnterFolder(sess, share, pNames, strPath + "/", walk);
+        } else if (TakeEntry(sess, pNames, strPath, strEntry)) {
             sess.m_ullTotal += e.ullSize;
-            sess.m_arrFiles.push_back(GetRelativePath(sess, strPath));
+            sess.m_arrFiles.push_back(strEntry);
         }
     }
 }
@@ -108,7 +127,7 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucTag = sess.m_Packet.Payload()[0];
     if (eReq == PathReq::Ok) {
         SetBaseDir(sess, ctx.strPath);
-        ListTree(sess, ctx.share, ctx.strPath + "/");
+        ListTree(sess, ctx.share, ctx.strPath + "/", &ctx.names);
         sess.m_arrFiles.shrink_to_fit();
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
@@ -146,16 +165,19 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
         if (eForm == DnForm::Failed)
             plat::Trace("E %s %d\n", "ip", 1379);
     }
-    // The entry, as listed, follows the size field.
+    // The entry, as listed and in the STB's code page, follows the size field. The walk
+    // listed only entries that convert, with the code page still in use.
+    std::string strStbEntry;
     const SizeWidth width = eForm == DnForm::Long ? SizeWidth::Bits64 : SizeWidth::Bits32;
     const int nSizeWidth = WidthBytes(width);
-    const int nLength = 1 + nSizeWidth + static_cast<int>(strEntry.size()) + 1;
-    if (nLength > kMaxPayload)
+    if (ctx.names.ToStb(strEntry, strStbEntry) != 0 ||
+        1 + nSizeWidth + strStbEntry.size() + 1 > static_cast<size_t>(kMaxPayload))
         return CmdNext::Continue;
+    const int nLength = 1 + nSizeWidth + static_cast<int>(strStbEntry.size()) + 1;
     uint8_t* p = packet.Payload();
     p[0] = ucStatus;
     PutLE(p + 1, ctx.RecordedSize(width), nSizeWidth);
-    memcpy(p + 1 + nSizeWidth, strEntry.c_str(), strEntry.size() + 1);
+    memcpy(p + 1 + nSizeWidth, strStbEntry.c_str(), strStbEntry.size() + 1);
     SendFrame(sess, RS_FILE_DN_REP, nullptr, nLength);
     return CmdNext::Continue;
 }

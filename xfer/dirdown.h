@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "fs/names.h"
 #include "net/cmdtable.h"
 #include "platform/share.h"
 
@@ -20,9 +21,11 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx);
 // Appends the tree below the folder (a local path ending with '/') to the session's
 // list, parents before children, folder entries ending with '/', each relative to the
 // session's base folder; adds the file sizes to m_ullTotal. Links to folders are not
-// followed. A folder that cannot be read is left out. The tree is walked from a list of
-// the folders being read, not by recursion, however deep it is.
-void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir);
+// followed. A folder that cannot be read is left out. With names that convert, an entry
+// the STB cannot be shown is left out too (a folder with everything below it), with its
+// line. The tree is walked from a list of the folders being read, not by recursion,
+// however deep it is.
+void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames = nullptr);
 
 // Deletes the files among the first k entries of the list, in list order, then those
 // of its folders that are empty, deepest first. The shared folder itself stays.

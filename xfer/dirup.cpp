@@ -39,7 +39,7 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     // folder is kept as the STB sent it so that each joined path is checked whole.
     ctx.strUpDir = reinterpret_cast<const char*>(p + 13);
     std::string strStb = ctx.strUpDir;
-    const bool bMapped = MapStbPath(sess, strStb.data(), ctx.strPath, ctx.share) == 0;
+    const bool bMapped = MapStbPath(sess, ctx, strStb.data(), ctx.strPath) == 0;
     plat::Trace("(%x) %u %llu %s\n", p[0], ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
                 bMapped ? ctx.strPath.c_str() : "(refused)");
     // A receiving folder reached through a link out of the shared folder is refused.
@@ -58,7 +58,7 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucType = p[0];
     ctx.RecordSize(SizeWidth::Bits32, GetU32LE(p + 1));
     std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
-    const bool bMapped = MapStbPath(sess, strStb.data(), ctx.strPath2, ctx.share) == 0;
+    const bool bMapped = MapStbPath(sess, ctx, strStb.data(), ctx.strPath2) == 0;
     plat::Trace("(%x) %u %s\n", ucType, ctx.nXferSize, bMapped ? ctx.strPath2.c_str() : "(refused)");
     uint8_t ucStatus = kStatusDone;
     if (ucType == kEntryFolder && ctx.nXferSize == 0) {

@@ -141,7 +141,7 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
     }
     const uint64_t ullSize = PayloadField(packet, 1, nWidth);
     ctx.RecordSize(width, ullSize);
-    const int nMapped = MapStbPath(sess, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath, ctx.share);
+    const int nMapped = MapStbPath(sess, ctx, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath);
     if (ctx.hFile.IsOpen()) {
         plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
         ctx.CloseFile();

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCursor>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -55,6 +56,18 @@ void CCorvaneWindow::BuildControls()
     pGroupRow->addWidget(m_pFolder, 1);
     pGroupRow->addWidget(pBrowse);
 
+    // The code page of names on the STB, stored with the folder.
+    auto* pCharsetLabel = new QLabel("Names on the STB", this);
+    m_pCharset = new QComboBox(this);
+    m_pCharset->setObjectName("charset");
+    m_pCharset->addItem("Unchanged", QString());
+    for (const std::string& strName : CharsetChoices())
+        m_pCharset->addItem(QString::fromStdString(strName), QString::fromStdString(strName));
+    pCharsetLabel->setBuddy(m_pCharset);
+    auto* pCharsetRow = new QHBoxLayout;
+    pCharsetRow->addWidget(pCharsetLabel);
+    pCharsetRow->addWidget(m_pCharset, 1);
+
     auto* pOk = new QPushButton("OK", this);
     pOk->setObjectName("ok");
     pOk->setDefault(true);
@@ -68,10 +81,13 @@ void CCorvaneWindow::BuildControls()
 
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(pGroup);
+    pLayout->addLayout(pCharsetRow);
     pLayout->addLayout(pButtons);
     setFixedSize(sizeHint());
 
     connect(pBrowse, &QPushButton::clicked, this, [this] { m_pLogic->OnBrowse(); });
+    connect(m_pCharset, &QComboBox::activated, this,
+            [this](int nIndex) { m_pLogic->OnCharsetChosen(m_pCharset->itemData(nIndex).toString().toStdString()); });
     connect(pOk, &QPushButton::clicked, this, &CCorvaneWindow::accept);
     connect(pCancel, &QPushButton::clicked, this, &CCorvaneWindow::reject);
 }
@@ -96,6 +112,18 @@ void CCorvaneWindow::BuildTray()
 }
 
 void CCorvaneWindow::SetFolderText(const std::string& strFolder) { m_pFolder->setText(QString::fromStdString(strFolder)); }
+
+void CCorvaneWindow::SetCharsetChoice(const std::string& strCharset)
+{
+    const QString str = QString::fromStdString(strCharset);
+    int nIndex = m_pCharset->findData(str);
+    if (nIndex < 0) {
+        // A code page stored by hand stays selectable, so that OK keeps it.
+        m_pCharset->addItem(str, str);
+        nIndex = m_pCharset->count() - 1;
+    }
+    m_pCharset->setCurrentIndex(nIndex);
+}
 
 void CCorvaneWindow::ShowDialog()
 {

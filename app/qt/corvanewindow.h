@@ -1,6 +1,6 @@
 // The main dialog's window: the "Sharing folder" group with the folder and Browse...,
-// OK and Cancel, and the tray icon with its "App" menu. All decisions are the logic's
-// (CCorvaneDlg); this class only draws and forwards.
+// the "Names on the STB" row, OK and Cancel, and the tray icon with its "App" menu. All
+// decisions are the logic's (CCorvaneDlg); this class only draws and forwards.
 #pragma once
 
 #include <QDialog>
@@ -10,6 +10,7 @@
 #include "app/corvanedlg.h"
 #include "platform/signals.h"
 
+class QComboBox;
 class QLabel;
 class QMenu;
 class QSocketNotifier;
@@ -26,6 +27,7 @@ public:
 
     // IDlgWindow
     void SetFolderText(const std::string& strFolder) override;
+    void SetCharsetChoice(const std::string& strCharset) override;
     void ShowDialog() override;
     void HideDialog() override;
     bool PickFolder(const std::string& strStart, std::string& strChosen) override;
@@ -44,6 +46,7 @@ private:
 
     std::unique_ptr<CCorvaneDlg> m_pLogic;
     QLabel* m_pFolder = nullptr;
+    QComboBox* m_pCharset = nullptr;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     QSocketNotifier* m_pTermination = nullptr;

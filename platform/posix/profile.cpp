@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +50,42 @@ static std::string ConfigRoot()
     return std::string(pszHome != nullptr ? pszHome : "") + "/.config";
 }
 
-std::string GetProfilePath() { return ConfigRoot() + "/Corvane/" + GetAppName() + ".ini"; }
+namespace {
+
+// The settings file the command line named instead of the per-user one.
+struct CProfileChoice {
+    std::mutex lock;
+    std::string strFile;  // empty: the per-user file
+};
+
+CProfileChoice& ProfileChoice()
+{
+    static CProfileChoice s_choice;
+    return s_choice;
+}
+
+// The file named by SetProfilePath; empty when none is.
+std::string ChosenProfile()
+{
+    CProfileChoice& choice = ProfileChoice();
+    std::lock_guard<std::mutex> guard(choice.lock);
+    return choice.strFile;
+}
+
+}  // namespace
+
+void SetProfilePath(const std::string& strFile)
+{
+    CProfileChoice& choice = ProfileChoice();
+    std::lock_guard<std::mutex> guard(choice.lock);
+    choice.strFile = strFile;
+}
+
+std::string GetProfilePath()
+{
+    std::string strChosen = ChosenProfile();
+    return strChosen.empty() ? ConfigRoot() + "/Corvane/" + GetAppName() + ".ini" : strChosen;
+}
 
 std::string ProfileGetString(const char* pszSection, const char* pszKey, const char* pszDefault)
 {
@@ -57,6 +93,14 @@ std::string ProfileGetString(const char* pszSection, const char* pszKey, const c
     if (ini.LoadFile(GetProfilePath().c_str()) < 0)
         return pszDefault;
     return ini.GetValue(pszSection, pszKey, pszDefault);
+}
+
+void ProfileGetStrings(const char* pszSection, const char* const* ppszKeys, std::string* pValues, size_t n)
+{
+    CSimpleIniA ini;
+    const bool bLoaded = ini.LoadFile(GetProfilePath().c_str()) >= 0;
+    for (size_t i = 0; i < n; ++i)
+        pValues[i] = bLoaded ? ini.GetValue(pszSection, ppszKeys[i], "") : "";
 }
 
 static int MakeDirs(const std::string& strDir)
@@ -73,20 +117,37 @@ static int MakeDirs(const std::string& strDir)
 
 int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue)
 {
+    return ProfileWriteStrings(pszSection, &pszKey, &strValue, 1);
+}
+
+int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, const std::string* pValues, size_t n)
+{
+    const std::string strChosen = ChosenProfile();
+    if (!strChosen.empty())
+        return IniWriteStrings(strChosen, pszSection, ppszKeys, pValues, n);
+    // Only the per-user file's own folder is made: a file named on purpose lives where
+    // its owner put it.
     std::string strPath = GetProfilePath();
     if (MakeDirs(strPath.substr(0, strPath.rfind('/'))) != 0)
         return -1;
-    return IniWriteString(strPath, pszSection, pszKey, strValue);
+    return IniWriteStrings(strPath, pszSection, ppszKeys, pValues, n);
 }
 
 int IniWriteString(const std::string& strFile, const char* pszSection, const char* pszKey,
                    const std::string& strValue)
 {
+    return IniWriteStrings(strFile, pszSection, &pszKey, &strValue, 1);
+}
+
+int IniWriteStrings(const std::string& strFile, const char* pszSection, const char* const* ppszKeys,
+                    const std::string* pValues, size_t n)
+{
     CSimpleIniA ini;
     SI_Error rc = ini.LoadFile(strFile.c_str());
     if (rc < 0 && (rc != SI_FILE || access(strFile.c_str(), F_OK) == 0))
         return -1;  // the file is there but cannot be read: do not replace it
-    ini.SetValue(pszSection, pszKey, strValue.c_str());
+    for (size_t i = 0; i < n; ++i)
+        ini.SetValue(pszSection, ppszKeys[i], pValues[i].c_str());
     // Write beside the file, then rename over it: a reader on another thread sees the
     // old file or the new one, never half of one.
     std::string strTemp = strFile + ".tmp." + std::to_string(getpid());

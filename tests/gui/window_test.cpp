@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -65,6 +66,49 @@ TEST(DialogWindow, OkRestartsTheServerAndCancelShowsTheStoredFolder)
     Child<QPushButton>(window, "cancel")->click();
     EXPECT_EQ(Child<QLabel>(window, "folder")->text().toStdString(), share.Share());
     EXPECT_EQ(GetSharedFolder(), share.Share());
+}
+
+// The row of the STB's code page: the common ones offered after "Unchanged", the choice
+// stored with the folder by OK ("Unchanged" as empty), dropped by Cancel.
+TEST(DialogWindow, CodePageRowIsStoredByOkAndForgottenByCancel)
+{
+    CTempShare share;
+    CCountingServer server;
+    CCorvaneWindow window(server, -1);
+    QComboBox* pCharset = Child<QComboBox>(window, "charset");
+    ASSERT_NE(pCharset, nullptr);
+    bool bLabelled = false;
+    for (QLabel* pLabel : window.findChildren<QLabel*>())
+        bLabelled = bLabelled || (pLabel->text() == "Names on the STB" && pLabel->buddy() == pCharset);
+    EXPECT_TRUE(bLabelled);
+    EXPECT_EQ(pCharset->itemText(0), "Unchanged");
+    EXPECT_EQ(pCharset->currentIndex(), 0);
+    for (const char* psz : {"CP1252", "ISO-8859-1", "CP949", "CP932", "GBK", "BIG5"})
+        EXPECT_GE(pCharset->findText(psz), 1) << psz;
+    auto choose = [&](const char* psz) {
+        const int nIndex = pCharset->findText(psz);
+        pCharset->setCurrentIndex(nIndex);
+        emit pCharset->activated(nIndex);
+    };
+
+    choose("CP949");
+    Child<QPushButton>(window, "ok")->click();
+    EXPECT_EQ(GetShareSetting().strCharset, "CP949");
+    EXPECT_EQ(GetShareSetting().strFolder, share.Share());
+    choose("CP932");
+    Child<QPushButton>(window, "cancel")->click();
+    EXPECT_EQ(pCharset->currentText(), "CP949");
+    EXPECT_EQ(GetShareSetting().strCharset, "CP949");
+    choose("Unchanged");
+    Child<QPushButton>(window, "ok")->click();
+    EXPECT_EQ(GetShareSetting().strCharset, "");
+
+    // A code page stored by other means is shown, and kept by OK.
+    ASSERT_EQ(StoreShareSetting({share.Share(), "EUC-KR"}), 0);
+    CCorvaneWindow again(server, -1);
+    EXPECT_EQ(Child<QComboBox>(again, "charset")->currentText(), "EUC-KR");
+    Child<QPushButton>(again, "ok")->click();
+    EXPECT_EQ(GetShareSetting().strCharset, "EUC-KR");
 }
 
 TEST(DialogWindow, TrayMenuHasOpenAboutAndExit)

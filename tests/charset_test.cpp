@@ -1,0 +1,318 @@
+// Names in the STB's code page (--charset, the stored Charset key): paths decoded before
+// they are mapped, names encoded on their way out, local names the code page cannot hold
+// kept from the STB; and the settings file named by --config.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "app/cmdline.h"
+#include "app/corvaneapp.h"
+#include "app/settings.h"
+#include "fs/names.h"
+#include "net/protocol.h"
+#include "platform/profile.h"
+#include "tests/test_bytes.h"
+#include "tests/test_files.h"
+#include "tests/test_session.h"
+#include "tests/test_util.h"
+
+namespace {
+
+// A server whose code page the command line fixed (empty: names unchanged).
+std::unique_ptr<CTestServer> FixedCharsetServer(const std::string& strCharset)
+{
+    return std::make_unique<CTestServer>([&](CSessMan& man) {
+        man.m_bFixedCharset = true;
+        man.m_strCharset = strCharset;
+    });
+}
+
+std::string Rec(bool bDir, const std::string& name) { return std::string(1, bDir ? '\1' : '\0') + name + '\0'; }
+
+std::string Repeat(const std::string& str, size_t n)
+{
+    std::string out;
+    while (n-- > 0)
+        out += str;
+    return out;
+}
+
+// A firmware header of the model and version (big-endian at 16 and 22).
+std::string Firmware(uint16_t model, uint16_t version)
+{
+    std::string h(32, '\0');
+    h[16] = static_cast<char>(model >> 8);
+    h[17] = static_cast<char>(model);
+    h[22] = static_cast<char>(version >> 8);
+    h[23] = static_cast<char>(version);
+    return h;
+}
+
+// The listing block of the folder: fetched whole, its size checked against the reply.
+std::string Listing(CStbSession& stb, const std::string& path)
+{
+    const std::string reply = stb.Ask(0x07, PathPayload(path), 0xF7);
+    if (reply.size() != 5 || reply[0] != 0) {
+        ADD_FAILURE() << "listing of " << path << " not ready";
+        return "";
+    }
+    const uint32_t size = GetU32(reply, 1);
+    return stb.Fetch(0x03, 0, size, size);
+}
+
+// The status of a reply of a status byte and a 32-bit size, and the size.
+std::pair<int, uint32_t> Sized(CStbSession& stb, uint8_t req, const std::string& payload)
+{
+    const std::string reply = stb.Ask(req, payload, ReplyByte(req));
+    if (reply.size() != 5)
+        return {-1, 0};
+    return {static_cast<uint8_t>(reply[0]), GetU32(reply, 1)};
+}
+
+struct CName {
+    const char* pszCharset;
+    std::string strLocal;  // on disk (UTF-8, or any bytes when unchanged)
+    std::string strStb;    // on the wire
+};
+
+const CName kNames[] = {
+    {"CP1252", "caf\xC3\xA9", "caf\xE9"},
+    {"CP949", "\xED\x95\x9C\xEA\xB8\x80", "\xC7\xD1\xB1\xDB"},  // Hangul
+    // Its trail bytes are 0x5C: split there, the path would name "\x95/\x83/".
+    {"CP932", "\xE8\xA1\xA8\xE3\x82\xBD", "\x95\x5C\x83\x5C"},
+    {"", "caf\xE9", "caf\xE9"},  // no code page: the bytes as they are
+};
+
+}  // namespace
+
+// Every way a name travels: listed, downloaded, uploaded, created, copied, walked by a
+// directory download and written by a directory upload, each in the STB's code page.
+TEST(StbCharset, NamesRoundTripThroughTheCodePage)
+{
+    for (const CName& c : kNames) {
+        SCOPED_TRACE(c.pszCharset);
+        CTempShare share;
+        std::unique_ptr<CTestServer> server = FixedCharsetServer(c.pszCharset);
+        const std::string &L = c.strLocal, &S = c.strStb;
+        const std::string data = RandomBytes(5000, 7);
+        share.WriteFile(L + "/" + L + ".txt", data);
+        {
+            CStbSession stb(server->Port());
+            EXPECT_EQ(Listing(stb, "/"), Rec(true, ".") + Rec(true, "..") + Rec(true, S));
+            EXPECT_EQ(Listing(stb, "/" + S), Rec(true, ".") + Rec(true, "..") + Rec(false, S + ".txt"));
+            EXPECT_EQ(Sized(stb, 0x02, PathPayload("/" + S + "/" + S + ".txt")), std::make_pair(0, 5000u));
+            EXPECT_TRUE(SameBytes(stb.Fetch(0x03, 0, 5000, 5000), data));
+            EXPECT_EQ(stb.UploadOpen(13, 3, "/" + S + "/up" + S), 0);
+            EXPECT_EQ(stb.UploadBlock(14, 0, "up!"), 3u);
+            EXPECT_EQ(stb.Status(0x09, PathPayload("/" + S + "/m" + S), 0xF9), 0);
+            const std::string op = '\x01' + ("/" + S + "/" + S + ".txt") + '\0' + ("/c" + S) + '\0';
+            EXPECT_TRUE(WaitFor([&] { return stb.Status(0x0B, op, 0xFB) == 0; }));
+        }
+        EXPECT_EQ(share.ReadFile(L + "/up" + L), "up!");
+        EXPECT_TRUE(IsDir(share.Path(L + "/m" + L)));
+        EXPECT_EQ(share.ReadFile("c" + L), data);
+        {
+            CStbSession stb(server->Port());
+            share.WriteFile("T" + L + "/" + L, "tree");
+            const std::string reply = stb.Ask(0x13, PathPayload("/T" + S), 0xE3);
+            ASSERT_EQ(reply.size(), 13u);
+            EXPECT_EQ(GetU32(reply, 1), 2u);
+            EXPECT_EQ(GetLE(reply, 5, 8), 4u);
+            EXPECT_EQ(stb.Exchange(0x01, LE(0, 4)), CReply(0x10, std::string(5, '\0') + "T" + S + "/" + '\0'));
+            EXPECT_EQ(stb.Exchange(0x01, LE(1, 4)),
+                      CReply(0x10, std::string(1, '\0') + LE(4, 4) + "T" + S + "/" + S + '\0'));
+            EXPECT_EQ(stb.Fetch(0x02, 0, 4, 4), "tree");
+        }
+        {
+            CStbSession stb(server->Port());
+            ASSERT_EQ(stb.BeginDirUp("/" + S + "/", 5), 0);
+            EXPECT_EQ(stb.DirUpEntry(0x44, 0, "d" + S), std::make_pair(0, 0u));
+            EXPECT_EQ(stb.DirUpEntry(0x46, 5, "d" + S + "/" + S), std::make_pair(0, 5u));
+            EXPECT_EQ(stb.DirUpBlock(0, "ready"), 5u);
+        }
+        EXPECT_EQ(share.ReadFile(L + "/d" + L + "/" + L), "ready");
+    }
+}
+
+// A name the code page cannot hold (or that is not UTF-8 at all) is kept from the STB with
+// one line; every other entry is there and every count agrees with what is sent.
+TEST(StbCharset, NameTheCodePageCannotHoldIsLeftOutAndNothingElse)
+{
+    CTempShare share;
+    std::unique_ptr<CTestServer> server = FixedCharsetServer("CP1252");
+    const std::string kCyrillic = "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC\xD1\x8B";  // "Films"
+    const std::string kBad = "bad\x01\xFF";                                           // not UTF-8
+    share.WriteFile("T/a.txt", "abc");
+    share.WriteFile("T/caf\xC3\xA9.txt", "1234");
+    share.WriteFile("T/" + kCyrillic + "/x.bin", "hidden");
+    share.WriteFile("T/" + kBad, "hidden too");
+    share.WriteFile(kCyrillic + ".stb", Firmware(0x1234, 0x0900));
+    share.WriteFile("fw.stb", Firmware(0x1234, 0x0200));
+
+    testing::internal::CaptureStdout();
+    CStbSession stb(server->Port());
+    EXPECT_EQ(Listing(stb, "/T"),
+              Rec(true, ".") + Rec(true, "..") + Rec(false, "a.txt") + Rec(false, "caf\xE9.txt"));
+    // The firmware query passes over the newer file whose name could not be asked for.
+    EXPECT_EQ(stb.Ask(0x12, std::string("\x09\x34\x12\x01\x00\0", 6), 0xE2), std::string("\0fw.stb\0", 8));
+    const std::string reply = stb.Ask(0x13, PathPayload("/T"), 0xE3);
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(GetU32(reply, 1), 3u);      // T/, T/a.txt, T/café.txt
+    EXPECT_EQ(GetLE(reply, 5, 8), 7u);    // their sizes only
+    EXPECT_EQ(stb.Exchange(0x01, LE(2, 4)), CReply(0x10, std::string(1, '\0') + LE(4, 4) + "T/caf\xE9.txt" + '\0'));
+    EXPECT_EQ(stb.Exchange(0x01, LE(3, 4)), CReply(0x03, LE(3, 4) + '\0'));
+    const std::string out = testing::internal::GetCapturedStdout();
+
+    for (const std::string& shown : {share.Path("T/" + kCyrillic), share.Path("T/bad\\x01\xFF"),
+                                     share.Path(kCyrillic + ".stb")}) {
+        const std::string line = "name not shown: " + shown + "\n";
+        size_t n = 0;
+        for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
+            ++n;
+        EXPECT_EQ(n, shown == share.Path(kCyrillic + ".stb") ? 1u : 2u) << line;  // listing and walk
+    }
+}
+
+// After a move, what the STB took is gone; what it was never shown stays, and with it
+// the folder that holds it.
+TEST(StbCharset, MoveDeletesOnlyWhatTheStbWasShown)
+{
+    CTempShare share;
+    std::unique_ptr<CTestServer> server = FixedCharsetServer("CP1252");
+    share.WriteFile("T/a.txt", "abc");
+    share.WriteFile("T/\xD0\xA4.txt", "kept");
+    CStbSession stb(server->Port());
+    const std::string reply = stb.Ask(0x13, PathPayload("/T"), 0xE3);
+    ASSERT_EQ(reply.size(), 13u);
+    EXPECT_EQ(GetU32(reply, 1), 2u);
+    EXPECT_EQ(stb.Ask(0x19, LE(2, 4), 0xE9), std::string("\x02", 1) + LE(2, 4));
+    EXPECT_EQ(Tree(share.Path("T")), (std::map<std::string, std::string>{{"\xD0\xA4.txt", "kept"}}));
+}
+
+// The stored Charset key is read with the folder at every request; the command line's
+// code page, given, wins over it (an empty one: names unchanged).
+TEST(StbCharset, StoredCodePageIsReadAfreshUnlessTheCommandLineFixedOne)
+{
+    struct Case {
+        bool bFixed;
+        const char* pszFixed;
+        const char* pszStored;
+        std::string strListed;
+    };
+    const Case cases[] = {
+        {false, "", "CP1252", "caf\xE9"},
+        {false, "", "", "caf\xC3\xA9"},
+        {true, "", "CP1252", "caf\xC3\xA9"},
+        {true, "CP1252", "", "caf\xE9"},
+    };
+    CTempShare share;
+    share.WriteFile("caf\xC3\xA9", "");
+    std::unique_ptr<CTestServer> servers[2] = {std::make_unique<CTestServer>(), nullptr};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.bFixed ? "fixed '" : "stored '") + (c.bFixed ? c.pszFixed : c.pszStored) + "'");
+        servers[1] = FixedCharsetServer(c.pszFixed);
+        CStbSession stb(servers[c.bFixed]->Port());
+        ASSERT_EQ(plat::ProfileWriteString(g_pszConfigSection, g_pszCharsetKey, c.pszStored), 0);
+        EXPECT_EQ(Listing(stb, "/"), Rec(true, ".") + Rec(true, "..") + Rec(false, c.strListed));
+    }
+}
+
+// Every byte from the STB is checked: a path that does not decode, or whose local form
+// could not be opened for its length, is refused; a code page that cannot carry names
+// (unknown, not ASCII-compatible, with iconv's options) is never used.
+TEST(StbNames, PathsDecodeOnlyWhenWholeAndCodePagesOnlyWhenUsable)
+{
+    struct Case {
+        const char* pszCharset;
+        std::string strStb;
+        int nResult;
+        std::string strLocal;
+    };
+    const Case cases[] = {
+        {"CP932", "/\x95\x5C/\x83\x5C", 0, "/\xE8\xA1\xA8/\xE3\x82\xBD"},
+        {"CP932", "/a\x95", -1, ""},  // cut inside a character
+        {"CP1252", "/\x81", -1, ""},  // no character at all
+        {"CP1252", std::string(2000, '\x80'), -1, ""},                   // 6,000 bytes as UTF-8
+        {"CP1252", std::string(1000, '\xE9'), 0, Repeat("\xC3\xA9", 1000)},  // 2,000: fine
+        {"", "/\x81\xFF", 0, "/\x81\xFF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pszCharset) + " " + c.strStb.substr(0, 8));
+        CStbNames names;
+        ASSERT_EQ(names.Select(c.pszCharset), 0);
+        std::string local = "left over";
+        EXPECT_EQ(names.ToLocal(c.strStb.c_str(), local), c.nResult);
+        EXPECT_EQ(local, c.strLocal);
+    }
+    for (const char* psz : {"NO-SUCH-PAGE", "UTF-16", "UTF-7", "CP1252//TRANSLIT", "CP1252//IGNORE"}) {
+        SCOPED_TRACE(psz);
+        EXPECT_NE(CheckStbCodePage(psz), 0);
+        CStbNames names;
+        EXPECT_NE(names.Select(psz), 0);
+        std::string local;
+        EXPECT_NE(names.ToLocal("/a", local), 0) << "a path went through an unusable code page";
+    }
+}
+
+// A code page the daemon cannot use stops it at start, from the command line or the
+// settings file, as other bad options do.
+TEST(StbCharset, UnknownCodePageIsRefusedAtStart)
+{
+    const std::vector<std::vector<const char*>> bad = {{"--charset", "NOPE"}, {"--charset", "UTF-16"}};
+    for (const auto& args : bad) {
+        std::vector<const char*> argv{"corvane", args[0], args[1]};
+        CCmdLine cmd;
+        std::string strError;
+        EXPECT_EQ(ParseCmdLine(3, argv.data(), cmd, strError), -1);
+        EXPECT_TRUE(Contains(strError, std::string("'") + args[1] + "'")) << strError;
+    }
+    CTempShare share;
+    ASSERT_EQ(plat::ProfileWriteString(g_pszConfigSection, g_pszCharsetKey, "NOPE"), 0);
+    const char* argv[] = {"corvane"};
+    CCmdLine cmd;
+    std::string strError;
+    ASSERT_EQ(ParseCmdLine(1, argv, cmd, strError), 0);
+    CSessMan man;
+    EXPECT_EQ(ApplyNetOptions(cmd, man, strError), -1);
+    EXPECT_TRUE(Contains(strError, "Charset=NOPE")) << strError;
+    const char* argvFixed[] = {"corvane", "--charset", "CP949"};
+    ASSERT_EQ(ParseCmdLine(3, argvFixed, cmd, strError), 0);
+    EXPECT_EQ(ApplyNetOptions(cmd, man, strError), 0) << "the command line wins over the stored key";
+    EXPECT_TRUE(man.m_bFixedCharset);
+    EXPECT_EQ(man.m_strCharset, "CP949");
+}
+
+// --config FILE is the settings file the daemon reads (here a bad Charset in it stops the
+// start) and the one --share writes; a file that cannot be written is said so.
+TEST(ConfigOption, NamedFileIsReadAndWrittenInsteadOfThePerUserOne)
+{
+    CTempShare share;
+    const std::string ini = share.Root() + "/etc.ini";
+    const std::string err = share.Root() + "/stderr";
+    WriteLocalFile(ini, "[Config]\nCharset = NOPE\n");
+    auto run = [&](const std::string& file) {
+        const std::string cmd = std::string(CORVANE_BIN) + " --headless --quiet --port 1 --config '" + file +
+                                "' --share '" + share.Share() + "/T' 2>'" + err + "'";
+        const int rc = std::system(cmd.c_str());
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    };
+    share.WriteFile("T/x", "");
+    EXPECT_EQ(run(ini), 2);
+    EXPECT_TRUE(Contains(ReadLocalFile(err), "Charset=NOPE in " + ini)) << ReadLocalFile(err);
+    EXPECT_EQ(IniValue(ini, "Config", "Path"), share.Share() + "/T");
+    EXPECT_EQ(GetSharedFolder(), share.Share()) << "the per-user file changed";
+
+    EXPECT_EQ(run(share.Root() + "/missing/etc.ini"), 2);
+    EXPECT_EQ(ReadLocalFile(err), "corvane: cannot store the shared folder in " + share.Root() + "/missing/etc.ini\n");
+
+    plat::SetProfilePath(ini);
+    EXPECT_EQ(GetShareSetting().strFolder, share.Share() + "/T");
+    EXPECT_EQ(GetShareSetting().strCharset, "NOPE");
+    plat::SetProfilePath("");
+    EXPECT_EQ(GetSharedFolder(), share.Share());
+}
