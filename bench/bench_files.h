@@ -26,6 +26,9 @@ private:
 // True when the volume holding strDir has at least ullBytes free.
 bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes);
 
+// Sum of the bytes, not reduced: what the benchmarks check a file's content by.
+uint64_t ByteSum(const uint8_t* p, size_t n);
+
 // Fills the buffer with pseudo-random bytes that depend on ullSeed.
 void FillPattern(uint8_t* p, size_t n, uint64_t ullSeed);
 
@@ -35,10 +38,6 @@ bool WritePatternFile(const std::string& strPath, uint64_t ullBytes, uint64_t& u
 
 // Reads the whole file once (so that it is in the page cache) and sums its bytes.
 bool ReadAndSum(const std::string& strPath, uint64_t& ullSize, uint64_t& ullSum);
-
-// The order in which the daemon lists a folder: bytes compared as unsigned after
-// folding a-z to A-Z, ties by the unfolded bytes.
-bool FoldedLess(const std::string& a, const std::string& b);
 
 // Creates nCount empty files in strDir (created if missing), with names of mixed case.
 // names receives them in creation order.

@@ -29,7 +29,7 @@ bool Fail(const char* pszWhat, const std::string& strWhy)
     return false;
 }
 
-bool StartDaemon(CDaemonProc& daemon, const std::string& strBinary, bool bTrace, const char* pszProgram)
+bool StartDaemon(CBenchDaemon& daemon, const std::string& strBinary, bool bTrace, const char* pszProgram)
 {
     std::string strError;
     if (daemon.Start(strBinary, bTrace, strError) == 0)
@@ -38,7 +38,16 @@ bool StartDaemon(CDaemonProc& daemon, const std::string& strBinary, bool bTrace,
     return false;
 }
 
-bool ShareInto(const CDaemonProc& daemon, const std::string& strLocal, const std::string& strName, ShareBy eHow,
+bool StartFloor(CBenchDaemon& floor, const std::string& strBinary, const char* pszProgram)
+{
+    std::string strError;
+    if (floor.StartFloor(strBinary, strError) == 0)
+        return true;
+    fprintf(stderr, "%s: %s (%s)\n", pszProgram, strError.c_str(), strBinary.c_str());
+    return false;
+}
+
+bool ShareInto(const CBenchDaemon& daemon, const std::string& strLocal, const std::string& strName, ShareBy eHow,
                const char* pszProgram)
 {
     const std::string strShared = daemon.ShareDir() + "/" + strName;

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "daemon_proc.h"
+#include "bench_daemon.h"
 #include "result_table.h"
 
 using Clock = std::chrono::steady_clock;
@@ -25,7 +25,9 @@ bool Fail(const char* pszWhat, const std::string& strWhy);
 
 // Starts the daemon at strBinary; false, with the reason on standard error, when it does
 // not come up.
-bool StartDaemon(CDaemonProc& daemon, const std::string& strBinary, bool bTrace, const char* pszProgram);
+bool StartDaemon(CBenchDaemon& daemon, const std::string& strBinary, bool bTrace, const char* pszProgram);
+// Starts the floor server at strBinary (bench/floor_server.cpp) in its place; the same.
+bool StartFloor(CBenchDaemon& floor, const std::string& strBinary, const char* pszProgram);
 
 // How test data of the scratch area appears in the daemon's shared folder: a file as a
 // hard link (one copy on the disk and in the page cache for every daemon of the run), a
@@ -33,7 +35,7 @@ bool StartDaemon(CDaemonProc& daemon, const std::string& strBinary, bool bTrace,
 enum class ShareBy { HardLink, SymLink };
 // Makes strLocal appear as ShareDir()/strName; false, with the reason on standard error,
 // when it cannot.
-bool ShareInto(const CDaemonProc& daemon, const std::string& strLocal, const std::string& strName, ShareBy eHow,
+bool ShareInto(const CBenchDaemon& daemon, const std::string& strLocal, const std::string& strName, ShareBy eHow,
                const char* pszProgram);
 
 // Samples how busy the machine is before the first measurement (warning when it is) and

@@ -10,10 +10,13 @@
 #include <sched.h>
 #include <string>
 
+#include "bench_conn.h"
+#include "bench_daemon.h"
 #include "bench_util.h"
-#include "daemon_proc.h"
-#include "frame_io.h"
-#include "stb_client.h"
+#include "cpu_pin.h"
+#include "net/protocol.h"
+#include "net/wire.h"
+#include "proc_figures.h"
 
 namespace {
 
@@ -22,29 +25,6 @@ constexpr int kRecvTimeoutMs = 5000;
 constexpr int kWarmupRoundTrips = 500;
 
 enum class Ask { Ver, Size };
-
-// Holds the thread (0: the caller) to one CPU. False when the kernel refuses.
-bool PinThread(pid_t tid, int nCpu)
-{
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(nCpu, &set);
-    return sched_setaffinity(tid, sizeof(set), &set) == 0;
-}
-
-// Holds every thread of the process to one CPU; the threads it starts later inherit it.
-// A thread that ends meanwhile (the session of the readiness check) is no failure.
-bool PinProcess(pid_t pid, int nCpu)
-{
-    std::error_code ec;
-    bool bOk = true;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        const pid_t tid = static_cast<pid_t>(strtol(entry.path().filename().c_str(), nullptr, 10));
-        if (!PinThread(tid, nCpu) && errno != ESRCH)
-            bOk = false;
-    }
-    return bOk && !ec;
-}
 
 // The folders of kDeepStbPath under the shared folder, and its file.
 bool MakeDeepFile(const std::string& strShare)
@@ -70,11 +50,11 @@ public:
             return false;
         if (!PinProcess(m_Daemon.Pid(), nCpu))
             return Fail(strBinary.c_str(), "cannot hold the daemon to one CPU");
-        m_SizeFrame = MakeFrame(0x10, CPayload().U8(0x01).Str(kDeepStbPath).Data());
-        m_pVer = std::make_unique<CStbSession>(m_Daemon.Port(), kRecvTimeoutMs);
-        m_pSize = std::make_unique<CStbSession>(m_Daemon.Port(), kRecvTimeoutMs);
-        if (!m_pVer->Connected() || !m_pSize->Connected())
-            return Fail(strBinary.c_str(), "cannot connect");
+        m_SizePayload = PathPayload(kDeepStbPath);
+        if (!ConnectLoopback(m_Ver, m_Daemon.Port(), kRecvTimeoutMs))
+            return Fail(strBinary.c_str(), m_Ver.Error());
+        if (!ConnectLoopback(m_Size, m_Daemon.Port(), kRecvTimeoutMs))
+            return Fail(strBinary.c_str(), m_Size.Error());
         for (int i = 0; i < kWarmupRoundTrips; ++i) {
             if (!RoundTrip(Ask::Ver) || !RoundTrip(Ask::Size))
                 return false;
@@ -86,14 +66,14 @@ public:
     // dCpuUs the daemon's CPU time per round trip.
     bool Block(Ask eAsk, int nCount, double& dRate, double& dCpuUs)
     {
-        const double dCpu0 = m_Daemon.CpuSeconds();
+        const double dCpu0 = ProcThreadsCpuSeconds(m_Daemon.Pid());
         const auto t0 = Clock::now();
         for (int i = 0; i < nCount; ++i) {
             if (!RoundTrip(eAsk))
                 return false;
         }
         const auto t1 = Clock::now();
-        const double dCpu1 = m_Daemon.CpuSeconds();
+        const double dCpu1 = ProcThreadsCpuSeconds(m_Daemon.Pid());
         dRate = nCount / Seconds(t1 - t0);
         dCpuUs = (dCpu1 - dCpu0) * 1e6 / nCount;
         return (dCpu0 >= 0 && dCpu1 >= 0) || Fail(m_strBinary.c_str(), "no CPU times in /proc");
@@ -102,19 +82,17 @@ public:
 private:
     bool RoundTrip(Ask eAsk)
     {
-        CStbSession& stb = eAsk == Ask::Ver ? *m_pVer : *m_pSize;
         const bool bVer = eAsk == Ask::Ver;
-        const uint8_t* pFrame = bVer ? kVerRequest : m_SizeFrame.data();
-        const size_t nFrame = bVer ? sizeof(kVerRequest) : m_SizeFrame.size();
-        if (SendAll(stb.conn.fd, pFrame, nFrame) != 0)
-            return Fail(m_strBinary.c_str(), "send failed");
-        if (stb.reader.Next(stb.f) != 0)
-            return Fail(m_strBinary.c_str(), stb.reader.Error());
-        const RxFrame& f = stb.f;
-        // FC_VER_ACK 3.4; FC_FILE_SIZE_REQ's short form: status 0 and the 32-bit size.
-        const bool bRight = bVer ? f.ucCommand == 0xE1 && f.nPayload == 2 && f.pPayload[0] == 3 && f.pPayload[1] == 4
-                                 : f.ucCommand == 0xE0 && f.nPayload == 5 && f.pPayload[0] == 0 &&
-                                       GetLE(f.pPayload + 1, 4) == kDeepFileBytes;
+        CStbConn& conn = bVer ? m_Ver : m_Size;
+        const std::vector<uint8_t>& payload = bVer ? m_NoPayload : m_SizePayload;
+        const uint8_t ucRequest = bVer ? FC_VER_REQ : FC_FILE_SIZE_REQ;
+        CFrameView f;
+        if (conn.Send(ucRequest, payload.data(), payload.size()) != 0 || conn.Receive(f) != 0)
+            return Fail(m_strBinary.c_str(), conn.Error());
+        // FC_FILE_SIZE_REQ's short form: status 0 and the 32-bit size.
+        const bool bRight = bVer ? IsVerReply(f)
+                                 : f.ucCommand == FC_FILE_SIZE_REP && f.nPayload == 5 && f.pPayload[0] == kStatusDone &&
+                                       GetU32LE(f.pPayload + 1) == kDeepFileBytes;
         if (bRight)
             return true;
         char sz[160];
@@ -124,9 +102,9 @@ private:
     }
 
     std::string m_strBinary;
-    CDaemonProc m_Daemon;
-    std::unique_ptr<CStbSession> m_pVer, m_pSize;
-    std::vector<uint8_t> m_SizeFrame;
+    CBenchDaemon m_Daemon;
+    CStbConn m_Ver{0}, m_Size{0};  // one reply at a time: the smallest receive buffers
+    std::vector<uint8_t> m_NoPayload, m_SizePayload;
 };
 
 struct Samples {

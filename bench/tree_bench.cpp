@@ -42,7 +42,7 @@ struct Options {
 };
 
 // R listings by the daemon, each after a plain listing; false when any fails or differs.
-bool ListingRuns(const Options& opt, const CDaemonProc& daemon, const std::string& strFolder, BenchRow& daemonMs,
+bool ListingRuns(const Options& opt, const CBenchDaemon& daemon, const std::string& strFolder, BenchRow& daemonMs,
                  BenchRow& plainMs, BenchRow& times)
 {
     std::vector<double> daemonSecs, plainSecs, ratios;
@@ -68,7 +68,7 @@ bool ListingRuns(const Options& opt, const CDaemonProc& daemon, const std::strin
     return true;
 }
 
-void TreeRows(const Options& opt, const CDaemonProc& daemon, const std::string& strTree, const TreeFacts& facts,
+void TreeRows(const Options& opt, const CBenchDaemon& daemon, const std::string& strTree, const TreeFacts& facts,
               std::vector<BenchRow>& rows)
 {
     const std::string strName = "tree_dn_" + std::to_string(facts.ullFiles) + "_files";
@@ -116,7 +116,7 @@ void TreeRows(const Options& opt, const CDaemonProc& daemon, const std::string& 
     rows.insert(rows.end(), {daemonMs, plainMs, times, growth, names, perEntry, rssTimes});
 }
 
-void UploadRow(const Options& opt, const CDaemonProc& daemon, std::vector<BenchRow>& rows)
+void UploadRow(const Options& opt, const CBenchDaemon& daemon, std::vector<BenchRow>& rows)
 {
     const int nFiles = opt.nUpFolders * opt.nUpFiles;
     BenchRow rate = MakeRow("dir_up_" + std::to_string(nFiles) + "x1KiB", "files/s", TargetKind::None, 0, 0);
@@ -184,7 +184,7 @@ int main(int argc, char** argv)
 
     {
         // A fresh daemon: the memory of the tree's list is the first thing it holds.
-        CDaemonProc daemon;
+        CBenchDaemon daemon;
         daemon.SetWideLinks();  // the trees are linked in from outside the shared folder
         if (!StartDaemon(daemon, CORVANE_BIN, false, kProgram) ||
             !ShareInto(daemon, strTree, "tree", ShareBy::SymLink, kProgram) ||
@@ -204,7 +204,7 @@ int main(int argc, char** argv)
         UploadRow(opt, daemon, rows);
     }
     {
-        CDaemonProc daemon;
+        CBenchDaemon daemon;
         const std::string strName = "dir_list_" + std::to_string(opt.nEntries) + "_nopace";
         BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
         BenchRow plainMs = MakeRow(strName + "_readdir_sort", "ms", TargetKind::None, 0, 1);

@@ -7,6 +7,7 @@
 
 #include "bench_files.h"
 #include "bench_util.h"
+#include "platform/dir.h"
 
 namespace {
 
@@ -47,7 +48,9 @@ bool PlainListing(const std::string& strDir, std::vector<std::string>& names, do
             others.emplace_back(psz);
     }
     closedir(pDir);
-    std::sort(others.begin(), others.end(), FoldedLess);
+    // The daemon's own order, so that the floor sorts at the daemon's cost.
+    std::sort(others.begin(), others.end(),
+              [](const std::string& a, const std::string& b) { return plat::FoldedNameLess(a, b); });
     names.reserve(others.size() + 2);
     if (bDot)
         names.emplace_back(".");

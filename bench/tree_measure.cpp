@@ -5,9 +5,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "bench_conn.h"
 #include "bench_util.h"
-#include "frame_io.h"
-#include "stb_client.h"
+#include "net/protocol.h"
+#include "net/wire.h"
+#include "proc_figures.h"
 
 namespace {
 
@@ -15,6 +17,8 @@ namespace {
 constexpr int kRecvTimeoutMs = 60000;
 constexpr int kSettleMs = 300;
 constexpr size_t kPatternBytes = 128 * 1024;
+// The tag byte of the directory download request, which its reply carries back.
+constexpr uint8_t kDirTag = 0x5A;
 
 // The bytes of uploaded file i: a slice of one pseudo-random buffer.
 const uint8_t* FileBytes(int i, size_t nFileBytes)
@@ -43,30 +47,32 @@ std::string FileName(int i)
 
 }  // namespace
 
-bool DaemonListing(const CDaemonProc& daemon, const std::string& strStbFolder, std::vector<std::string>& names,
+bool DaemonListing(const CBenchDaemon& daemon, const std::string& strStbFolder, std::vector<std::string>& names,
                    double& dSeconds)
 {
     const char* pszWhat = "listing";
-    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
-    if (!stb.Connected())
-        return Fail(pszWhat, "cannot connect");
-    RxFrame& f = stb.f;
+    CStbConn conn;
+    if (!ConnectLoopback(conn, daemon.Port(), kRecvTimeoutMs))
+        return Fail(pszWhat, conn.Error());
+    CFrameView f;
     const auto t0 = Clock::now();
-    if (stb.Exchange(0x07, CPayload().U8(0x01).Str(strStbFolder), 0xF7, 5) != 0)
-        return Fail(pszWhat, stb.strError);
-    const uint64_t ullSize = GetLE(f.pPayload + 1, 4);
-    if (f.pPayload[0] != 0 || ullSize == 0)
+    if (conn.Exchange(FC_DIR_REQ, PathPayload(strStbFolder), FC_DIR_REP, 5, f) != 0)
+        return Fail(pszWhat, conn.Error());
+    const uint32_t ulSize = GetU32LE(f.pPayload + 1);
+    if (f.pPayload[0] != kStatusDone || ulSize == 0)
         return Fail(pszWhat, "FC_DIR_REQ answered status " + std::to_string(f.pPayload[0]));
-    const std::vector<uint8_t> request = MakeFrame(0x23, CPayload().LE(0, 4).LE(ullSize, 4).Data());
-    if (SendAll(stb.conn.fd, request.data(), request.size()) != 0)
-        return Fail(pszWhat, "send failed");
+    uint8_t request[8];
+    PutU32LE(request, 0);
+    PutU32LE(request + 4, ulSize);
+    if (conn.Send(FC_DATA_REQ_LARGE, request, sizeof(request)) != 0)
+        return Fail(pszWhat, conn.Error());
     std::vector<uint8_t> block;
-    block.reserve(ullSize);
-    while (block.size() < ullSize) {
-        if (stb.reader.Next(f) != 0)
-            return Fail(pszWhat, stb.reader.Error());
-        if (f.ucCommand != 0xD3 || f.nPayload <= 4 || f.nPayload - 4 > kDataBlock ||
-            GetLE(f.pPayload, 4) != block.size() || block.size() + f.nPayload - 4 > ullSize)
+    block.reserve(ulSize);
+    while (block.size() < ulSize) {
+        if (conn.Receive(f) != 0)
+            return Fail(pszWhat, conn.Error());
+        if (f.ucCommand != FC_DATA_REP_LARGE || f.nPayload <= 4 || f.nPayload - 4 > static_cast<size_t>(kLargeBlock) ||
+            GetU32LE(f.pPayload) != block.size() || block.size() + f.nPayload - 4 > ulSize)
             return Fail(pszWhat, "unexpected data frame at offset " + std::to_string(block.size()));
         block.insert(block.end(), f.pPayload + 4, f.pPayload + f.nPayload);
     }
@@ -86,25 +92,28 @@ bool DaemonListing(const CDaemonProc& daemon, const std::string& strStbFolder, s
     return true;
 }
 
-bool DaemonTreeList(const CDaemonProc& daemon, const std::string& strStbRoot, const TreeFacts& facts,
+bool DaemonTreeList(const CBenchDaemon& daemon, const std::string& strStbRoot, const TreeFacts& facts,
                     TreeListRun& run)
 {
     const char* pszWhat = "directory download list";
-    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
-    if (!stb.Connected() || VerRoundTrip(stb.conn.fd) != 0)
-        return Fail(pszWhat, "cannot connect");
+    CStbConn conn;
+    if (!ConnectLoopback(conn, daemon.Port(), kRecvTimeoutMs) || !VerRoundTrip(conn))
+        return Fail(pszWhat, conn.Error());
     // The session runs now; its thread's first allocations are behind us.
     usleep(kSettleMs * 1000);
-    run.nRssBeforeKiB = daemon.StatusField("VmRSS");
-    RxFrame& f = stb.f;
+    run.nRssBeforeKiB = ProcStatusField(daemon.Pid(), "VmRSS");
+    // The tag byte comes back as the reply's first byte.
+    std::vector<uint8_t> request(1, kDirTag);
+    AppendCString(request, strStbRoot);
+    CFrameView f;
     const auto t0 = Clock::now();
-    if (stb.Exchange(0x13, CPayload().U8(0x5A).Str(strStbRoot), 0xE3, 13) != 0)
-        return Fail(pszWhat, stb.strError);
+    if (conn.Exchange(FC_DIR_DN_REQ, request, FC_DIR_DN_REP, 13, f) != 0)
+        return Fail(pszWhat, conn.Error());
     run.dSeconds = Seconds(Clock::now() - t0);
-    run.nRssAfterKiB = daemon.StatusField("VmRSS");
-    const uint64_t ullCount = GetLE(f.pPayload + 1, 4);
-    const uint64_t ullTotal = GetLE(f.pPayload + 5, 8);
-    if (f.pPayload[0] != 0x5A || ullCount != facts.ullFiles + facts.ullFolders || ullTotal != facts.ullFileBytes)
+    run.nRssAfterKiB = ProcStatusField(daemon.Pid(), "VmRSS");
+    const uint64_t ullCount = GetU32LE(f.pPayload + 1);
+    const uint64_t ullTotal = GetU64LE(f.pPayload + 5);
+    if (f.pPayload[0] != kDirTag || ullCount != facts.ullFiles + facts.ullFolders || ullTotal != facts.ullFileBytes)
         return Fail(pszWhat, "the reply counts " + std::to_string(ullCount) + " entries of " +
                                  std::to_string(ullTotal) + " bytes, expected " +
                                  std::to_string(facts.ullFiles + facts.ullFolders) + " of " +
@@ -112,46 +121,58 @@ bool DaemonTreeList(const CDaemonProc& daemon, const std::string& strStbRoot, co
     return run.nRssBeforeKiB > 0 && run.nRssAfterKiB > 0;
 }
 
-bool DaemonDirUpload(const CDaemonProc& daemon, const std::string& strStbInto, const std::string& strTop,
+bool DaemonDirUpload(const CBenchDaemon& daemon, const std::string& strStbInto, const std::string& strTop,
                      int nFolders, int nFilesPer, size_t nFileBytes, double& dSeconds)
 {
     const char* pszWhat = "directory upload";
-    if (nFileBytes == 0 || nFileBytes > kMaxPayload - 4)
+    if (nFileBytes == 0 || nFileBytes > static_cast<size_t>(kMaxPayload) - 4)
         return Fail(pszWhat, "files must fit one data frame");
-    CStbSession stb(daemon.Port(), kRecvTimeoutMs, 256 * 1024);
-    if (!stb.Connected())
-        return Fail(pszWhat, "cannot connect");
-    RxFrame& f = stb.f;
+    CStbConn conn;
+    if (!ConnectLoopback(conn, daemon.Port(), kRecvTimeoutMs))
+        return Fail(pszWhat, conn.Error());
+    CFrameView f;
+    std::string strError;
     const uint32_t ulEntries = static_cast<uint32_t>(1 + nFolders + nFolders * nFilesPer);
     const uint64_t ullTotal = static_cast<uint64_t>(nFolders) * static_cast<uint64_t>(nFilesPer) * nFileBytes;
     auto entry = [&](uint8_t ucType, uint32_t ulSize, const std::string& strName) {
-        if (stb.Exchange(0x04, CPayload().U8(ucType).LE(ulSize, 4).Str(strName), 0x40, 5) != 0)
+        std::vector<uint8_t> request(5);
+        request[0] = ucType;
+        PutU32LE(request.data() + 1, ulSize);
+        AppendCString(request, strName);
+        if (conn.Exchange(RS_FILE_UP_REQ, request, RS_FILE_UP_REP, 5, f) != 0) {
+            strError = conn.Error();
             return false;
-        if (f.pPayload[0] == 0 && GetLE(f.pPayload + 1, 4) == ulSize)
+        }
+        if (f.pPayload[0] == kStatusDone && GetU32LE(f.pPayload + 1) == ulSize)
             return true;
-        stb.strError = "RS_FILE_UP_REQ of " + strName + " answered status " + std::to_string(f.pPayload[0]);
+        strError = "RS_FILE_UP_REQ of " + strName + " answered status " + std::to_string(f.pPayload[0]);
         return false;
     };
+    std::vector<uint8_t> begin(13, 0);
+    PutU32LE(begin.data() + 1, ulEntries);
+    PutU64LE(begin.data() + 5, ullTotal);
+    AppendCString(begin, strStbInto);
     const auto t0 = Clock::now();
-    if (stb.Exchange(0x14, CPayload().U8(0x01).LE(ulEntries, 4).LE(ullTotal, 8).Str(strStbInto), 0xE4, 1) != 0)
-        return Fail(pszWhat, stb.strError);
-    if (f.pPayload[0] != 0)
+    if (conn.Exchange(FC_DIR_UP_REQ, begin, FC_DIR_UP_REP, 1, f) != 0)
+        return Fail(pszWhat, conn.Error());
+    if (f.pPayload[0] != kStatusDone)
         return Fail(pszWhat, "FC_DIR_UP_REQ answered status " + std::to_string(f.pPayload[0]));
-    if (!entry('D', 0, strTop))
-        return Fail(pszWhat, stb.strError);
+    if (!entry(kEntryFolder, 0, strTop))
+        return Fail(pszWhat, strError);
+    std::vector<uint8_t> data(4 + nFileBytes);
     for (int d = 0; d < nFolders; ++d) {
         const std::string strFolder = FolderName(strTop, d);
-        if (!entry('D', 0, strFolder))
-            return Fail(pszWhat, stb.strError);
+        if (!entry(kEntryFolder, 0, strFolder))
+            return Fail(pszWhat, strError);
         for (int j = 0; j < nFilesPer; ++j) {
             const int i = d * nFilesPer + j;
-            if (!entry('F', static_cast<uint32_t>(nFileBytes), strFolder + FileName(i)))
-                return Fail(pszWhat, stb.strError);
-            CPayload data;
-            data.LE(0, 4).Bytes(FileBytes(i, nFileBytes), nFileBytes);
-            if (stb.Exchange(0x05, data, 0x50, 8) != 0)
-                return Fail(pszWhat, stb.strError);
-            if (GetLE(f.pPayload, 4) != 0 || GetLE(f.pPayload + 4, 4) != nFileBytes)
+            if (!entry(kEntryFile, static_cast<uint32_t>(nFileBytes), strFolder + FileName(i)))
+                return Fail(pszWhat, strError);
+            PutU32LE(data.data(), 0);
+            memcpy(data.data() + 4, FileBytes(i, nFileBytes), nFileBytes);
+            if (conn.Exchange(RS_DATA_UP_REQ, data, RS_DATA_UP_REP, 8, f) != 0)
+                return Fail(pszWhat, conn.Error());
+            if (GetU32LE(f.pPayload) != 0 || GetU32LE(f.pPayload + 4) != nFileBytes)
                 return Fail(pszWhat, "RS_DATA_UP_REQ of file " + std::to_string(i) + " was not taken whole");
         }
     }

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "bench_files.h"
-#include "daemon_proc.h"
+#include "bench_daemon.h"
 
 // FC_DIR_REQ of strStbFolder, then the whole listing block fetched with 0x23. names
 // receives the listed names in order; dSeconds the time from the request to the block's
 // last byte. The folder must hold files only: "." and ".." have to be listed as folders,
 // every other entry as a file.
-bool DaemonListing(const CDaemonProc& daemon, const std::string& strStbFolder, std::vector<std::string>& names,
+bool DaemonListing(const CBenchDaemon& daemon, const std::string& strStbFolder, std::vector<std::string>& names,
                    double& dSeconds);
 
 struct TreeListRun {
@@ -25,14 +25,14 @@ struct TreeListRun {
 
 // FC_DIR_DN_REQ of strStbRoot, whose tree is described by facts: the reply must count
 // every folder and file and sum the files' sizes. The session is closed afterwards.
-bool DaemonTreeList(const CDaemonProc& daemon, const std::string& strStbRoot, const TreeFacts& facts,
+bool DaemonTreeList(const CBenchDaemon& daemon, const std::string& strStbRoot, const TreeFacts& facts,
                     TreeListRun& run);
 
 // A directory upload into the STB folder strStbInto (which must exist): a folder
 // strTop, nFolders folders in it, nFilesPer files of nFileBytes bytes in each, sent as
 // an STB sends them (one entry, then its data, each reply awaited). dSeconds: the
 // request to the last reply.
-bool DaemonDirUpload(const CDaemonProc& daemon, const std::string& strStbInto, const std::string& strTop,
+bool DaemonDirUpload(const CBenchDaemon& daemon, const std::string& strStbInto, const std::string& strTop,
                      int nFolders, int nFilesPer, size_t nFileBytes, double& dSeconds);
 
 // True when strLocalTop holds exactly what DaemonDirUpload sent.

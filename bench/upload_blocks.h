@@ -1,7 +1,8 @@
 // The data of the upload measurements. Block k of an upload is slice k % kSlices of one
-// pseudo-random buffer: the client sends it as it is (no copy, no pass over it per
-// block), the plain-write floor writes the very same bytes, and the file that arrives can
-// be checked block by block.
+// pseudo-random buffer, so the file that arrives can be checked block by block. Each
+// slice is kept as a whole FC_BIGFILE_DATA_UP_REQ frame, sealed once: sending a full block
+// only writes its offset and the checksum's share of it, so that the measuring side costs
+// one send call a block, neither a copy nor a pass over the data.
 #pragma once
 
 #include <cstddef>
@@ -9,25 +10,35 @@
 #include <vector>
 
 #include "bench_files.h"
-#include "frame_io.h"
+#include "net/frame.h"
+#include "net/protocol.h"
+#include "net/wire.h"
 
 class CUploadBlocks {
 public:
     static constexpr int kSlices = 16;
+    static constexpr size_t kOffsetBytes = 8;  // the 64-bit offset in front of the data
+    static constexpr size_t kMaxBlock = static_cast<size_t>(kMaxPayload) - kOffsetBytes;
 
-    explicit CUploadBlocks(size_t nBlock) : m_nBlock(nBlock), m_Buf(nBlock * kSlices)
+    // nBlock: data bytes of a full block, at most kMaxBlock.
+    explicit CUploadBlocks(size_t nBlock)
+        : m_nBlock(nBlock), m_nFrame(nBlock + kOffsetBytes + kFrameOverhead), m_Frames(m_nFrame * kSlices),
+          m_DataShare(kSlices)
     {
-        FillPattern(m_Buf.data(), m_Buf.size(), 0x5EED);
-        for (int i = 0; i < kSlices; ++i)
-            m_Sums.push_back(ByteSum(Slice(i), nBlock));
+        for (int i = 0; i < kSlices; ++i) {
+            uint8_t* pFrame = Frame(i);
+            FillPattern(pFrame + kPayloadOffset + kOffsetBytes, nBlock, 0x5EED + static_cast<uint64_t>(i));
+            SealFrame(pFrame, FC_BIGFILE_DATA_UP_REQ, kOffsetBytes + nBlock);
+            // The checksum is a sum: the data's share stays when the offset changes.
+            m_DataShare[i] = static_cast<uint8_t>(pFrame[m_nFrame - 1] - HeadSum(pFrame));
+        }
     }
 
     size_t BlockSize() const { return m_nBlock; }
-    // Block k's bytes (its first Length(k) bytes are used) and their byte sum.
-    const uint8_t* Block(uint64_t k) const { return Slice(static_cast<int>(k % kSlices)); }
-    uint64_t Sum(uint64_t k, size_t nLength) const
+    // Block k's data bytes (its first Length(k) bytes are used).
+    const uint8_t* Block(uint64_t k) const
     {
-        return nLength == m_nBlock ? m_Sums[k % kSlices] : ByteSum(Block(k), nLength);
+        return m_Frames.data() + Index(k) * m_nFrame + kPayloadOffset + kOffsetBytes;
     }
     // The length of block k of a file of ullSize bytes.
     size_t Length(uint64_t k, uint64_t ullSize) const
@@ -37,10 +48,25 @@ public:
     }
     uint64_t Count(uint64_t ullSize) const { return (ullSize + m_nBlock - 1) / m_nBlock; }
 
+    // The sealed request frame of full block k at offset k × BlockSize(), valid until the
+    // next call for another block of its slice; FrameSize() bytes.
+    const uint8_t* FullFrame(uint64_t k)
+    {
+        uint8_t* pFrame = Frame(Index(k));
+        PutU64LE(pFrame + kPayloadOffset, k * m_nBlock);
+        pFrame[m_nFrame - 1] = static_cast<uint8_t>(HeadSum(pFrame) + m_DataShare[Index(k)]);
+        return pFrame;
+    }
+    size_t FrameSize() const { return m_nFrame; }
+
 private:
-    const uint8_t* Slice(int i) const { return m_Buf.data() + static_cast<size_t>(i) * m_nBlock; }
+    static size_t Index(uint64_t k) { return static_cast<size_t>(k % kSlices); }
+    uint8_t* Frame(size_t i) { return m_Frames.data() + i * m_nFrame; }
+    // The checksum of the command byte and the offset alone.
+    static uint8_t HeadSum(const uint8_t* pFrame) { return CalcChecksum(pFrame + kFrameHeader, 1 + kOffsetBytes); }
 
     size_t m_nBlock;
-    std::vector<uint8_t> m_Buf;
-    std::vector<uint64_t> m_Sums;
+    size_t m_nFrame;
+    std::vector<uint8_t> m_Frames;
+    std::vector<uint8_t> m_DataShare;
 };

@@ -5,19 +5,23 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
+#include <memory>
 #include <sys/epoll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
+#include "bench_conn.h"
 #include "bench_util.h"
-#include "daemon_proc.h"
-#include "stb_client.h"
+#include "cpu_pin.h"
+#include "net/frame.h"
+#include "net/protocol.h"
+#include "platform/limits.h"
+#include "proc_figures.h"
 
 namespace {
 
-constexpr int kWarmupRoundTrips = 1000;
+// Round trips of one block of a serial measurement: a few milliseconds.
+constexpr int kSerialBlock = 256;
 // The daemon drops a session after 10 s of silence; an idle connection older than this
 // is woken with one more request before the memory is read.
 constexpr double kIdleRefreshSeconds = 5;
@@ -25,145 +29,117 @@ constexpr double kIdleRefreshSeconds = 5;
 // closed to end, before the memory is read.
 constexpr int kSettleMs = 300;
 
+using ConnList = std::vector<std::unique_ptr<CStbConn>>;
+
 Clock::time_point After(Clock::time_point t, double dSeconds)
 {
     return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(dSeconds));
 }
 
-void CloseAll(std::vector<int>& fds)
-{
-    for (int fd : fds)
-        close(fd);
-    fds.clear();
-}
-
 // Opens nCount connections one after the other; each one's FC_VER_REQ is answered before
 // the next connect, so the daemon's listen backlog of 5 never overflows and every session
-// is surely running. The descriptors, or an empty list.
-std::vector<int> OpenSessions(uint16_t usPort, int nCount, std::vector<Clock::time_point>* pLastUsed)
+// is surely running. The connections (each receiving into the smallest buffer), or an
+// empty list.
+ConnList OpenSessions(uint16_t usPort, int nCount, std::vector<Clock::time_point>* pLastUsed)
 {
-    std::vector<int> fds;
+    ConnList conns;
     for (int i = 0; i < nCount; ++i) {
-        int fd = -1;
-        for (int nTry = 0; nTry < 3 && fd < 0; ++nTry) {
-            fd = ConnectLoopback(usPort);
-            if (fd < 0)
+        auto pConn = std::make_unique<CStbConn>(0);
+        bool bConnected = false;
+        for (int nTry = 0; nTry < 3 && !bConnected; ++nTry) {
+            bConnected = ConnectLoopback(*pConn, usPort);
+            if (!bConnected)
                 usleep(100 * 1000);
         }
-        if (fd < 0 || VerRoundTrip(fd) != 0) {
-            fprintf(stderr, "bench_ver: connection %d of %d: %s\n", i + 1, nCount,
-                    fd < 0 ? strerror(errno) : "bad or missing FC_VER_REQ reply");
-            if (fd >= 0)
-                close(fd);
-            CloseAll(fds);
+        if (!bConnected || !VerRoundTrip(*pConn)) {
+            fprintf(stderr, "bench_ver: connection %d of %d: %s\n", i + 1, nCount, pConn->Error().c_str());
             return {};
         }
-        fds.push_back(fd);
+        conns.push_back(std::move(pConn));
         if (pLastUsed != nullptr)
             pLastUsed->push_back(Clock::now());
     }
-    return fds;
-}
-
-// A frame of the largest size with a request byte that no loop knows: the session reads
-// all of it into its frame buffer, then ignores it without a reply.
-std::vector<uint8_t> LargestUnknownFrame()
-{
-    std::vector<uint8_t> frame(65538, 0);
-    frame[0] = 0xA5;
-    frame[1] = 0xFF;
-    frame[2] = 0xFF;
-    frame[3] = 0x7F;
-    uint32_t ulSum = 0x3E;
-    for (size_t i = 3; i + 1 < frame.size(); ++i)
-        ulSum += frame[i];
-    frame.back() = static_cast<uint8_t>(ulSum);
-    return frame;
+    return conns;
 }
 
 }  // namespace
 
 bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, SerialFigures& figures)
 {
-    CDaemonProc daemon;
-    if (!StartDaemon(daemon, strDaemon, bTrace, "bench_ver"))
+    CBenchDaemon daemon;
+    CVerSerial serial;
+    if (!StartDaemon(daemon, strDaemon, bTrace, "bench_ver") || !serial.Open(daemon.Port(), daemon.Pid()))
         return false;
-    int fd = ConnectLoopback(daemon.Port());
-    if (fd < 0) {
-        fprintf(stderr, "bench_ver: cannot connect to port %u\n", daemon.Port());
-        return false;
-    }
-    for (int i = 0; i < kWarmupRoundTrips; ++i) {
-        if (VerRoundTrip(fd) != 0) {
-            fprintf(stderr, "bench_ver: bad or missing FC_VER_REQ reply during warm-up\n");
-            close(fd);
+    const auto tEnd = After(Clock::now(), dSeconds);
+    while (Clock::now() < tEnd) {
+        double dRate = 0;
+        if (!serial.Block(kSerialBlock, dRate))
             return false;
-        }
     }
-    std::vector<float> micros;
-    micros.reserve(1 << 20);
-    const double dCpuStart = daemon.CpuSeconds();
-    const auto tStart = Clock::now();
-    const auto tEnd = After(tStart, dSeconds);
-    auto t = tStart;
-    while (t < tEnd) {
-        if (VerRoundTrip(fd) != 0) {
-            fprintf(stderr, "bench_ver: bad or missing FC_VER_REQ reply after %zu round trips\n", micros.size());
-            close(fd);
-            return false;
-        }
-        auto tNow = Clock::now();
-        micros.push_back(std::chrono::duration<float, std::micro>(tNow - t).count());
-        t = tNow;
-    }
-    const double dCpuEnd = daemon.CpuSeconds();
-    close(fd);
-    const double dSecs = Seconds(t - tStart);
-    std::sort(micros.begin(), micros.end());
-    figures.dRate = static_cast<double>(micros.size()) / dSecs;
-    figures.dP50Us = micros[micros.size() / 2];
-    figures.dP99Us = micros[micros.size() * 99 / 100];
-    figures.dDaemonCpuUs = (dCpuEnd - dCpuStart) * 1e6 / static_cast<double>(micros.size());
-    fprintf(stderr,
-            "bench_ver:   %.0f round trips/s; p50 %.1f us, p99 %.1f us, p99.9 %.1f us, slowest %.1f us; "
-            "daemon CPU %.1f us a round trip\n",
-            figures.dRate, figures.dP50Us, figures.dP99Us, static_cast<double>(micros[micros.size() * 999 / 1000]),
-            static_cast<double>(micros.back()), figures.dDaemonCpuUs);
+    figures = serial.Figures("daemon");
+    const size_t nRoundTrips = serial.RoundTrips() + CVerSerial::kWarmupRoundTrips;
     if (bTrace)
         fprintf(stderr, "bench_ver:   %.0f bytes of diagnostic lines a round trip\n",
-                static_cast<double>(daemon.TraceBytes()) / static_cast<double>(micros.size() + kWarmupRoundTrips));
+                static_cast<double>(daemon.TraceBytes()) / static_cast<double>(nRoundTrips));
+    return true;
+}
+
+bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, double dSeconds,
+                       SerialFigures& daemonFigures, SerialFigures& floorFigures, std::vector<double>& ratios)
+{
+    CBenchDaemon daemon, floor;
+    CVerSerial onDaemon, onFloor;
+    if (!StartDaemon(daemon, strDaemon, false, "bench_ver") || !StartFloor(floor, strFloor, "bench_ver"))
+        return false;
+    // What the two are held to is their own work, not where the scheduler put them.
+    const CTwoCpus cpus;
+    if (!cpus.Pin(daemon.Pid()) || !cpus.Pin(floor.Pid()))
+        return Fail("bench_ver", "cannot hold the servers to a CPU of their own");
+    if (!onDaemon.Open(daemon.Port(), daemon.Pid()) || !onFloor.Open(floor.Port(), floor.Pid()))
+        return false;
+    // A round is a block on each, the order reversed every other round, so that neither
+    // gains from where it stands; a block that a busy machine interrupts spoils its
+    // round's ratio only.
+    bool bFloorFirst = true;
+    const auto tEnd = After(Clock::now(), 2 * dSeconds);
+    while (Clock::now() < tEnd) {
+        double dDaemonRate = 0, dFloorRate = 0;
+        CVerSerial& first = bFloorFirst ? onFloor : onDaemon;
+        CVerSerial& second = bFloorFirst ? onDaemon : onFloor;
+        if (!first.Block(kSerialBlock, bFloorFirst ? dFloorRate : dDaemonRate) ||
+            !second.Block(kSerialBlock, bFloorFirst ? dDaemonRate : dFloorRate))
+            return false;
+        ratios.push_back(100 * dDaemonRate / dFloorRate);
+        bFloorFirst = !bFloorFirst;
+    }
+    daemonFigures = onDaemon.Figures("daemon");
+    floorFigures = onFloor.Figures("floor server");
     return true;
 }
 
 bool MeasureConcurrent(const std::string& strDaemon, double dSeconds, int nConns, double& dRate)
 {
-    CDaemonProc daemon;
+    CBenchDaemon daemon;
     if (!StartDaemon(daemon, strDaemon, false, "bench_ver"))
         return false;
-    std::vector<int> fds = OpenSessions(daemon.Port(), nConns, nullptr);
-    if (fds.empty())
+    ConnList conns = OpenSessions(daemon.Port(), nConns, nullptr);
+    if (conns.empty())
         return false;
-    struct Conn {
-        int fd;
-        size_t nGot;
-        uint8_t reply[sizeof(kVerReply)];
-    };
-    std::vector<Conn> conns(fds.size());
-    int ep = epoll_create1(EPOLL_CLOEXEC);
-    for (size_t i = 0; i < fds.size(); ++i) {
-        conns[i] = Conn{fds[i], 0, {}};
-        fcntl(fds[i], F_SETFL, fcntl(fds[i], F_GETFL) | O_NONBLOCK);
+    // Each connection keeps one request outstanding; a readable one holds its whole reply
+    // (seven bytes, one segment), so receiving it does not wait.
+    const int ep = epoll_create1(EPOLL_CLOEXEC);
+    for (const auto& pConn : conns) {
         epoll_event ev{};
         ev.events = EPOLLIN;
-        ev.data.ptr = &conns[i];
-        epoll_ctl(ep, EPOLL_CTL_ADD, fds[i], &ev);
+        ev.data.ptr = pConn.get();
+        epoll_ctl(ep, EPOLL_CTL_ADD, pConn->Handle(), &ev);
     }
     const auto tStart = Clock::now();
     const auto tEnd = After(tStart, dSeconds);
     bool bOk = true;
-    for (int fd : fds)
-        bOk = bOk && SendAll(fd, kVerRequest, sizeof(kVerRequest)) == 0;
-    size_t nActive = fds.size();
+    for (const auto& pConn : conns)
+        bOk = bOk && pConn->Send(FC_VER_REQ, nullptr, 0) == 0;
+    size_t nActive = conns.size();
     uint64_t nDone = 0;
     auto tLast = tStart;
     std::vector<epoll_event> events(256);
@@ -178,37 +154,23 @@ bool MeasureConcurrent(const std::string& strDaemon, double dSeconds, int nConns
         }
         tLast = Clock::now();
         for (int i = 0; i < n && bOk; ++i) {
-            Conn& c = *static_cast<Conn*>(events[i].data.ptr);
-            ssize_t nGot = recv(c.fd, c.reply + c.nGot, sizeof(c.reply) - c.nGot, 0);
-            if (nGot < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            if (nGot <= 0) {
-                fprintf(stderr, "bench_ver: a connection closed or failed after %llu round trips\n",
-                        static_cast<unsigned long long>(nDone));
+            CStbConn& conn = *static_cast<CStbConn*>(events[i].data.ptr);
+            CFrameView reply;
+            if (conn.Receive(reply) != 0 || !IsVerReply(reply)) {
+                fprintf(stderr, "bench_ver: a connection failed after %llu round trips: %s\n",
+                        static_cast<unsigned long long>(nDone),
+                        conn.Error().empty() ? "wrong FC_VER_REQ reply" : conn.Error().c_str());
                 bOk = false;
                 break;
             }
-            c.nGot += static_cast<size_t>(nGot);
-            if (c.nGot < sizeof(c.reply))
-                continue;
-            if (memcmp(c.reply, kVerReply, sizeof(kVerReply)) != 0) {
-                fprintf(stderr, "bench_ver: wrong FC_VER_REQ reply\n");
-                bOk = false;
-                break;
-            }
-            c.nGot = 0;
             ++nDone;
-            if (tLast < tEnd) {
-                // Five bytes always fit the empty send buffer at once.
-                bOk = send(c.fd, kVerRequest, sizeof(kVerRequest), MSG_NOSIGNAL) ==
-                      static_cast<ssize_t>(sizeof(kVerRequest));
-            } else {
+            if (tLast < tEnd)
+                bOk = conn.Send(FC_VER_REQ, nullptr, 0) == 0;
+            else
                 --nActive;
-            }
         }
     }
     close(ep);
-    CloseAll(fds);
     if (!bOk)
         return false;
     dRate = static_cast<double>(nDone) / Seconds(tLast - tStart);
@@ -219,69 +181,65 @@ bool MeasureConcurrent(const std::string& strDaemon, double dSeconds, int nConns
 bool MeasureIdle(const std::string& strDaemon, int nSessions, bool bLargeFrame, bool bTimeShutdown,
                  IdleFigures& figures)
 {
-    long nLimit = RaiseFileLimit(nSessions + 64L);
+    const long nLimit = plat::RaiseDescriptorLimit();
     if (nLimit < nSessions + 16L) {
         fprintf(stderr, "bench_ver: only %ld descriptors allowed, %d connections wanted\n", nLimit, nSessions);
         return false;
     }
-    CDaemonProc daemon;
+    CBenchDaemon daemon;
     if (!StartDaemon(daemon, strDaemon, false, "bench_ver"))
         return false;
     // The readiness check already ran one session; one more, and a pause for both to end,
     // so that first-use costs (the sessions' malloc arena, say) are counted before.
-    {
-        std::vector<int> warm = OpenSessions(daemon.Port(), 1, nullptr);
-        CloseAll(warm);
-    }
+    if (OpenSessions(daemon.Port(), 1, nullptr).empty())
+        return false;
     usleep(kSettleMs * 1000);
-    const long nThreadsBefore = daemon.StatusField("Threads");
-    const long nRssBefore = daemon.StatusField("VmRSS");
+    const long nThreadsBefore = ProcStatusField(daemon.Pid(), "Threads");
+    const long nRssBefore = ProcStatusField(daemon.Pid(), "VmRSS");
 
     std::vector<Clock::time_point> lastUsed;
     const auto tOpen = Clock::now();
-    std::vector<int> fds = OpenSessions(daemon.Port(), nSessions, &lastUsed);
-    if (fds.empty())
+    ConnList conns = OpenSessions(daemon.Port(), nSessions, &lastUsed);
+    if (conns.empty())
         return false;
     figures.dOpenRate = nSessions / Seconds(Clock::now() - tOpen);
     if (bLargeFrame) {
-        const std::vector<uint8_t> frame = LargestUnknownFrame();
-        for (size_t i = 0; i < fds.size(); ++i) {
+        // A frame of the largest size with a request byte that no loop knows: the session
+        // reads all of it into its frame buffer, then ignores it without a reply.
+        std::vector<uint8_t> frame(kMaxFrame, 0);
+        const size_t nFrame = SealFrame(frame.data(), 0x7F, kMaxPayload);
+        for (size_t i = 0; i < conns.size(); ++i) {
             // The FC_VER_REQ behind it is answered only once the large frame has been read.
-            if (SendAll(fds[i], frame.data(), frame.size()) != 0 || VerRoundTrip(fds[i]) != 0) {
-                fprintf(stderr, "bench_ver: a session did not answer after a frame of the largest size\n");
-                CloseAll(fds);
+            if (conns[i]->SendFrame(frame.data(), nFrame) != 0 || !VerRoundTrip(*conns[i])) {
+                fprintf(stderr, "bench_ver: a session did not answer after a frame of the largest size: %s\n",
+                        conns[i]->Error().c_str());
                 return false;
             }
             lastUsed[i] = Clock::now();
         }
     }
     usleep(kSettleMs * 1000);
-    for (size_t i = 0; i < fds.size(); ++i) {
-        if (Seconds(Clock::now() - lastUsed[i]) > kIdleRefreshSeconds && VerRoundTrip(fds[i]) != 0) {
-            fprintf(stderr, "bench_ver: an idle session stopped answering\n");
-            CloseAll(fds);
+    for (size_t i = 0; i < conns.size(); ++i) {
+        if (Seconds(Clock::now() - lastUsed[i]) > kIdleRefreshSeconds && !VerRoundTrip(*conns[i])) {
+            fprintf(stderr, "bench_ver: an idle session stopped answering: %s\n", conns[i]->Error().c_str());
             return false;
         }
     }
-    const long nThreadsAfter = daemon.StatusField("Threads");
-    const long nRssAfter = daemon.StatusField("VmRSS");
+    const long nThreadsAfter = ProcStatusField(daemon.Pid(), "Threads");
+    const long nRssAfter = ProcStatusField(daemon.Pid(), "VmRSS");
     fprintf(stderr, "bench_ver:   daemon VmRSS %ld KiB -> %ld KiB, threads %ld -> %ld; %.0f sessions opened a second\n",
             nRssBefore, nRssAfter, nThreadsBefore, nThreadsAfter, figures.dOpenRate);
     if (nThreadsAfter - nThreadsBefore != nSessions)
         fprintf(stderr, "bench_ver: expected %d more daemon threads, found %ld\n", nSessions,
                 nThreadsAfter - nThreadsBefore);
-    if (nRssBefore <= 0 || nRssAfter <= 0) {
-        CloseAll(fds);
+    if (nRssBefore <= 0 || nRssAfter <= 0)
         return false;
-    }
     figures.dKiBPerSess = static_cast<double>(nRssAfter - nRssBefore) / nSessions;
-    if (!bTimeShutdown) {
-        CloseAll(fds);
+    if (!bTimeShutdown)
         return true;
-    }
     double dStopSecs = 0;
-    int nStatus = daemon.Stop(60000, &dStopSecs);
-    CloseAll(fds);
+    const int nStatus = daemon.Stop(60000, &dStopSecs);
+    conns.clear();
     if (nStatus != 0) {
         fprintf(stderr, "bench_ver: the daemon did not end with status 0 on SIGTERM (%d)\n", nStatus);
         return true;  // the memory figure stands; the shutdown time stays unmeasured

@@ -5,15 +5,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-struct SerialFigures {
-    double dRate = 0;   // round trips per second
-    double dP50Us = 0;  // median round trip
-    double dP99Us = 0;  // 99th-percentile round trip
-    // CPU time the daemon spent per round trip: unlike the rate, it hardly depends on
-    // what else the machine is doing.
-    double dDaemonCpuUs = 0;
-};
+#include "ver_serial.h"
 
 struct IdleFigures {
     double dKiBPerSess = 0;   // (VmRSS with the sessions - VmRSS before) / sessions
@@ -24,6 +18,13 @@ struct IdleFigures {
 // One connection, one request at a time for dSeconds: send, read the whole reply, check
 // it, repeat. With bTrace the daemon prints its diagnostic lines (to a pipe we drain).
 bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, SerialFigures& figures);
+
+// The same on a fresh daemon (quiet) and a fresh floor server (strFloor,
+// bench/floor_server.cpp) for dSeconds each, taking turns in blocks of a few
+// milliseconds. ratios receives, for each pair of blocks, the daemon's rate as a
+// percentage of the floor's.
+bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, double dSeconds,
+                       SerialFigures& daemon, SerialFigures& floor, std::vector<double>& ratios);
 
 // nConns connections, each with one request outstanding at all times, for dSeconds.
 // dRate receives the round trips per second of all of them together.

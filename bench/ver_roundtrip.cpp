@@ -5,7 +5,12 @@
 //             [--no-trace] [--rows]
 //
 // The round-trip measurements run R times, each against a fresh daemon, and report the
-// run with the median rate: on a shared two-core machine a single run says little.
+// run with the median rate: on a shared two-core machine a single run says little. The
+// single connection is also measured against the floor server (bench/floor_server.cpp),
+// which answers FC_VER_REQ with one receive, the frame codec and one send: the daemon and
+// the floor take turns in blocks of a few milliseconds, both on the other CPU than the
+// measuring side (as the STB and the PC have a processor each), and the daemon's rate as
+// a share of the floor's is the median over every pair of blocks of the R runs.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -18,7 +23,8 @@
 namespace {
 
 constexpr double kTargetRoundTrips = 20000;  // per second, one connection
-constexpr double kTargetIdleKiB = 100;       // resident memory per idle session
+constexpr double kTargetOfFloorPercent = 95;  // of the floor server's rate, one connection
+constexpr double kTargetIdleKiB = 100;        // resident memory per idle session
 
 struct Options {
     std::string strDaemon = CORVANE_BIN;
@@ -30,6 +36,14 @@ struct Options {
     bool bRows = false;
 };
 
+// The run with the median rate.
+SerialFigures MedianRun(std::vector<SerialFigures> runs)
+{
+    std::sort(runs.begin(), runs.end(),
+              [](const SerialFigures& a, const SerialFigures& b) { return a.dRate < b.dRate; });
+    return runs[runs.size() / 2];
+}
+
 // Runs a serial measurement nRepeat times; the figures of the run with the median rate.
 bool MedianSerial(const Options& opt, bool bTrace, SerialFigures& median)
 {
@@ -40,9 +54,29 @@ bool MedianSerial(const Options& opt, bool bTrace, SerialFigures& median)
             return false;
         runs.push_back(f);
     }
-    std::sort(runs.begin(), runs.end(),
-              [](const SerialFigures& a, const SerialFigures& b) { return a.dRate < b.dRate; });
-    median = runs[runs.size() / 2];
+    median = MedianRun(runs);
+    return true;
+}
+
+// nRepeat runs on a fresh daemon and floor server, taking turns in blocks. The daemon's
+// median rate, the floor's, and the median of every pair of blocks' ratio (percent).
+bool PairedSerial(const Options& opt, double& dDaemonRate, double& dFloorRate, double& dOfFloor)
+{
+    std::vector<double> daemonRates, floorRates, ratios;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        SerialFigures daemon, floor;
+        std::vector<double> runRatios;
+        if (!MeasureSerialPair(opt.strDaemon, CORVANE_FLOOR_BIN, opt.dSeconds, daemon, floor, runRatios))
+            return false;
+        daemonRates.push_back(daemon.dRate);
+        floorRates.push_back(floor.dRate);
+        ratios.insert(ratios.end(), runRatios.begin(), runRatios.end());
+        fprintf(stderr, "bench_ver:   run %d: the daemon at %.1f %% of the floor server (median of %zu pairs)\n", i + 1,
+                Median(runRatios), runRatios.size());
+    }
+    dDaemonRate = Median(daemonRates);
+    dFloorRate = Median(floorRates);
+    dOfFloor = Median(ratios);
     return true;
 }
 
@@ -106,9 +140,22 @@ int main(int argc, char** argv)
         serial.Set(f.dRate);
         p50.Set(f.dP50Us);
         p99.Set(f.dP99Us);
-        cpu.Set(f.dDaemonCpuUs);
+        cpu.Set(f.dServerCpuUs);
     }
     rows.insert(rows.end(), {serial, p50, p99, cpu});
+
+    BenchRow pairedRate = MakeRow("ver_1conn_2cpu", "round trips/s", TargetKind::None, 0, 0);
+    BenchRow floorRate = MakeRow("ver_1conn_2cpu_floor", "round trips/s", TargetKind::None, 0, 0);
+    BenchRow ofFloor = MakeRow("ver_1conn_2cpu_of_floor", "%", TargetKind::AtLeast, kTargetOfFloorPercent, 1);
+    double dPairedRate = 0, dFloorRate = 0, dOfFloor = 0;
+    fprintf(stderr, "bench_ver: FC_VER_REQ, 1 connection, %d x %.1f s each on the daemon and the floor server\n",
+            opt.nRepeat, opt.dSeconds);
+    if (PairedSerial(opt, dPairedRate, dFloorRate, dOfFloor)) {
+        pairedRate.Set(dPairedRate);
+        floorRate.Set(dFloorRate);
+        ofFloor.Set(dOfFloor);
+    }
+    rows.insert(rows.end(), {pairedRate, floorRate, ofFloor});
 
     if (opt.bTrace) {
         BenchRow traced = MakeRow("ver_1conn_diagnostics_on", "round trips/s", TargetKind::None, 0, 0);

@@ -5,9 +5,12 @@
 //
 // Paced downloads (the shipped daemon sleeps 1 ms after every full 32 KiB frame) are held
 // against the ceiling that pacing allows; downloads from a daemon built without the
-// pause against a plain pread + checksum + send loop; uploads against plain pwrites of
-// the same blocks. The unpaced and upload measurements run R times, alternating with
-// their floor; each ratio is the median of the R paired ratios.
+// pause against a plain pread + checksum + send loop; uploads against the floor server
+// (bench/floor_server.cpp), which answers the same requests, one block at a time as the
+// daemon does, with nothing but the frame codec and a pwrite. The unpaced and upload
+// measurements run R times, alternating with their floor; each ratio is the median of the
+// R paired ratios. Beside each, the CPU time of the measuring side: it must stay well
+// below the time of the run, or the client itself would set the pace.
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -15,6 +18,8 @@
 
 #include "bench_files.h"
 #include "bench_util.h"
+#include "cpu_pin.h"
+#include "net/protocol.h"
 #include "xfer_floors.h"
 #include "xfer_measure.h"
 
@@ -22,9 +27,9 @@ namespace {
 
 constexpr double kTargetPacedPercent = 95;
 constexpr double kTargetUnpacedPercent = 80;
-constexpr double kTargetUploadPercent = 60;
+constexpr double kTargetUploadPercent = 90;
 constexpr int kSleepSamples = 1000;
-constexpr size_t kUploadBlock = 65525;  // the largest frame: LEN 0xFFFF with a 64-bit offset
+constexpr size_t kUploadBlock = CUploadBlocks::kMaxBlock;  // the largest frame: LEN 0xFFFF
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kGiB = kMiB * 1024.0;
 constexpr const char* kProgram = "bench_xfer";
@@ -43,7 +48,7 @@ struct TestFile {
     uint64_t ullSum = 0;
 };
 
-void PacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& file, uint8_t ucRequest,
+void PacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& file, uint8_t ucRequest,
                std::vector<BenchRow>& rows)
 {
     char szName[64];
@@ -72,7 +77,7 @@ void PacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& fi
         ceiling.Set(dCeiling);
         share.Set(100 * rate.dValue / dCeiling);
         frame.Set(run.dSeconds * 1e6 / static_cast<double>(run.ullFullFrames));
-        cpu.Set(run.dDaemonCpu / (static_cast<double>(file.ullSize) / kGiB));
+        cpu.Set(run.dServerCpu / (static_cast<double>(file.ullSize) / kGiB));
         fprintf(stderr, "bench_xfer:   %.2f s, %llu full frames, %.1f MiB/s (ceiling %.1f)\n", run.dSeconds,
                 static_cast<unsigned long long>(run.ullFullFrames), rate.dValue, dCeiling);
     }
@@ -80,8 +85,9 @@ void PacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& fi
 }
 
 // The rows of a transfer run R times, alternating with its floor: the daemon's rate, the
-// floor's, the floor's time as a share of the daemon's, and the daemon's CPU time; each
-// the median of the R runs, and none measured unless all R succeeded.
+// floor's, the floor's time as a share of the daemon's, and the CPU time of the daemon and
+// of the measuring side; each the median of the R runs, and none measured unless all R
+// succeeded.
 class CPairedRows {
 public:
     CPairedRows(const std::string& strName, const std::string& strFloorName, const char* pszShareSuffix,
@@ -89,7 +95,8 @@ public:
         : m_Rate(MakeRow(strName, "MiB/s", TargetKind::None, 0, 1)),
           m_Floor(MakeRow(strFloorName, "MiB/s", TargetKind::None, 0, 1)),
           m_Share(MakeRow(strName + pszShareSuffix, "%", TargetKind::AtLeast, dTarget, 1)),
-          m_Cpu(MakeRow(strName + "_daemon_cpu", "s/GiB", TargetKind::None, 0, 3)), m_pszFloor(pszFloor)
+          m_Cpu(MakeRow(strName + "_daemon_cpu", "s/GiB", TargetKind::None, 0, 3)),
+          m_ClientCpu(MakeRow(strName + "_client_cpu", "s/GiB", TargetKind::None, 0, 3)), m_pszFloor(pszFloor)
     {
     }
 
@@ -100,9 +107,11 @@ public:
         m_FloorRates.push_back(dMiB / dFloor);
         m_DaemonRates.push_back(dMiB / run.dSeconds);
         m_Ratios.push_back(100 * dFloor / run.dSeconds);
-        m_Cpus.push_back(run.dDaemonCpu / (static_cast<double>(ullBytes) / kGiB));
-        fprintf(stderr, "%s:   run %zu: daemon %.1f MiB/s, %s %.1f MiB/s\n", kProgram, m_Ratios.size(),
-                m_DaemonRates.back(), m_pszFloor, m_FloorRates.back());
+        m_Cpus.push_back(run.dServerCpu / (static_cast<double>(ullBytes) / kGiB));
+        m_ClientCpus.push_back(run.dClientCpu / (static_cast<double>(ullBytes) / kGiB));
+        fprintf(stderr, "%s:   run %zu: daemon %.1f MiB/s, %s %.1f MiB/s; the measuring side busy %.0f %% of it\n",
+                kProgram, m_Ratios.size(), m_DaemonRates.back(), m_pszFloor, m_FloorRates.back(),
+                100 * run.dClientCpu / run.dSeconds);
     }
 
     void AppendTo(int nRepeat, std::vector<BenchRow>& rows)
@@ -112,17 +121,18 @@ public:
             m_Floor.Set(Median(m_FloorRates));
             m_Share.Set(Median(m_Ratios));
             m_Cpu.Set(Median(m_Cpus));
+            m_ClientCpu.Set(Median(m_ClientCpus));
         }
-        rows.insert(rows.end(), {m_Rate, m_Floor, m_Share, m_Cpu});
+        rows.insert(rows.end(), {m_Rate, m_Floor, m_Share, m_Cpu, m_ClientCpu});
     }
 
 private:
-    BenchRow m_Rate, m_Floor, m_Share, m_Cpu;
+    BenchRow m_Rate, m_Floor, m_Share, m_Cpu, m_ClientCpu;
     const char* m_pszFloor;  // the floor as the progress lines name it
-    std::vector<double> m_DaemonRates, m_FloorRates, m_Ratios, m_Cpus;
+    std::vector<double> m_DaemonRates, m_FloorRates, m_Ratios, m_Cpus, m_ClientCpus;
 };
 
-void UnpacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& file, std::vector<BenchRow>& rows)
+void UnpacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& file, std::vector<BenchRow>& rows)
 {
     const std::string strMiB = std::to_string(opt.ullDownloadMiB) + "MiB";
     CPairedRows paired("dn_nopace_0x23_" + strMiB, "dn_plain_loop_" + strMiB, "_of_plain", kTargetUnpacedPercent,
@@ -131,31 +141,41 @@ void UnpacedRows(const Options& opt, const CDaemonProc& daemon, const TestFile& 
         double dPlain = 0;
         XferRun run;
         if (!PlainSendLoop(file.strPath, file.ullSize, dPlain) ||
-            !DaemonDownload(daemon, "big.bin", file.ullSize, file.ullSum, 0x23, run))
+            !DaemonDownload(daemon, "big.bin", file.ullSize, file.ullSum, FC_DATA_REQ_LARGE, run))
             break;
         paired.Add(file.ullSize, dPlain, run);
     }
     paired.AppendTo(opt.nRepeat, rows);
 }
 
-void UploadRows(const Options& opt, const CDaemonProc& daemon, std::vector<BenchRow>& rows)
+// One upload to the server, its file checked and removed again.
+bool UploadOnce(const CBenchDaemon& server, CUploadBlocks& blocks, uint64_t ullSize, XferRun& run)
+{
+    const std::string strTarget = server.ShareDir() + "/up.bin";
+    const bool bOk = Upload(server, "up.bin", blocks, ullSize, run) && CheckUploaded(strTarget, blocks, ullSize);
+    unlink(strTarget.c_str());
+    return bOk;
+}
+
+void UploadRows(const Options& opt, const CBenchDaemon& daemon, const CBenchDaemon& floor, std::vector<BenchRow>& rows)
 {
     const std::string strMiB = std::to_string(opt.ullUploadMiB) + "MiB";
-    CPairedRows paired("up_0x28_" + strMiB, "up_plain_pwrite_" + strMiB, "_of_pwrite", kTargetUploadPercent,
-                       "plain pwrite");
-    const CUploadBlocks blocks(kUploadBlock);
+    CPairedRows paired("up_0x28_" + strMiB, "up_floor_" + strMiB, "_of_floor", kTargetUploadPercent, "floor server");
+    CUploadBlocks blocks(kUploadBlock);
     const uint64_t ullSize = opt.ullUploadMiB << 20;
-    const std::string strTarget = daemon.ShareDir() + "/up.bin";
+    // Each block wakes the server up, at a price that must not depend on where the
+    // scheduler put it.
+    const CTwoCpus cpus;
+    if (!cpus.Pin(daemon.Pid()) || !cpus.Pin(floor.Pid())) {
+        Fail(kProgram, "cannot hold the servers to a CPU of their own");
+        paired.AppendTo(opt.nRepeat, rows);
+        return;
+    }
     for (int i = 0; i < opt.nRepeat; ++i) {
-        double dPlain = 0;
-        XferRun run;
-        if (!PlainPwrite(daemon.ShareDir() + "/plain.bin", blocks, ullSize, dPlain))
+        XferRun floorRun, run;
+        if (!UploadOnce(floor, blocks, ullSize, floorRun) || !UploadOnce(daemon, blocks, ullSize, run))
             break;
-        const bool bOk = DaemonUpload(daemon, "up.bin", blocks, ullSize, run) && CheckUploaded(strTarget, blocks, ullSize);
-        unlink(strTarget.c_str());
-        if (!bOk)
-            break;
-        paired.Add(ullSize, dPlain, run);
+        paired.Add(ullSize, floorRun.dSeconds, run);
     }
     paired.AppendTo(opt.nRepeat, rows);
 }
@@ -198,8 +218,8 @@ int main(int argc, char** argv)
     CScratchDir scratch;
     if (scratch.Create(kProgram) != 0)
         return 1;
-    // The test file, and at most two uploads at a time, with room to spare.
-    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + 2 * opt.ullUploadMiB + 1024) << 20)) {
+    // The test file, and one upload at a time, with room to spare.
+    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + opt.ullUploadMiB + 1024) << 20)) {
         fprintf(stderr, "bench_xfer: not enough free space in %s\n", scratch.Path().c_str());
         return 1;
     }
@@ -214,22 +234,23 @@ int main(int argc, char** argv)
     }
 
     {
-        CDaemonProc daemon;
+        CBenchDaemon daemon, floor;
         if (StartDaemon(daemon, CORVANE_BIN, false, kProgram) &&
-            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram)) {
+            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram) &&
+            StartFloor(floor, CORVANE_FLOOR_BIN, kProgram)) {
             if (opt.bPaced) {
-                PacedRows(opt, daemon, file, 0x23, rows);
-                PacedRows(opt, daemon, file, 0x26, rows);
+                PacedRows(opt, daemon, file, FC_DATA_REQ_LARGE, rows);
+                PacedRows(opt, daemon, file, FC_BIGFILE_DATA_REQ_LARGE, rows);
             }
-            fprintf(stderr, "bench_xfer: upload, %llu MiB in blocks of %zu bytes, %d x\n",
+            fprintf(stderr, "bench_xfer: upload, %llu MiB in blocks of %zu bytes, %d x, alternating with the floor\n",
                     static_cast<unsigned long long>(opt.ullUploadMiB), kUploadBlock, opt.nRepeat);
-            UploadRows(opt, daemon, rows);
+            UploadRows(opt, daemon, floor, rows);
         } else {
             rows.push_back(MakeRow("dn_paced_and_upload", "-", TargetKind::AtLeast, 0, 0));  // fails
         }
     }
     {
-        CDaemonProc daemon;
+        CBenchDaemon daemon;
         fprintf(stderr, "bench_xfer: unpaced download with 0x23 (corvane_nopace), %d x\n", opt.nRepeat);
         if (StartDaemon(daemon, CORVANE_NOPACE_BIN, false, kProgram) &&
             ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram))

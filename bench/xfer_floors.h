@@ -1,11 +1,11 @@
-// What the transfer measurements are held against, measured in the same run: the length
-// of the pacing sleep, the same data path without the daemon, and plain writes.
+// What the download measurements are held against, measured in the same run: the length
+// of the pacing sleep, and the same data path without the daemon. (The uploads are held
+// against the floor server, bench/floor_server.cpp.)
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "upload_blocks.h"
 
 // The length of nanosleep(1 ms) in microseconds over nSamples sleeps, with this thread's
 // timer slack at its minimum as the daemon's session threads have it. The median is
@@ -20,7 +20,3 @@ SleepFigures MeasureSleep(int nSamples);
 // byte-sum checksum and one send of the whole data frame over a loopback TCP connection
 // to a thread that reads and discards. dSeconds: the first read to the last byte read.
 bool PlainSendLoop(const std::string& strFile, uint64_t ullSize, double& dSeconds);
-
-// The upload's blocks written with pwrite to a new file at strPath (removed again when
-// this returns). dSeconds: open to close.
-bool PlainPwrite(const std::string& strPath, const CUploadBlocks& blocks, uint64_t ullSize, double& dSeconds);

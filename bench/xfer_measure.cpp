@@ -1,130 +1,113 @@
 #include "xfer_measure.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
+#include "bench_conn.h"
 #include "bench_util.h"
-#include "frame_io.h"
-#include "stb_client.h"
+#include "proc_figures.h"
 
 namespace {
 
 constexpr int kRecvTimeoutMs = 10000;
-
-// Sends every byte of the pieces, however the kernel splits them.
-bool SendPieces(int fd, iovec* pIov, int nCount)
-{
-    while (nCount > 0) {
-        msghdr msg{};
-        msg.msg_iov = pIov;
-        msg.msg_iovlen = static_cast<size_t>(nCount);
-        ssize_t n = sendmsg(fd, &msg, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        size_t nLeft = static_cast<size_t>(n);
-        while (nCount > 0 && nLeft >= pIov->iov_len) {
-            nLeft -= pIov->iov_len;
-            ++pIov;
-            --nCount;
-        }
-        if (nCount > 0) {
-            pIov->iov_base = static_cast<uint8_t*>(pIov->iov_base) + nLeft;
-            pIov->iov_len -= nLeft;
-        }
-    }
-    return true;
-}
+// A stream of data frames is read several frames a call.
+constexpr size_t kStreamBuffer = 512 * 1024;
 
 }  // namespace
 
-bool DaemonDownload(const CDaemonProc& daemon, const std::string& strStbPath, uint64_t ullSize, uint64_t ullSum,
+bool DaemonDownload(const CBenchDaemon& daemon, const std::string& strStbPath, uint64_t ullSize, uint64_t ullSum,
                     uint8_t ucRequest, XferRun& run)
 {
-    const char* pszWhat = ucRequest == 0x26 ? "download with 0x26" : "download with 0x23";
-    CStbSession stb(daemon.Port(), kRecvTimeoutMs);
-    if (!stb.Connected())
-        return Fail(pszWhat, "cannot connect");
-    RxFrame& f = stb.f;
-    if (stb.Exchange(0x02, CPayload().U8(0x01).Str(strStbPath), 0xF2, 5) != 0)
-        return Fail(pszWhat, stb.strError);
-    if (f.pPayload[0] != 0 || GetLE(f.pPayload + 1, 4) != ullSize)
+    const bool bBig = ucRequest == FC_BIGFILE_DATA_REQ_LARGE;
+    const char* pszWhat = bBig ? "download with FC_BIGFILE_DATA_REQ" : "download with FC_DATA_REQ";
+    CStbConn conn(kStreamBuffer);
+    if (!ConnectLoopback(conn, daemon.Port(), kRecvTimeoutMs))
+        return Fail(pszWhat, conn.Error());
+    CFrameView f;
+    if (conn.Exchange(FC_FILE_DN_REQ, PathPayload(strStbPath), FC_FILE_DN_REP, 5, f) != 0)
+        return Fail(pszWhat, conn.Error());
+    if (f.pPayload[0] != kStatusDone || GetU32LE(f.pPayload + 1) != ullSize)
         return Fail(pszWhat, "FC_FILE_DN_REQ answered status " + std::to_string(f.pPayload[0]) + ", size " +
-                                 std::to_string(GetLE(f.pPayload + 1, 4)));
+                                 std::to_string(GetU32LE(f.pPayload + 1)));
 
-    const int nWidth = ucRequest == 0x26 ? 8 : 4;
-    const uint8_t ucReply = ucRequest == 0x26 ? 0xD6 : 0xD3;
-    const std::vector<uint8_t> request = MakeFrame(ucRequest, CPayload().LE(0, nWidth).LE(ullSize, nWidth).Data());
+    const int nWidth = bBig ? 8 : 4;
+    const size_t nWidthBytes = static_cast<size_t>(nWidth);
+    const uint8_t ucReply = ReplyByte(ucRequest);
+    uint8_t request[16];
+    PutLE(request, 0, nWidth);
+    PutLE(request + nWidth, ullSize, nWidth);
     run = XferRun{};
-    const double dCpu0 = daemon.ProcessCpuSeconds();
+    const double dCpu0 = ProcCpuSeconds(daemon.Pid()), dOwn0 = OwnCpuSeconds();
     const auto t0 = Clock::now();
-    if (SendAll(stb.conn.fd, request.data(), request.size()) != 0)
-        return Fail(pszWhat, "send failed");
+    if (conn.Send(ucRequest, request, 2 * nWidthBytes) != 0)
+        return Fail(pszWhat, conn.Error());
     uint64_t ullAt = 0, ullGotSum = 0;
     while (ullAt < ullSize) {
-        if (stb.reader.Next(f) != 0)
-            return Fail(pszWhat, stb.reader.Error() + " at offset " + std::to_string(ullAt));
-        const size_t nData = f.nPayload - static_cast<size_t>(nWidth);
-        if (f.ucCommand != ucReply || f.nPayload <= static_cast<size_t>(nWidth) || nData > kDataBlock ||
+        if (conn.Receive(f) != 0)
+            return Fail(pszWhat, conn.Error() + " at offset " + std::to_string(ullAt));
+        const size_t nData = f.nPayload - nWidthBytes;
+        if (f.ucCommand != ucReply || f.nPayload <= nWidthBytes || nData > static_cast<size_t>(kLargeBlock) ||
             GetLE(f.pPayload, nWidth) != ullAt)
-            return Fail(pszWhat, "unexpected frame " + std::to_string(f.ucCommand) + " with " +
-                                     std::to_string(f.nPayload) + " bytes at offset " + std::to_string(ullAt));
-        ullGotSum += f.ullPayloadSum - ByteSum(f.pPayload, static_cast<size_t>(nWidth));
+            return Fail(pszWhat, "unexpected frame " + HexByte(f.ucCommand) + " with " + std::to_string(f.nPayload) +
+                                     " bytes at offset " + std::to_string(ullAt));
+        ullGotSum += ByteSum(f.pPayload + nWidthBytes, nData);
         ullAt += nData;
-        if (nData == kDataBlock)
+        if (nData == static_cast<size_t>(kLargeBlock))
             ++run.ullFullFrames;
     }
     run.dSeconds = Seconds(Clock::now() - t0);
-    run.dDaemonCpu = daemon.ProcessCpuSeconds() - dCpu0;
+    run.dServerCpu = ProcCpuSeconds(daemon.Pid()) - dCpu0;
+    run.dClientCpu = OwnCpuSeconds() - dOwn0;
     if (ullAt != ullSize || ullGotSum != ullSum)
         return Fail(pszWhat, "the data that arrived differs from the file (byte sum " + std::to_string(ullGotSum) +
                                  ", expected " + std::to_string(ullSum) + ")");
     return true;
 }
 
-bool DaemonUpload(const CDaemonProc& daemon, const std::string& strStbPath, const CUploadBlocks& blocks,
-                  uint64_t ullSize, XferRun& run)
+bool Upload(const CBenchDaemon& server, const std::string& strStbPath, CUploadBlocks& blocks, uint64_t ullSize,
+            XferRun& run)
 {
-    const char* pszWhat = "upload with 0x27/0x28";
-    CStbSession stb(daemon.Port(), kRecvTimeoutMs, 256 * 1024);
-    if (!stb.Connected())
-        return Fail(pszWhat, "cannot connect");
-    RxFrame& f = stb.f;
-    if (stb.Exchange(0x27, CPayload().U8(0x01).LE(ullSize, 8).Str(strStbPath), 0xDD, 1) != 0)
-        return Fail(pszWhat, stb.strError);
-    if (f.pPayload[0] != 0)
+    const char* pszWhat = "upload with FC_BIGFILE_UP_REQ and FC_BIGFILE_DATA_UP_REQ";
+    CStbConn conn(0);  // the replies come one at a time
+    if (!ConnectLoopback(conn, server.Port(), kRecvTimeoutMs))
+        return Fail(pszWhat, conn.Error());
+    std::vector<uint8_t> open(9, 0);
+    PutU64LE(open.data() + 1, ullSize);
+    AppendCString(open, strStbPath);
+    CFrameView f;
+    if (conn.Exchange(FC_BIGFILE_UP_REQ, open, FC_FILE_UP_REP_ALT, 1, f) != 0)
+        return Fail(pszWhat, conn.Error());
+    if (f.pPayload[0] != kStatusDone)
         return Fail(pszWhat, "FC_BIGFILE_UP_REQ answered status " + std::to_string(f.pPayload[0]));
 
     run = XferRun{};
     const uint64_t ullCount = blocks.Count(ullSize);
-    const double dCpu0 = daemon.ProcessCpuSeconds();
+    const double dCpu0 = ProcCpuSeconds(server.Pid()), dOwn0 = OwnCpuSeconds();
     const auto t0 = Clock::now();
     for (uint64_t k = 0; k < ullCount; ++k) {
         const size_t n = blocks.Length(k, ullSize);
         const uint64_t ullOffset = k * blocks.BlockSize();
-        uint8_t head[12] = {0xA5};
-        PutLE(head + 1, 8 + n + 2, 2);
-        head[3] = 0x28;
-        PutLE(head + 4, ullOffset, 8);
-        uint8_t ucSum = static_cast<uint8_t>(0x3E + 0x28 + ByteSum(head + 4, 8) + blocks.Sum(k, n));
-        iovec iov[3] = {{head, sizeof(head)}, {const_cast<uint8_t*>(blocks.Block(k)), n}, {&ucSum, 1}};
-        if (!SendPieces(stb.conn.fd, iov, 3))
-            return Fail(pszWhat, "send failed at block " + std::to_string(k));
-        if (stb.reader.Next(f) != 0)
-            return Fail(pszWhat, stb.reader.Error() + " at block " + std::to_string(k));
-        if (f.ucCommand != 0xFE || f.nPayload != 16 || GetLE(f.pPayload, 8) != ullOffset ||
-            GetLE(f.pPayload + 8, 8) != n)
+        int rc;
+        if (n == blocks.BlockSize()) {
+            rc = conn.SendFrame(blocks.FullFrame(k), blocks.FrameSize());
+        } else {
+            uint8_t* p = conn.OutPayload();
+            PutU64LE(p, ullOffset);
+            memcpy(p + CUploadBlocks::kOffsetBytes, blocks.Block(k), n);
+            rc = conn.SendOut(FC_BIGFILE_DATA_UP_REQ, CUploadBlocks::kOffsetBytes + n);
+        }
+        if (rc != 0 || conn.Receive(f) != 0)
+            return Fail(pszWhat, conn.Error() + " at block " + std::to_string(k));
+        if (f.ucCommand != FC_DATA_UP_REP || f.nPayload != 16 || GetU64LE(f.pPayload) != ullOffset ||
+            GetU64LE(f.pPayload + 8) != n)
             return Fail(pszWhat, "block " + std::to_string(k) + " was not taken whole");
     }
     run.dSeconds = Seconds(Clock::now() - t0);
-    run.dDaemonCpu = daemon.ProcessCpuSeconds() - dCpu0;
+    run.dServerCpu = ProcCpuSeconds(server.Pid()) - dCpu0;
+    run.dClientCpu = OwnCpuSeconds() - dOwn0;
     return true;
 }
 

@@ -1,21 +1,26 @@
 #include "tests/daemon_proc.h"
 
-#include <gtest/gtest.h>
-
+#include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
 #include <sys/wait.h>
-
-#include "tests/test_util.h"
+#include <thread>
+#include <unistd.h>
 
 extern char** environ;
 
 namespace {
 
 constexpr int kListenTries = 5;
+constexpr auto kPollStep = std::chrono::milliseconds(1);
 
 // Our environment with the child's own settings and runtime folders in place of ours.
 std::vector<std::string> ChildEnvironment(const std::string& strFolder)
@@ -37,7 +42,64 @@ std::vector<char*> CharArray(std::vector<std::string>& strings)
     return array;
 }
 
+// Polls pred every millisecond until it holds or the time runs out; returns pred().
+template <typename Pred>
+bool PollUntil(Pred pred, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(kPollStep);
+    }
+    return pred();
+}
+
+// True when a connection to pszAddr:port completes (it is closed again at once).
+bool Connects(const char* pszAddr, uint16_t port)
+{
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, pszAddr, &sa.sin_addr) != 1)
+        return false;
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    int rc;
+    do {
+        rc = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
+    } while (rc != 0 && errno == EINTR);
+    close(s);
+    return rc == 0;
+}
+
+std::string ReadWholeFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
 }  // namespace
+
+uint16_t FreeLoopbackPort()
+{
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return 0;
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(sa);
+    uint16_t port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
+        port = ntohs(sa.sin_port);
+    close(s);
+    return port;
+}
 
 CDaemonProcess::CDaemonProcess(const std::string& strFolder, const std::string& strTag, const std::string& strProgram)
     : m_strFolder(strFolder), m_strProgram(strProgram.empty() ? CORVANE_BIN : strProgram),
@@ -45,29 +107,52 @@ CDaemonProcess::CDaemonProcess(const std::string& strFolder, const std::string& 
 {
 }
 
-CDaemonProcess::~CDaemonProcess() { Kill(); }
+CDaemonProcess::~CDaemonProcess()
+{
+    Kill();
+    ClosePipe();
+}
 
 bool CDaemonProcess::Start(const std::vector<std::string>& args, const std::string& strCwd,
                            const std::string& strErrTo)
 {
     Kill();
+    ClosePipe();
+    m_strError.clear();
     std::vector<std::string> argStrings{m_strProgram};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<std::string> envStrings = ChildEnvironment(m_strFolder);
     std::vector<char*> argv = CharArray(argStrings), envp = CharArray(envStrings);
     const std::string& strErr = strErrTo.empty() ? m_strErr : strErrTo;
 
+    // Both ends close on exec: the child's copy of the writing end is its standard output.
+    int fdPipe[2] = {-1, -1};
+    if (m_bOutPipe && pipe2(fdPipe, O_CLOEXEC) != 0) {
+        m_strError = "cannot make the output pipe for " + m_strProgram + ": " + strerror(errno);
+        return false;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, m_strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (m_bOutPipe)
+        posix_spawn_file_actions_adddup2(&actions, fdPipe[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, m_strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!strCwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, strCwd.c_str());
     pid_t pid = -1;
     const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    EXPECT_EQ(rc, 0) << "cannot start " << m_strProgram << ": " << strerror(rc);
+    if (m_bOutPipe) {
+        close(fdPipe[1]);
+        if (rc == 0)
+            m_fdOutPipe = fdPipe[0];
+        else
+            close(fdPipe[0]);
+    }
+    if (rc != 0)
+        m_strError = "cannot start " + m_strProgram + ": " + strerror(rc);
     m_pid = rc == 0 ? pid : -1;
     m_bExited = false;
     m_nStatus = 0;
@@ -79,9 +164,17 @@ uint16_t CDaemonProcess::StartListening(std::vector<std::string> args, const cha
     args.insert(args.end(), {"--port", ""});
     for (int nTry = 0; nTry < kListenTries; ++nTry) {
         m_usPort = FreeLoopbackPort();
+        if (m_usPort == 0) {
+            m_strError = "no free loopback port";
+            break;
+        }
         args.back() = std::to_string(m_usPort);
-        if (Start(args, strCwd) && WaitListening(m_usPort, pszAddr))
+        if (!Start(args, strCwd))
+            break;
+        if (WaitListening(m_usPort, pszAddr))
             return m_usPort;
+        m_strError = m_strProgram + " did not accept a connection at " + pszAddr + ":" + std::to_string(m_usPort) +
+                     (Exited(0) ? "; it ended with status " + std::to_string(ExitCode()) : " in time");
         Kill();
     }
     m_usPort = 0;
@@ -90,17 +183,30 @@ uint16_t CDaemonProcess::StartListening(std::vector<std::string> args, const cha
 
 bool CDaemonProcess::WaitListening(uint16_t port, const char* pszAddr, int timeoutMs)
 {
-    const bool bListening = WaitFor([&] { return Exited(0) || CTestClient(port, nullptr, pszAddr).Connected(); },
-                                    timeoutMs);
+    const bool bListening = PollUntil([&] { return Exited(0) || Connects(pszAddr, port); }, timeoutMs);
     return bListening && !Exited(0);
+}
+
+int CDaemonProcess::TakeOutputPipe()
+{
+    const int fd = m_fdOutPipe;
+    m_fdOutPipe = -1;
+    return fd;
+}
+
+void CDaemonProcess::ClosePipe()
+{
+    if (m_fdOutPipe >= 0)
+        close(m_fdOutPipe);
+    m_fdOutPipe = -1;
 }
 
 bool CDaemonProcess::Exited(int timeoutMs)
 {
     if (m_pid <= 0)
         return true;
-    return WaitFor([&] { return m_bExited || (m_bExited = waitpid(m_pid, &m_nStatus, WNOHANG) == m_pid); },
-                   timeoutMs);
+    return PollUntil([&] { return m_bExited || (m_bExited = waitpid(m_pid, &m_nStatus, WNOHANG) == m_pid); },
+                     timeoutMs);
 }
 
 int CDaemonProcess::ExitCode() const
@@ -136,6 +242,6 @@ void CDaemonProcess::Kill()
     m_bExited = true;
 }
 
-std::string CDaemonProcess::Out() const { return ReadLocalFile(m_strOut); }
+std::string CDaemonProcess::Out() const { return ReadWholeFile(m_strOut); }
 
-std::string CDaemonProcess::Err() const { return ReadLocalFile(m_strErr); }
+std::string CDaemonProcess::Err() const { return ReadWholeFile(m_strErr); }

@@ -1,6 +1,9 @@
-// One of our programs, the daemon by default, run as a child process of a test: with a
-// settings and a runtime folder of its own, its standard output and error in files, ended
-// with SIGTERM. Not for use from more than one thread.
+// One of our programs, the daemon by default, run as a child process of a test or a
+// benchmark: with a settings and a runtime folder of its own, its standard output and
+// error in files (or its output on a pipe), ended with SIGTERM. It says what went wrong
+// through its results and Error() and never fails a test by itself, so that the tests
+// and the benchmarks (which have no test framework) start programs the same way. Not for
+// use from more than one thread.
 #pragma once
 
 #include <cstdint>
@@ -22,17 +25,27 @@ public:
 
     // Starts the program with the arguments (without the program name), standard input on
     // /dev/null, in strCwd when given; standard error goes to strErrTo instead of
-    // <strTag>.err when given (a terminal, say). False, with a test failure, when it could
-    // not be started. One child at a time: a running one is killed first.
+    // <strTag>.err when given (a terminal, say). False, with the reason in Error(), when it
+    // could not be started. One child at a time: a running one is killed first.
     bool Start(const std::vector<std::string>& args, const std::string& strCwd = "", const std::string& strErrTo = "");
     // Start with "--port N" for a free loopback port appended, until its listener takes a
     // connection at pszAddr; a port taken meanwhile by another program makes it try
-    // another. The port (also Port()), 0 when the daemon never listened.
+    // another. The port (also Port()), or 0 with the reason in Error() when the program
+    // never listened.
     uint16_t StartListening(std::vector<std::string> args, const char* pszAddr = "127.0.0.1",
                             const std::string& strCwd = "");
     // True once the child accepts a connection on the port at pszAddr; false when it ended
     // first or timeoutMs passed.
     bool WaitListening(uint16_t port, const char* pszAddr = "127.0.0.1", int timeoutMs = 10000);
+
+    // From the next Start on, the child's standard output goes to a pipe instead of
+    // <strTag>.out (Out() is then empty). The caller takes the pipe's reading end with
+    // TakeOutputPipe() and must keep reading it: a child whose pipe is full waits in its
+    // writes, as it would on a terminal.
+    void SetOutputPipe() { m_bOutPipe = true; }
+    // The reading end of the running child's output pipe, now the caller's to read and
+    // close; -1 when there is none (or it was taken already).
+    int TakeOutputPipe();
 
     // True once the child has ended within timeoutMs (and was reaped), or none was started.
     bool Exited(int timeoutMs);
@@ -49,13 +62,22 @@ public:
     // What the child has written so far to its standard output and error.
     std::string Out() const;
     std::string Err() const;
+    // Why the last Start or StartListening failed; empty after one that succeeded.
+    const std::string& Error() const { return m_strError; }
 
 private:
     void Kill();
+    void ClosePipe();
 
-    std::string m_strFolder, m_strProgram, m_strOut, m_strErr;
+    std::string m_strFolder, m_strProgram, m_strOut, m_strErr, m_strError;
     pid_t m_pid = -1;
     int m_nStatus = 0;
     bool m_bExited = false;
     uint16_t m_usPort = 0;
+    bool m_bOutPipe = false;
+    int m_fdOutPipe = -1;
 };
+
+// A loopback port that was free a moment ago (for programs that need a number up front),
+// or 0 when none could be had.
+uint16_t FreeLoopbackPort();

@@ -38,7 +38,7 @@ TEST(Daemon, AnswersAndEndsCleanlyOnSignals)
             args.push_back("--quiet");
         CDaemonProcess daemon(share.Root(), "d");
         const uint16_t port = daemon.StartListening(args);
-        ASSERT_NE(port, 0) << daemon.Err();
+        ASSERT_NE(port, 0) << daemon.Error() << "\n" << daemon.Err();
         ExpectVersionReply(port);
         CStbSession open(port);  // a live session at shutdown
         ASSERT_TRUE(open.Version());
@@ -61,10 +61,10 @@ TEST(Daemon, SecondCopyEndsAndTheFirstKeepsServing)
     CTempShare share;
     CDaemonProcess first(share.Root(), "first");
     const uint16_t port = first.StartListening({"--headless"});
-    ASSERT_NE(port, 0) << first.Err();
+    ASSERT_NE(port, 0) << first.Error() << "\n" << first.Err();
 
     CDaemonProcess second(share.Root(), "second");
-    ASSERT_TRUE(second.Start({"--headless", "--port", std::to_string(FreeLoopbackPort())}));
+    ASSERT_TRUE(second.Start({"--headless", "--port", std::to_string(FreeLoopbackPort())})) << second.Error();
     ASSERT_TRUE(second.Exited(10000));
     EXPECT_NE(second.ExitCode(), 0);
     EXPECT_TRUE(Contains(second.Out(), "Corvane already exists...\n")) << second.Out();
@@ -79,7 +79,7 @@ TEST(Daemon, TakenPortIsAWinsockError)
     int blocker = ListenLoopback(takenPort);
     ASSERT_GE(blocker, 0);
     CDaemonProcess daemon(share.Root(), "d");
-    ASSERT_TRUE(daemon.Start({"--headless", "--port", std::to_string(takenPort)}));
+    ASSERT_TRUE(daemon.Start({"--headless", "--port", std::to_string(takenPort)})) << daemon.Error();
     ASSERT_TRUE(daemon.Exited(10000));
     EXPECT_EQ(daemon.ExitCode(), 1);
     EXPECT_TRUE(Contains(daemon.Err(), "WINSOCK ERROR\n")) << daemon.Err();
@@ -92,6 +92,7 @@ TEST(Daemon, ShareOptionStoresTheNormalisedFolder)
     // Relative to the daemon's working folder, with a trailing '/'.
     CDaemonProcess daemon(share.Root(), "d");
     ASSERT_NE(daemon.StartListening({"--headless", "--share", "./share/"}, "127.0.0.1", share.Root()), 0)
+        << daemon.Error() << "\n"
         << daemon.Err();
     EXPECT_EQ(IniValue(share.Root() + "/cfg/Corvane/corvane.ini", "Config", "Path"), share.Share());
 }
@@ -121,7 +122,7 @@ TEST(Daemon, BadCommandLinesExitWithStatus2)
         std::vector<std::string> all{"--headless"};
         all.insert(all.end(), args.begin(), args.end());
         CDaemonProcess daemon(share.Root(), "d");
-        ASSERT_TRUE(daemon.Start(all));
+        ASSERT_TRUE(daemon.Start(all)) << daemon.Error();
         ASSERT_TRUE(daemon.Exited(10000));
         EXPECT_EQ(daemon.ExitCode(), 2) << daemon.Err();
         EXPECT_TRUE(Contains(daemon.Err(), strNamed)) << daemon.Err();
@@ -162,7 +163,7 @@ TEST(Daemon, SettingsFileOptionTakesEffectAndTheCommandLineWins)
         args.insert(args.end(), c.args.begin(), c.args.end());
         CDaemonProcess daemon(share.Root(), "d");
         const uint16_t port = daemon.StartListening(args, c.pszTo);
-        ASSERT_NE(port, 0) << daemon.Err();
+        ASSERT_NE(port, 0) << daemon.Error() << "\n" << daemon.Err();
         std::vector<std::unique_ptr<CStbSession>> clients;
         for (int i = 0; i < c.nClients; ++i) {
             clients.push_back(std::make_unique<CStbSession>(port, c.pszFrom, c.pszTo));
@@ -195,7 +196,7 @@ TEST(Daemon, SoftDescriptorLimitIsRaisedToTheHardOne)
     CDaemonProcess daemon(share.Root(), "d");
     const uint16_t port = daemon.StartListening({"--headless"});
     setrlimit(RLIMIT_NOFILE, &old);  // the daemon took the lowered one with it
-    ASSERT_NE(port, 0) << daemon.Err();
+    ASSERT_NE(port, 0) << daemon.Error() << "\n" << daemon.Err();
     // "Max open files            SOFT                 HARD                 files"
     std::istringstream limits(ReadLocalFile("/proc/" + std::to_string(daemon.Pid()) + "/limits"));
     std::string line, strSoft, strHard;

@@ -436,7 +436,7 @@ TEST(FaultsDaemon, ProgramReplacedWhileRunningKeepsServingTheFolder)
     fs::copy_file(CORVANE_BIN, exe);
     CDaemonProcess daemon(share.Root(), "daemon", exe);
     const uint16_t port = daemon.StartListening({"--headless", "--quiet", "--share", share.Share()});
-    ASSERT_NE(port, 0) << "the daemon did not start: " << daemon.Err();
+    ASSERT_NE(port, 0) << "the daemon did not start: " << daemon.Error() << "\n" << daemon.Err();
     const auto sizeOfA = [&] {
         CStbSession c(port);
         return c.Ask(0x10, std::string("\x01/a.txt\0", 8), 0xE0);

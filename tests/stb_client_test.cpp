@@ -34,7 +34,9 @@ class StbClient : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(m_Daemon.StartListening({"--headless", "--share", m_Share.Share()}), 0) << m_Daemon.Err();
+        ASSERT_NE(m_Daemon.StartListening({"--headless", "--share", m_Share.Share()}), 0)
+            << m_Daemon.Error() << "\n"
+            << m_Daemon.Err();
         fs::create_directory(Local());
     }
     void TearDown() override
@@ -471,7 +473,7 @@ TEST(StbClientNoShare, RequestsFailWithoutASharedFolder)
 {
     CTempShare share;
     CDaemonProcess daemon(share.Root());
-    ASSERT_NE(daemon.StartListening({"--headless"}), 0) << daemon.Err();
+    ASSERT_NE(daemon.StartListening({"--headless"}), 0) << daemon.Error() << "\n" << daemon.Err();
     const std::string strPort = std::to_string(daemon.Port());
     auto run = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", strPort});

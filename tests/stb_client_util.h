@@ -35,8 +35,10 @@ inline CRunResult RunStb(const std::vector<std::string>& args, const std::string
     static int s_nRun = 0;
     CDaemonProcess stb(strScratch, "stb-run-" + std::to_string(++s_nRun), CORVANE_STB_BIN);
     CRunResult result;
-    if (!stb.Start(args, strCwd, strErrPath))
+    if (!stb.Start(args, strCwd, strErrPath)) {
+        ADD_FAILURE() << stb.Error();
         return result;
+    }
     if (!stb.Exited(180000))
         ADD_FAILURE() << "corvane-stb did not end";
     result.nExit = std::max(stb.ExitCode(), -1);

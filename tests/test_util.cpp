@@ -144,17 +144,14 @@ std::string MakeFrame(uint8_t cmd, const std::string& payload)
     return frame;
 }
 
-namespace {
-
-// A socket bound to a free loopback port, listening or not; -1 on failure.
-int BindLoopback(bool bListen, uint16_t& port)
+int ListenLoopback(uint16_t& port)
 {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof(sa);
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || (bListen && listen(s, 1) != 0) ||
+    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || listen(s, 1) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
         close(s);
         ADD_FAILURE() << "no free loopback port";
@@ -163,19 +160,6 @@ int BindLoopback(bool bListen, uint16_t& port)
     port = ntohs(sa.sin_port);
     return s;
 }
-
-}  // namespace
-
-uint16_t FreeLoopbackPort()
-{
-    uint16_t port = 0;
-    int s = BindLoopback(false, port);
-    if (s >= 0)
-        close(s);
-    return port;
-}
-
-int ListenLoopback(uint16_t& port) { return BindLoopback(true, port); }
 
 CTestServer::CTestServer(int waitMs, int bodyMs)
     : CTestServer([=](CSessMan& man) {

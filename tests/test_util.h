@@ -47,9 +47,8 @@ void WriteLocalFile(const std::string& strPath, const std::string& bytes);
 // when the file, section or key is absent.
 std::string IniValue(const std::string& strFile, const std::string& section, const std::string& key);
 
-// A loopback port that was free a moment ago (for programs that need a number up front).
-uint16_t FreeLoopbackPort();
 // A socket listening on a free loopback port (to make a port taken); its port in port.
+// (A port merely free, FreeLoopbackPort, comes with the program starter, daemon_proc.h.)
 int ListenLoopback(uint16_t& port);
 
 // Session caps of the in-process manager that no test meets unless it asks for lower ones:

@@ -1,5 +1,6 @@
 #include "tools/stb_conn.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -8,8 +9,6 @@
 
 namespace {
 
-// Room for several whole frames: one receive call takes what is there.
-constexpr size_t kInBufSize = 4 * kMaxFrame;
 const char* FaultText(FrameFault eFault)
 {
     switch (eFault) {
@@ -57,7 +56,11 @@ std::vector<uint8_t> U32Payload(uint32_t ulValue)
     return payload;
 }
 
-CStbConn::CStbConn() : m_pIn(new uint8_t[kInBufSize]), m_pOut(new uint8_t[kMaxFrame]) {}
+CStbConn::CStbConn(size_t nInBuffer)
+    : m_nInSize(std::max(nInBuffer, static_cast<size_t>(kMaxFrame))), m_pIn(new uint8_t[m_nInSize]),
+      m_pOut(new uint8_t[kMaxFrame])
+{
+}
 
 CStbConn::~CStbConn() { Close(false); }
 
@@ -92,7 +95,12 @@ int CStbConn::SendOut(uint8_t ucCmd, size_t nLength)
     const size_t nSize = SealFrame(m_pOut.get(), ucCmd, nLength);
     if (nSize == 0)
         return Reject("request of " + std::to_string(nLength) + " bytes is too long for one frame");
-    if (m_hSock == plat::INVALID_SOCKET || plat::SockSendAll(m_hSock, m_pOut.get(), nSize) != 0)
+    return SendFrame(m_pOut.get(), nSize);
+}
+
+int CStbConn::SendFrame(const uint8_t* pFrame, size_t nSize)
+{
+    if (m_hSock == plat::INVALID_SOCKET || plat::SockSendAll(m_hSock, pFrame, nSize) != 0)
         return Reject("the connection to the daemon failed while sending");
     return 0;
 }
@@ -101,12 +109,12 @@ int CStbConn::Fill()
 {
     if (m_nStart == m_nEnd) {
         m_nStart = m_nEnd = 0;
-    } else if (kInBufSize - m_nEnd < static_cast<size_t>(kMaxFrame)) {
+    } else if (m_nInSize - m_nEnd < static_cast<size_t>(kMaxFrame)) {
         memmove(m_pIn.get(), m_pIn.get() + m_nStart, m_nEnd - m_nStart);
         m_nEnd -= m_nStart;
         m_nStart = 0;
     }
-    const int n = plat::SockRecv(m_hSock, m_pIn.get() + m_nEnd, static_cast<int>(kInBufSize - m_nEnd));
+    const int n = plat::SockRecv(m_hSock, m_pIn.get() + m_nEnd, static_cast<int>(m_nInSize - m_nEnd));
     if (n == 0)
         return Reject("the daemon closed the connection");
     if (n < 0) {

@@ -14,7 +14,12 @@
 
 class CStbConn {
 public:
-    CStbConn();
+    // Room for several whole frames: one receive call takes what is there.
+    static constexpr size_t kDefaultInBuffer = 4 * static_cast<size_t>(kMaxFrame);
+
+    // nInBuffer: bytes received ahead of the frames parsed, at least one whole frame
+    // (less is taken as that). A stream of data frames is read in fewer calls with more.
+    explicit CStbConn(size_t nInBuffer = kDefaultInBuffer);
     ~CStbConn();
     CStbConn(const CStbConn&) = delete;
     CStbConn& operator=(const CStbConn&) = delete;
@@ -25,6 +30,9 @@ public:
     int Send(uint8_t ucCmd, const uint8_t* pPayload, size_t nLength);
     // Sends the frame whose payload was written into OutPayload(). 0, or -1.
     int SendOut(uint8_t ucCmd, size_t nLength);
+    // Sends a whole frame that the caller built and sealed (net/frame.h SealFrame), for a
+    // sender that keeps frames ready instead of building each one anew. 0, or -1.
+    int SendFrame(const uint8_t* pFrame, size_t nSize);
     // Room for the payload of the next frame out: kMaxPayload bytes.
     uint8_t* OutPayload() { return m_pOut.get() + kPayloadOffset; }
     // Receives one checked frame; its payload stays valid until the next receive. Any
@@ -42,12 +50,16 @@ public:
     // Records a failure found by a caller in a frame this connection delivered.
     int Reject(const std::string& strWhy);
     const std::string& Error() const { return m_strError; }
+    // The connection's socket, for waiting on many connections at once; it stays this
+    // connection's own (INVALID_SOCKET when not connected).
+    plat::Socket Handle() const { return m_hSock; }
 
 private:
     int Fill();
 
     plat::Socket m_hSock = plat::INVALID_SOCKET;
     int m_nTimeoutMs = 0;
+    size_t m_nInSize;
     std::unique_ptr<uint8_t[]> m_pIn;  // received bytes [m_nStart, m_nEnd) not yet parsed
     size_t m_nStart = 0;
     size_t m_nEnd = 0;

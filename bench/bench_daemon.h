@@ -1,0 +1,71 @@
+// The daemon, or a floor server, started for one measurement by the starter the tests use
+// (tests/daemon_proc.h): settings, runtime and shared folders of its own under /tmp (so it
+// never meets another copy), a free loopback port, and readiness proved by an FC_VER_REQ
+// answered. With its diagnostic lines on, a thread of ours drains them from a pipe, as a
+// terminal would.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include "tests/daemon_proc.h"
+
+class CBenchDaemon {
+public:
+    CBenchDaemon() = default;
+    // Kills a program still running and removes its folders.
+    ~CBenchDaemon();
+    CBenchDaemon(const CBenchDaemon&) = delete;
+    CBenchDaemon& operator=(const CBenchDaemon&) = delete;
+
+    // Starts `corvane --headless --share DIR --port P` with both session caps lifted (every
+    // connection comes from 127.0.0.1) and --quiet. With bTrace the daemon runs without
+    // --quiet and its diagnostic lines are drained. 0, or -1 with the reason in strError.
+    int Start(const std::string& strBinary, bool bTrace, std::string& strError);
+    // Starts the floor server at strBinary (bench/floor_server.cpp) on the shared folder
+    // instead: the least a server must do to answer the same requests. 0, or -1.
+    int StartFloor(const std::string& strBinary, std::string& strError);
+    // The session caps that the next Start passes instead of the lifted ones, for a
+    // measurement of the daemon at the caps it is held to.
+    void SetSessionCaps(int nMaxSessions, int nMaxPerHost)
+    {
+        m_strMaxSessions = std::to_string(nMaxSessions);
+        m_strMaxPerHost = std::to_string(nMaxPerHost);
+    }
+    // The next Start passes --wide-links: the benchmark links trees made outside into
+    // the shared folder.
+    void SetWideLinks() { m_bWideLinks = true; }
+
+    // Sends SIGTERM and waits up to nTimeoutMs for the program to end. Its exit status, or
+    // a negative number (killed, or it did not end in time). pSeconds receives the time it
+    // took.
+    int Stop(int nTimeoutMs, double* pSeconds);
+
+    pid_t Pid() const { return m_pProc && m_pProc->Running() ? m_pProc->Pid() : -1; }
+    uint16_t Port() const { return m_pProc ? m_pProc->Port() : 0; }
+    // The shared folder (the STB path "x" is ShareDir() + "/x"); empty before the first
+    // Start.
+    std::string ShareDir() const { return m_strRoot.empty() ? std::string() : m_strRoot + "/share"; }
+    // Bytes of diagnostic output drained so far (bTrace only).
+    uint64_t TraceBytes() const { return m_ullTraceBytes.load(); }
+
+private:
+    int MakeFolders(std::string& strError);
+    int Launch(const std::string& strBinary, const std::vector<std::string>& args, bool bTrace,
+               std::string& strError);
+    void Reap();
+
+    std::string m_strRoot;
+    std::string m_strMaxSessions = "100000";  // the daemon's largest --max-sessions
+    std::string m_strMaxPerHost = "100000";
+    bool m_bWideLinks = false;
+    std::unique_ptr<CDaemonProcess> m_pProc;
+    int m_fdTrace = -1;
+    std::thread m_Drain;
+    std::atomic<uint64_t> m_ullTraceBytes{0};
+};
