@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Draws Corvane's application icon (res/corvane.png): a screen with a folder on it,
-the shared folder seen from the set-top box. Run it again after changing the drawing."""
+"""Draws Corvane's application icon: a screen with a folder on it, the shared folder seen
+from the set-top box. Writes it in the usual sizes of an icon theme: res/corvane.png at
+64x64 (also the dialog's and tray's icon) and res/icons/corvane-N.png for the others.
+Run it again after changing the drawing: make_icon.py [RES_FOLDER]"""
+import os
 import struct
 import sys
 import zlib
 
-SIZE = 64
+CANVAS = 64  # the drawing's own units: shade() takes points of a 64x64 canvas
+SIZES = (16, 32, 48, 64, 128, 256)
 SAMPLES = 4  # supersampling per axis, for smooth edges
 
 
@@ -18,7 +22,7 @@ def rounded_rect(x, y, x0, y0, x1, y1, r):
 
 
 def shade(x, y):
-    """The colour (r, g, b, a) at a point of the 64x64 canvas."""
+    """The colour (r, g, b, a) at a point of the canvas."""
     # Folder on the screen: tab and body.
     if rounded_rect(x, y, 20, 20, 32, 28, 2) or rounded_rect(x, y, 20, 24, 44, 40, 2):
         return (255, 196, 64, 255)
@@ -34,11 +38,12 @@ def shade(x, y):
     return (0, 0, 0, 0)
 
 
-def pixel(px, py):
+def pixel(px, py, scale):
+    """Pixel (px, py) of an image whose pixels are scale canvas units wide."""
     acc = [0, 0, 0, 0]
     for sy in range(SAMPLES):
         for sx in range(SAMPLES):
-            r, g, b, a = shade(px + (sx + 0.5) / SAMPLES, py + (sy + 0.5) / SAMPLES)
+            r, g, b, a = shade((px + (sx + 0.5) / SAMPLES) * scale, (py + (sy + 0.5) / SAMPLES) * scale)
             acc[0] += r * a
             acc[1] += g * a
             acc[2] += b * a
@@ -59,7 +64,14 @@ def png(width, height, rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
-rows = [b"".join(pixel(x, y) for x in range(SIZE)) for y in range(SIZE)]
-out = sys.argv[1] if len(sys.argv) > 1 else "corvane.png"
-with open(out, "wb") as f:
-    f.write(png(SIZE, SIZE, rows))
+def main():
+    res = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
+    os.makedirs(os.path.join(res, "icons"), exist_ok=True)
+    for size in SIZES:
+        rows = [b"".join(pixel(x, y, CANVAS / size) for x in range(size)) for y in range(size)]
+        name = "corvane.png" if size == CANVAS else os.path.join("icons", "corvane-%d.png" % size)
+        with open(os.path.join(res, name), "wb") as f:
+            f.write(png(size, size, rows))
+
+
+main()

@@ -1,0 +1,66 @@
+# The Debian package: `cpack -G DEB` (or the package target) in the build folder makes
+# corvane_VERSION_ARCH.deb from the install rules, with the dependencies dpkg-shlibdeps
+# finds in the programs, the maintainer scripts of res/debian/ and, as documentation,
+# the copyright file and a changelog. Linux only.
+if(WIN32)
+  return()
+endif()
+
+set(CORVANE_PACKAGE_MAINTAINER "Corvane developers <corvane@example.org>"
+    CACHE STRING "The Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME corvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT ${CORVANE_PACKAGE_MAINTAINER})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Without a Debian revision: a package made here, not by a distribution.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${CORVANE_PACKAGE_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The programs without their debugging sections (the build folder keeps them).
+set(CPACK_STRIP_FILES ON)
+# The streaming-server example runs lighttpd; the package runs without it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS lighttpd)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "share a folder with the set-top boxes of the home network")
+# The summary is the Description's first line; the text below it follows.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Corvane serves one folder of this computer to set-top boxes (STBs) on TCP
+port 2008: they list, download, upload, copy, move and delete its files and
+folders. It runs with a dialog and a notification-area icon on a desktop, or
+headless as a user or system service.
+.
+The protocol has no passwords: the daemon limits who may connect, what may
+change and how much one host may take.
+.
+The package also holds corvane-stb, the STB side as a command-line client,
+and an example streaming server (HTTP with range requests) built on lighttpd.")
+# Maintainer scripts 0755 and the conffiles list 0644, as Debian policy asks.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/res/debian/postinst
+    ${CMAKE_SOURCE_DIR}/res/debian/prerm
+    ${CMAKE_SOURCE_DIR}/res/debian/postrm)
+if(CORVANE_SYSTEM_SERVICE)
+  configure_file(${CMAKE_SOURCE_DIR}/res/debian/conffiles.in ${CMAKE_BINARY_DIR}/debian/conffiles @ONLY)
+  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
+endif()
+
+# /usr/share/doc/corvane: the copyright file and the changelog (gzip -9n, no time
+# stamp in it), which Debian asks of every package. The entry's date is the build's,
+# or SOURCE_DATE_EPOCH's for a reproducible package.
+string(TIMESTAMP CORVANE_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(${CMAKE_SOURCE_DIR}/res/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+find_program(GZIP_PROGRAM gzip)
+if(GZIP_PROGRAM)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    COMMAND ${GZIP_PROGRAM} -9nkf ${CMAKE_BINARY_DIR}/debian/changelog
+    DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog
+    VERBATIM)
+  add_custom_target(corvane_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${CMAKE_SOURCE_DIR}/res/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+include(CPack)
