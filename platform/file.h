@@ -30,20 +30,37 @@ public:
     CPlatFile& operator=(const CPlatFile&) = delete;
 
     // Takes over the other's open file (and its lock); the other is left closed.
+#ifdef _WIN32
+    void TakeFrom(CPlatFile& other)
+    {
+        Close();
+        m_hFile = other.m_hFile;
+        other.m_hFile = nullptr;
+    }
+#else
     void TakeFrom(CPlatFile& other)
     {
         Close();
         m_nFd = other.m_nFd;
         other.m_nFd = -1;
     }
+#endif
 
     // 0, or -1 when the file cannot be opened in that mode (missing, a folder, held by
     // another opener, read-only for a write mode). A failed open truncates nothing.
     int Open(const CShare& share, const std::string& strPath, OpenMode mode);
+#ifdef _WIN32
+    bool IsOpen() const { return m_hFile != nullptr; }
+#else
     bool IsOpen() const { return m_nFd >= 0; }
+#endif
     void Close();
     // A number that identifies the open file in diagnostic lines (0 when closed).
+#ifdef _WIN32
+    unsigned long Id() const { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(m_hFile)); }
+#else
     unsigned long Id() const { return m_nFd >= 0 ? static_cast<unsigned long>(m_nFd) : 0; }
+#endif
 
     // The file's length, or -1.
     int64_t Length() const;
@@ -60,7 +77,11 @@ public:
     int Reserve(uint64_t ullLength) const;
 
 private:
+#ifdef _WIN32
+    void* m_hFile = nullptr;  // the file's HANDLE; null when closed
+#else
     int m_nFd = -1;
+#endif
 };
 
 struct PathInfo {

@@ -8,8 +8,15 @@
 
 namespace plat {
 
+#ifdef _WIN32
+// A Winsock SOCKET. Include this header before <winsock2.h>: its INVALID_SOCKET macro
+// would otherwise stand where the constant below is declared.
+using Socket = uintptr_t;
+constexpr Socket INVALID_SOCKET = ~static_cast<Socket>(0);
+#else
 using Socket = int;
 constexpr Socket INVALID_SOCKET = -1;
+#endif
 
 // Starts and stops the sockets library. Nothing to do on this platform; kept so the
 // listener's start-up and shutdown steps read the same on every platform.

@@ -102,6 +102,9 @@ TEST_F(MainDialog, BrowseThenCancelKeepsTheStoredFolder)
 
 TEST_F(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "tells an unwritten settings file by its inode; Windows keeps the settings in the registry";
+#endif
     dlg.OnInitDialog();
     window.strPick = share.Root() + "/movies";
     dlg.OnBrowse();

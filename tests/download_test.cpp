@@ -32,6 +32,9 @@ TEST_F(FileDownload, WorkedFramesAreByteExact)
 // The size reply picks its form by the file length: the 32-bit form only for 1..2^32-1.
 TEST_F(FileDownload, SizeReplyFormFollowsLengthAndRequest)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "replaces a file the session still holds open, which Windows' share modes forbid";
+#endif
     struct Case {
         uint8_t req;
         uint64_t size;

@@ -81,6 +81,9 @@ TEST_F(DirListing, EmptyFolderListsOnlyDotEntries)
 // Names sort as unsigned bytes with a-z folded to A-Z; "." and ".." come first.
 TEST_F(DirListing, EntriesComeInFoldedOrderWithFolderFlags)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes symbolic links, which need a privilege on Windows (and which Wine cannot make)";
+#endif
     for (const char* file : {"b.txt", "B", "a", "A", "Abc", "_under", "Zeta", "~tilde", "0zero", "\xC3\xA9t\xC3\xA9", ".hidden",
                              "abc", "ABC_"})
         share.WriteFile(file, "x");

@@ -40,6 +40,9 @@ protected:
 
 TEST_F(PathTest, MapsBelowTheSharedFolder)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "the mapping writes '/' for the shared folder's own separators too, so the expected text differs on Windows";
+#endif
     const std::string& s = m_Share.Share();
     const std::pair<std::string, std::string> cases[] = {
         {"/movies/a.ts", s + "/movies/a.ts"}, {"\\x", s + "/x"},         {"a/b", s + "/a/b"},
@@ -83,6 +86,9 @@ TEST_F(PathTest, RootSharedFolderDoublesTheSeparator)
 
 TEST_F(PathTest, NothingStoredRefusesEveryPath)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "reads the settings file; Windows keeps the settings in the registry";
+#endif
     for (bool bRemoveFile : {false, true}) {
         SCOPED_TRACE(bRemoveFile ? "no settings file" : "empty value");
         if (bRemoveFile)
@@ -100,6 +106,9 @@ TEST_F(PathTest, NothingStoredRefusesEveryPath)
 
 TEST_F(PathTest, SharedFolderIsReadAfreshOnEveryCall)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "reads the settings file; Windows keeps the settings in the registry";
+#endif
     std::string local;
     ASSERT_EQ(StoreSharedFolder("/srv/one"), 0);
     ASSERT_EQ(Map("x", local), 0);
@@ -113,6 +122,9 @@ TEST_F(PathTest, SharedFolderIsReadAfreshOnEveryCall)
 
 TEST_F(PathTest, StoringKeepsEverythingElseInTheSettingsFile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "reads the settings file; Windows keeps the settings in the registry";
+#endif
     WriteLocalFile(IniPath(), "; kept comment\n[Other]\nKey=1\n\n[Config]\nPath=/old\nExtra=2\n");
     ASSERT_EQ(StoreSharedFolder("/new place"), 0);
     EXPECT_EQ(GetSharedFolder(), "/new place");
@@ -174,6 +186,9 @@ TEST_F(PathTest, HasFreeSpaceIsStrict)
 
 TEST_F(PathTest, IsDirectoryPath)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes symbolic links, which need a privilege on Windows (and which Wine cannot make)";
+#endif
     m_Share.WriteFile("dir/file", "x");
     std::filesystem::create_directory_symlink("dir", m_Share.Path("dirlink"));
     std::filesystem::create_symlink("dir/file", m_Share.Path("filelink"));

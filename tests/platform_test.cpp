@@ -15,6 +15,9 @@ using plat::OpenMode;
 
 TEST(EnumDirectory, DotsFirstThenFoldedOrder)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "names that differ only in case (a, A) are one name on Windows";
+#endif
     CTempShare share;
     for (const char* psz : {"b", "A", "_x", "a", "Zeta", "\xC3\xA9", "ab"})
         share.WriteFile(psz, psz);
@@ -80,9 +83,11 @@ TEST(CPlatFile, ShareModes)
         ASSERT_EQ(first.Open(plat::CShare{share.Share()}, share.Path("f"), c.first), 0);
         EXPECT_EQ(second.Open(plat::CShare{share.Share()}, share.Path("f"), c.second), c.bSecondOpens ? 0 : -1);
         EXPECT_EQ(second.IsOpen(), c.bSecondOpens);
+#ifndef _WIN32  // Windows' share modes keep the test itself from reading a file held this way
         if (c.first != OpenMode::UploadTarget) {
             EXPECT_EQ(share.ReadFile("f"), "content");
         }
+#endif
         first.Close();
         second.Close();
         EXPECT_EQ(second.Open(plat::CShare{share.Share()}, share.Path("f"), c.second), 0) << "still refused once the first opener closed";
@@ -107,6 +112,9 @@ TEST(CPlatFile, RefusedOpens)
 
 TEST(DeleteFile, RefusesFilesInUseOrReadOnly)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes symbolic links, which need a privilege on Windows (and which Wine cannot make)";
+#endif
     CTempShare share;
     share.WriteFile("held", "x");
     share.WriteFile("ro", "x");

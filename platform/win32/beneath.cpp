@@ -1,0 +1,324 @@
+#include "platform/win32/beneath.h"
+
+#include <vector>
+
+namespace plat {
+
+namespace {
+
+inline bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Splits the text after a path's root into components; false for ".." or a ':'.
+bool AppendComponents(std::wstring_view rest, std::wstring& wstrOut)
+{
+    size_t i = 0;
+    while (i <= rest.size()) {
+        size_t j = i;
+        while (j < rest.size() && !IsSep(rest[j]))
+            ++j;
+        const std::wstring_view comp = rest.substr(i, j - i);
+        if (comp == L"..")
+            return false;
+        if (!comp.empty() && comp != L".") {
+            if (comp.find(L':') != std::wstring_view::npos)
+                return false;
+            if (!wstrOut.empty() && wstrOut.back() != L'\\')
+                wstrOut += L'\\';
+            wstrOut.append(comp);
+        }
+        i = j + 1;
+    }
+    return true;
+}
+
+bool IsDriveLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// "X:\" at the start.
+bool HasDriveRoot(std::wstring_view w) { return w.size() >= 3 && IsDriveLetter(w[0]) && w[1] == L':' && IsSep(w[2]); }
+
+bool ContainsParentComponent(std::wstring_view w)
+{
+    size_t i = 0;
+    while (i <= w.size()) {
+        size_t j = i;
+        while (j < w.size() && !IsSep(w[j]))
+            ++j;
+        if (w.substr(i, j - i) == L"..")
+            return true;
+        i = j + 1;
+    }
+    return false;
+}
+
+inline bool IsSepByte(char c) { return c == '/' || c == '\\'; }
+
+// The part of a local path below the share's root, or false when it does not begin with
+// the root ("C:\media2" does not lie in "C:\media"). The mapping may have turned the
+// root's separators into the other kind: both count as one.
+bool RelativeToRoot(const CShare& share, const std::string& strPath, std::string& strRel)
+{
+    const std::string& strRoot = share.strRoot;
+    if (strRoot.empty() || strPath.size() < strRoot.size())
+        return false;
+    for (size_t i = 0; i < strRoot.size(); ++i) {
+        if (strPath[i] != strRoot[i] && !(IsSepByte(strPath[i]) && IsSepByte(strRoot[i])))
+            return false;
+    }
+    const size_t i = strRoot.size();
+    if (i < strPath.size() && !IsSepByte(strPath[i]) && !IsSepByte(strRoot.back()))
+        return false;
+    strRel.assign(strPath, i, std::string::npos);
+    return true;
+}
+
+// The components of a path below the root, "." and empty ones dropped; false for "..", a
+// ':' or bytes that are not UTF-8.
+bool RelativeComponents(const std::string& strRel, std::vector<std::wstring>& comps)
+{
+    comps.clear();
+    std::wstring wstrRel;
+    if (!Utf8ToWide(strRel, wstrRel))
+        return false;
+    size_t i = 0;
+    while (i <= wstrRel.size()) {
+        size_t j = i;
+        while (j < wstrRel.size() && !IsSep(wstrRel[j]))
+            ++j;
+        std::wstring comp = wstrRel.substr(i, j - i);
+        if (comp == L".." || comp.find(L':') != std::wstring::npos)
+            return false;
+        if (!comp.empty() && comp != L".")
+            comps.push_back(std::move(comp));
+        i = j + 1;
+    }
+    return true;
+}
+
+void AppendName(std::wstring& wstrPath, const std::wstring& wstrName)
+{
+    if (!wstrPath.empty() && wstrPath.back() != L'\\')
+        wstrPath += L'\\';
+    wstrPath += wstrName;
+}
+
+// Opens the root's folder or the folder below it named by the first n components.
+int OpenFolderBeneath(const CShare& share, const std::wstring& wstrRootFinal, const std::vector<std::wstring>& comps,
+                      size_t n, CHandle& hOut)
+{
+    std::wstring wstrPath = wstrRootFinal;
+    for (size_t i = 0; i < n; ++i)
+        AppendName(wstrPath, comps[i]);
+    CHandle h(CreateFileW(wstrPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Ok())
+        return kNotFound;
+    std::wstring wstrFinal;
+    if (!share.bWideLinks && (!FinalPathOf(h.Get(), wstrFinal) || !IsBelow(wstrRootFinal, wstrFinal)))
+        return kOutOfShare;
+    hOut = std::move(h);
+    return 0;
+}
+
+}  // namespace
+
+bool ToWinPath(const std::string& strPath, std::wstring& wstrOut)
+{
+    wstrOut.clear();
+    std::wstring w;
+    if (strPath.empty() || !Utf8ToWide(strPath, w))
+        return false;
+    std::wstring_view rest(w);
+    std::wstring wstrFull;
+    if (rest.size() >= 4 && IsSep(rest[0]) && IsSep(rest[1]) && rest[2] == L'?' && IsSep(rest[3])) {
+        rest.remove_prefix(4);  // already extended-length
+        if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") && IsSep(rest[3])) {
+            wstrOut = L"\\\\?\\UNC\\";
+            rest.remove_prefix(4);
+        } else if (HasDriveRoot(rest)) {
+            wstrOut = L"\\\\?\\";
+            wstrOut.append(rest.substr(0, 2));
+            wstrOut += L'\\';
+            rest.remove_prefix(3);
+        } else {
+            return false;
+        }
+    } else if (rest.size() >= 2 && IsSep(rest[0]) && IsSep(rest[1])) {
+        wstrOut = L"\\\\?\\UNC\\";
+        rest.remove_prefix(2);
+    } else if (HasDriveRoot(rest)) {
+        wstrOut = L"\\\\?\\";
+        wstrOut.append(rest.substr(0, 2));
+        wstrOut += L'\\';
+        rest.remove_prefix(3);
+    } else {
+        // Relative, or relative to a drive: the system makes it whole first. ".." is
+        // refused before it could climb anywhere.
+        if (ContainsParentComponent(rest))
+            return false;
+        const DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+        if (n == 0)
+            return false;
+        wstrFull.resize(n);
+        const DWORD m = GetFullPathNameW(w.c_str(), n, wstrFull.data(), nullptr);
+        if (m == 0 || m >= n)
+            return false;
+        wstrFull.resize(m);
+        if (HasDriveRoot(wstrFull) || (wstrFull.size() >= 2 && IsSep(wstrFull[0]) && IsSep(wstrFull[1])))
+            return ToWinPath(WideToUtf8(wstrFull), wstrOut);
+        return false;
+    }
+    std::wstring wstrTail;
+    if (!AppendComponents(rest, wstrTail)) {
+        wstrOut.clear();
+        return false;
+    }
+    wstrOut += wstrTail;
+    return true;
+}
+
+std::wstring PlainWinPath(const std::wstring& wstrPath)
+{
+    if (wstrPath.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        return L"\\\\" + wstrPath.substr(8);
+    if (wstrPath.compare(0, 4, L"\\\\?\\") == 0)
+        return wstrPath.substr(4);
+    return wstrPath;
+}
+
+bool FinalPathOf(HANDLE h, std::wstring& wstrOut)
+{
+    wstrOut.assign(MAX_PATH, L'\0');
+    for (int nTry = 0; nTry < 3; ++nTry) {
+        const DWORD n = GetFinalPathNameByHandleW(h, wstrOut.data(), static_cast<DWORD>(wstrOut.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0)
+            break;
+        if (n < wstrOut.size()) {
+            wstrOut.resize(n);
+            return true;
+        }
+        wstrOut.assign(static_cast<size_t>(n) + 1, L'\0');
+    }
+    wstrOut.clear();
+    return false;
+}
+
+bool IsBelow(const std::wstring& wstrRoot, const std::wstring& wstrPath)
+{
+    if (wstrRoot.empty() || wstrPath.size() < wstrRoot.size())
+        return false;
+    if (CompareStringOrdinal(wstrRoot.data(), static_cast<int>(wstrRoot.size()), wstrPath.data(),
+                             static_cast<int>(wstrRoot.size()), TRUE) != CSTR_EQUAL)
+        return false;
+    return wstrPath.size() == wstrRoot.size() || wstrRoot.back() == L'\\' || wstrPath[wstrRoot.size()] == L'\\';
+}
+
+int ShareFinalPath(const CShare& share, std::wstring& wstrOut)
+{
+    std::wstring wstrRoot;
+    if (!ToWinPath(share.strRoot, wstrRoot))
+        return kNotFound;
+    CHandle h(CreateFileW(wstrRoot.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Ok() || !FinalPathOf(h.Get(), wstrOut))
+        return kNotFound;
+    return 0;
+}
+
+int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
+                DWORD dwFlags, CHandle& hOut)
+{
+    std::string strRel;
+    std::vector<std::wstring> comps;
+    if (!RelativeToRoot(share, strPath, strRel))
+        return kOutOfShare;
+    if (!RelativeComponents(strRel, comps)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return kNotFound;
+    }
+    std::wstring wstrRootFinal;
+    if (ShareFinalPath(share, wstrRootFinal) != 0)
+        return kNotFound;
+    std::wstring wstrPath = wstrRootFinal;
+    for (const std::wstring& comp : comps)
+        AppendName(wstrPath, comp);
+    CHandle h(CreateFileW(wstrPath.c_str(), dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr));
+    if (!h.Ok())
+        return kNotFound;
+    std::wstring wstrFinal;
+    if (!share.bWideLinks && (!FinalPathOf(h.Get(), wstrFinal) || !IsBelow(wstrRootFinal, wstrFinal)))
+        return kOutOfShare;
+    hOut = std::move(h);
+    return 0;
+}
+
+int ResolveParent(const CShare& share, const std::string& strPath, std::wstring& wstrOut)
+{
+    wstrOut.clear();
+    std::string strRel;
+    std::vector<std::wstring> comps;
+    if (!RelativeToRoot(share, strPath, strRel))
+        return kOutOfShare;
+    if (!RelativeComponents(strRel, comps)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return kNotFound;
+    }
+    std::wstring wstrRootFinal;
+    if (ShareFinalPath(share, wstrRootFinal) != 0)
+        return kNotFound;
+    if (comps.empty()) {
+        wstrOut = wstrRootFinal;
+        return 0;
+    }
+    CHandle parent;
+    const int rc = OpenFolderBeneath(share, wstrRootFinal, comps, comps.size() - 1, parent);
+    if (rc != 0)
+        return rc;
+    if (!FinalPathOf(parent.Get(), wstrOut))
+        return kNotFound;
+    AppendName(wstrOut, comps.back());
+    return 0;
+}
+
+bool GetHandleInfo(HANDLE h, HandleInfo& info)
+{
+    info = HandleInfo{};
+    BY_HANDLE_FILE_INFORMATION fi;
+    if (!GetFileInformationByHandle(h, &fi))
+        return false;
+    info.dwAttributes = fi.dwFileAttributes;
+    info.ullSize = (static_cast<uint64_t>(fi.nFileSizeHigh) << 32) | fi.nFileSizeLow;
+    info.dwVolume = fi.dwVolumeSerialNumber;
+    info.ullFileIndex = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+    if ((fi.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        if (GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof(tag)))
+            info.dwReparseTag = tag.ReparseTag;
+    }
+    return true;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() && CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                                        static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+int OpenNameItself(const std::wstring& wstrPath, DWORD dwAccess, DWORD dwShare, CHandle& hOut, bool& bItself)
+{
+    bItself = false;
+    CHandle h(CreateFileW(wstrPath.c_str(), dwAccess, dwShare, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h.Ok())
+        return kNotFound;
+    if (GetFileType(h.Get()) != FILE_TYPE_DISK) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return kNotFound;
+    }
+    std::wstring wstrFinal;
+    bItself = FinalPathOf(h.Get(), wstrFinal) && SamePath(wstrFinal, wstrPath);
+    hOut = std::move(h);
+    return 0;
+}
+
+}  // namespace plat

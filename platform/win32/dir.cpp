@@ -1,0 +1,197 @@
+#include "platform/dir.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "platform/win32/beneath.h"
+
+namespace plat {
+
+// An extended-length path holds up to 32,767 UTF-16 units, each at most 3 bytes of UTF-8.
+const size_t kMaxPathBytes = 32767 * 3;
+
+namespace {
+
+inline unsigned char Fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The folder's final path beneath the share, to enumerate: links on the way are resolved
+// once, here, and checked. It ends with a separator.
+bool FolderToEnumerate(const CShare& share, const std::string& strDir, std::wstring& wstrFolder)
+{
+    CHandle h;
+    if (OpenBeneath(share, strDir, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, h) != 0)
+        return false;
+    HandleInfo info;
+    if (GetFileType(h.Get()) != FILE_TYPE_DISK || !GetHandleInfo(h.Get(), info) || !info.IsDir() ||
+        !FinalPathOf(h.Get(), wstrFolder))
+        return false;
+    if (wstrFolder.back() != L'\\')
+        wstrFolder += L'\\';
+    return true;
+}
+
+bool IsLinkEntry(const WIN32_FIND_DATAW& data)
+{
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(data.dwReserved0);
+}
+
+// True when a folder entry that does not say it is a link leads elsewhere all the same:
+// Wine shows the links of the host's file system as what they lead to. Only folders are
+// looked at (a walk must not descend through a link); a file reached through a link is
+// still checked wherever it is opened.
+bool FolderEntryLeadsElsewhere(const std::wstring& wstrFolder, const WIN32_FIND_DATAW& data)
+{
+    const std::wstring wstrEntry = wstrFolder + data.cFileName;
+    CHandle h(CreateFileW(wstrEntry.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring wstrFinal;
+    return h.Ok() && FinalPathOf(h.Get(), wstrFinal) && !SamePath(wstrFinal, wstrEntry);
+}
+
+// Walks the folder's entries as the system yields them. fnEach gets each one with its
+// UTF-8 name and the folder's final path; false when the folder cannot be read.
+bool EachEntry(const CShare& share, const std::string& strDir,
+               const std::function<void(const std::wstring& wstrFolder, const WIN32_FIND_DATAW& data,
+                                        std::string& strName)>& fnEach)
+{
+    std::wstring wstrFolder;
+    if (!FolderToEnumerate(share, strDir, wstrFolder))
+        return false;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = FindFirstFileExW((wstrFolder + L'*').c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                    FIND_FIRST_EX_LARGE_FETCH);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;  // a drive root with nothing in it
+    do {
+        std::string strName = WideToUtf8(data.cFileName);
+        if (!strName.empty())
+            fnEach(wstrFolder, data, strName);
+    } while (FindNextFileW(hFind, &data));
+    FindClose(hFind);
+    return true;
+}
+
+}  // namespace
+
+bool FoldedNameLess(std::string_view a, std::string_view b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char ca = Fold(static_cast<unsigned char>(a[i]));
+        unsigned char cb = Fold(static_cast<unsigned char>(b[i]));
+        if (ca != cb)
+            return ca < cb;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return std::memcmp(a.data(), b.data(), n) < 0;
+}
+
+int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
+                  const std::function<void(FindEntry& entry)>& fnEntry)
+{
+    (void)bSizes;  // the enumeration gives every size at no cost
+    FindEntry e;
+    const bool bRead = EachEntry(share, strDir, [&](const std::wstring& wstrFolder, const WIN32_FIND_DATAW& data,
+                                                    std::string& strName) {
+        e = FindEntry{};
+        e.strName = std::move(strName);
+        const bool bDirEntry = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && e.strName != "." &&
+                               e.strName != "..";
+        e.bLink = IsLinkEntry(data) || (bDirEntry && FolderEntryLeadsElsewhere(wstrFolder, data));
+        DWORD dwAttributes = data.dwFileAttributes;
+        uint64_t ullSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        if (e.bLink) {
+            // Typed by where it leads, when the share lets it lead there; otherwise a
+            // link to nothing.
+            CHandle t;
+            HandleInfo target;
+            const std::string strEntry = strDir + "/" + e.strName;
+            if (OpenBeneath(share, strEntry, FILE_READ_ATTRIBUTES, kShareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                            t) == 0 &&
+                GetFileType(t.Get()) == FILE_TYPE_DISK && GetHandleInfo(t.Get(), target)) {
+                dwAttributes = target.dwAttributes;
+                ullSize = target.ullSize;
+            } else {
+                dwAttributes = 0;
+                ullSize = 0;
+            }
+        }
+        e.bDir = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.ullSize = e.bDir ? 0 : ullSize;
+        fnEntry(e);
+    });
+    return bRead ? 0 : -1;
+}
+
+int EnumDirectory(const CShare& share, const std::string& strDir, std::vector<FindEntry>& entries, bool bSizes)
+{
+    entries.clear();
+    std::vector<FindEntry> others;
+    FindEntry dot, dotdot;
+    bool bDot = false, bDotDot = false;
+    const int rc = ReadDirectory(share, strDir, bSizes, [&](FindEntry& e) {
+        if (e.strName == ".") {
+            dot = std::move(e);
+            bDot = true;
+        } else if (e.strName == "..") {
+            dotdot = std::move(e);
+            bDotDot = true;
+        } else {
+            others.push_back(std::move(e));
+        }
+    });
+    if (rc != 0)
+        return -1;
+    std::sort(others.begin(), others.end(),
+              [](const FindEntry& a, const FindEntry& b) { return FoldedNameLess(a.strName, b.strName); });
+    entries.reserve(others.size() + 2);
+    if (bDot)
+        entries.push_back(std::move(dot));
+    if (bDotDot)
+        entries.push_back(std::move(dotdot));
+    for (FindEntry& e : others)
+        entries.push_back(std::move(e));
+    return 0;
+}
+
+int MeasureDirectory(const CShare& share, const std::string& strDir, uint64_t& ullCount, uint64_t& ullNameBytes)
+{
+    ullCount = ullNameBytes = 0;
+    const bool bRead = EachEntry(share, strDir, [&](const std::wstring&, const WIN32_FIND_DATAW&, std::string& strName) {
+        ++ullCount;
+        ullNameBytes += strName.size();
+    });
+    return bRead ? 0 : -1;
+}
+
+bool MatchPattern(const char* pszName, const char* pszPattern)
+{
+    // Iterative wildcard match with one back-track point for the last '*'.
+    const char* pStar = nullptr;
+    const char* pResume = nullptr;
+    while (*pszName != '\0') {
+        if (*pszPattern == '*') {
+            pStar = pszPattern++;
+            pResume = pszName;
+        } else if (*pszPattern == '?' ||
+                   (*pszPattern != '\0' && Fold(static_cast<unsigned char>(*pszPattern)) ==
+                                               Fold(static_cast<unsigned char>(*pszName)))) {
+            ++pszPattern;
+            ++pszName;
+        } else if (pStar != nullptr) {
+            pszPattern = pStar + 1;
+            pszName = ++pResume;
+        } else {
+            return false;
+        }
+    }
+    while (*pszPattern == '*')
+        ++pszPattern;
+    return *pszPattern == '\0';
+}
+
+}  // namespace plat

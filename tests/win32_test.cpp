@@ -1,0 +1,590 @@
+// The Windows build of the suites: the Windows side of their shared fixtures (the Linux
+// ones, test_util.cpp and test_files.cpp, set their cases up with POSIX calls), the
+// suites this build leaves out, named as skipped, and what only the Windows platform
+// layer does: names that are devices or streams elsewhere, links out of the shared folder
+// that the system follows by itself, and a listener that must stop its accept.
+#ifdef _WIN32
+
+// The fixtures' headers first: platform/socket.h must come before <winsock2.h>.
+#include "tests/test_files.h"
+#include "tests/test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+// <windows.h> renames these to their A forms; the platform layer's own are meant here.
+#undef DeleteFile
+#undef RemoveDirectory
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/settings.h"
+#include "platform/dir.h"
+#include "platform/file.h"
+#include "platform/memory.h"
+#include "platform/profile.h"
+#include "platform/socket.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The sockets library for the whole test run (the fixtures' own sockets included).
+class CWinsockEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    }
+    void TearDown() override { WSACleanup(); }
+};
+testing::Environment* const g_pWinsock = testing::AddGlobalTestEnvironment(new CWinsockEnvironment);
+
+void SaveAndSet(const char* pszName, const std::string& value, std::string& old, bool& bHad)
+{
+    const char* p = getenv(pszName);
+    bHad = p != nullptr;
+    if (bHad)
+        old = p;
+    _putenv_s(pszName, value.c_str());
+}
+
+void Restore(const char* pszName, const std::string& old, bool bHad) { _putenv_s(pszName, bHad ? old.c_str() : ""); }
+
+int RemainingMs(Clock::time_point deadline)
+{
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return ms < 0 ? 0 : static_cast<int>(ms);
+}
+
+std::string Trim(const std::string& s)
+{
+    size_t b = s.find_first_not_of(" \t\r");
+    size_t e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+}
+
+// The per-user settings of this program: a test starts with none, as a fresh settings
+// folder starts on Linux.
+void ClearSettings()
+{
+    const std::string strKey = "Software\\Corvane\\" + plat::GetAppName();
+    RegDeleteTreeA(HKEY_CURRENT_USER, strKey.c_str());
+}
+
+SOCKET AsSocket(int n) { return static_cast<SOCKET>(n); }
+
+}  // namespace
+
+// ---- test_util.h -------------------------------------------------------------------
+
+CTempShare::CTempShare()
+{
+    const fs::path base = fs::temp_directory_path();
+    static std::atomic<unsigned> s_nNext{0};
+    for (int nTry = 0; nTry < 100 && m_strRoot.empty(); ++nTry) {
+        const fs::path root = base / ("corvane-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                      std::to_string(s_nNext.fetch_add(1)) + "-" + std::to_string(GetTickCount64()));
+        std::error_code ec;
+        if (fs::create_directory(root, ec))
+            m_strRoot = root.string();
+    }
+    if (m_strRoot.empty()) {
+        ADD_FAILURE() << "cannot make a temporary folder";
+        return;
+    }
+    m_strShare = m_strRoot + "/share";
+    for (const char* pszSub : {"/share", "/cfg", "/run"})
+        fs::create_directory(m_strRoot + pszSub);
+    SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
+    SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    ClearSettings();
+    EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
+}
+
+CTempShare::~CTempShare()
+{
+    ClearSettings();
+    Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
+    Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    if (!m_strRoot.empty()) {
+        std::error_code ec;
+        // Read-only files would stay: their attribute goes first.
+        for (auto it = fs::recursive_directory_iterator(m_strRoot, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            SetFileAttributesW(it->path().wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+        fs::remove_all(m_strRoot, ec);
+    }
+}
+
+void CTempShare::WriteFile(const std::string& rel, const std::string& bytes) const
+{
+    fs::path path = Path(rel);
+    fs::create_directories(path.parent_path());
+    WriteLocalFile(path.string(), bytes);
+}
+
+std::string CTempShare::ReadFile(const std::string& rel) const { return ReadLocalFile(Path(rel)); }
+
+std::string ReadLocalFile(const std::string& strPath)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteLocalFile(const std::string& strPath, const std::string& bytes)
+{
+    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    EXPECT_TRUE(out.good()) << "cannot write " << strPath;
+}
+
+std::string IniValue(const std::string& strFile, const std::string& section, const std::string& key)
+{
+    std::istringstream in(ReadLocalFile(strFile));
+    std::string line, current;
+    while (std::getline(in, line)) {
+        line = Trim(line);
+        if (!line.empty() && line[0] == '[' && line.back() == ']') {
+            current = line.substr(1, line.size() - 2);
+        } else if (current == section) {
+            size_t eq = line.find('=');
+            if (eq != std::string::npos && Trim(line.substr(0, eq)) == key)
+                return Trim(line.substr(eq + 1));
+        }
+    }
+    return "\x01missing";
+}
+
+std::string MakeFrame(uint8_t cmd, const std::string& payload)
+{
+    size_t nLen = payload.size() + 2;
+    EXPECT_LE(nLen, 0xFFFFu) << "payload too long for one frame";
+    unsigned sum = 0x3E + cmd;
+    for (unsigned char c : payload)
+        sum += c;
+    std::string frame;
+    frame += '\xA5';
+    frame += static_cast<char>(nLen & 0xFF);
+    frame += static_cast<char>((nLen >> 8) & 0xFF);
+    frame += static_cast<char>(cmd);
+    frame += payload;
+    frame += static_cast<char>(sum & 0xFF);
+    return frame;
+}
+
+int ListenLoopback(uint16_t& port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof(sa);
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0 || listen(s, 1) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        ADD_FAILURE() << "no free loopback port";
+        return -1;
+    }
+    port = ntohs(sa.sin_port);
+    return static_cast<int>(s);
+}
+
+CTestServer::CTestServer(int waitMs, int bodyMs)
+    : CTestServer([=](CSessMan& man) {
+          man.m_nWaitTimeoutMs = waitMs;
+          man.m_nBodyTimeoutMs = bodyMs;
+      })
+{
+}
+
+CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
+{
+    plat::ReleaseFreeMemory();
+    m_Man.m_usPort = 0;
+    m_Man.m_nMaxSessions = kTestSessionCap;
+    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
+    setup(m_Man);
+    EXPECT_EQ(m_Man.Create(), 0);
+    int nPort = plat::SockLocalPort(m_Man.m_hServSock);
+    EXPECT_GT(nPort, 0);
+    m_usPort = static_cast<uint16_t>(nPort > 0 ? nPort : 0);
+}
+
+CTestServer::~CTestServer() { m_Man.Destroy(); }
+
+bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
+{
+    // Windows does not show where a thread waits: the count of connections taken is all
+    // there is to wait for, so a test that reads the session list right after it may
+    // meet the accept thread still at work.
+    return WaitFor([&] { return m_Man.m_nAccepted.load() >= nAccepted; }, timeoutMs);
+}
+
+int CTestServer::SessionCount() const
+{
+    int n = 0;
+    for (const CSess* p = m_Man.m_pHead; p != nullptr; p = p->m_pNext)
+        ++n;
+    return n;
+}
+
+CTestClient::CTestClient(uint16_t port) : CTestClient(port, nullptr) {}
+
+CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        ADD_FAILURE() << "no socket";
+        return;
+    }
+    sockaddr_in sa{};
+    if (pszFrom != nullptr) {
+        sa.sin_family = AF_INET;
+        if (inet_pton(AF_INET, pszFrom, &sa.sin_addr) != 1 ||
+            bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+            ADD_FAILURE() << "cannot bind a client socket to " << pszFrom;
+            closesocket(s);
+            return;
+        }
+    }
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, pszTo, &sa.sin_addr) != 1) {
+        ADD_FAILURE() << "not an address: " << pszTo;
+        closesocket(s);
+        return;
+    }
+    if (connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) != 0) {
+        closesocket(s);
+        return;
+    }
+    BOOL bOn = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&bOn), sizeof(bOn));
+    m_nFd = static_cast<int>(s);
+}
+
+CTestClient::~CTestClient()
+{
+    if (m_nFd >= 0)
+        closesocket(AsSocket(m_nFd));
+}
+
+bool CTestClient::TrySend(const std::string& bytes)
+{
+    size_t nDone = 0;
+    while (m_nFd >= 0 && nDone < bytes.size()) {
+        const int n = send(AsSocket(m_nFd), bytes.data() + nDone, static_cast<int>(bytes.size() - nDone), 0);
+        if (n <= 0)
+            return false;
+        nDone += static_cast<size_t>(n);
+    }
+    return m_nFd >= 0;
+}
+
+void CTestClient::SendRaw(const std::string& bytes) { EXPECT_TRUE(TrySend(bytes)) << "send failed"; }
+
+std::string CTestClient::RecvBytes(size_t n, int timeoutMs)
+{
+    std::string out;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[65536];
+    while (m_nFd >= 0 && out.size() < n) {
+        WSAPOLLFD pfd{AsSocket(m_nFd), POLLRDNORM, 0};
+        const int rc = WSAPoll(&pfd, 1, RemainingMs(deadline));
+        if (rc <= 0)
+            break;
+        const int got = recv(AsSocket(m_nFd), buf, static_cast<int>(std::min(sizeof(buf), n - out.size())), 0);
+        if (got <= 0)
+            break;
+        out.append(buf, static_cast<size_t>(got));
+    }
+    return out;
+}
+
+bool CTestClient::RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string head = RecvBytes(3, timeoutMs);
+    if (head.size() < 3)
+        return false;
+    EXPECT_EQ(static_cast<uint8_t>(head[0]), 0xA5) << "frame does not start with the sync byte";
+    size_t nLen = static_cast<uint8_t>(head[1]) | (static_cast<uint8_t>(head[2]) << 8);
+    EXPECT_GE(nLen, 2u) << "LEN below 2";
+    if (static_cast<uint8_t>(head[0]) != 0xA5 || nLen < 2)
+        return false;
+    std::string body = RecvBytes(nLen, RemainingMs(deadline));
+    if (body.size() < nLen)
+        return false;
+    unsigned sum = 0x3E;
+    for (size_t i = 0; i + 1 < nLen; ++i)
+        sum += static_cast<uint8_t>(body[i]);
+    EXPECT_EQ(sum & 0xFF, static_cast<uint8_t>(body.back())) << "bad checksum";
+    if ((sum & 0xFF) != static_cast<uint8_t>(body.back()))
+        return false;
+    cmd = static_cast<uint8_t>(body[0]);
+    payload = body.substr(1, nLen - 2);
+    return true;
+}
+
+bool CTestClient::WaitClosed(int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    char buf[4096];
+    while (m_nFd >= 0) {
+        WSAPOLLFD pfd{AsSocket(m_nFd), POLLRDNORM, 0};
+        const int rc = WSAPoll(&pfd, 1, RemainingMs(deadline));
+        if (rc == 0)
+            return false;
+        if (rc < 0)
+            return true;
+        if (recv(AsSocket(m_nFd), buf, sizeof(buf), 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (pred())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return pred();
+}
+
+// Windows puts no limit on the size of a process's files.
+FileSizeLimit::FileSizeLimit() {}
+
+void FileSizeLimit::Lower(uint64_t) { ADD_FAILURE() << "Windows has no file-size limit to lower"; }
+
+void FileSizeLimit::Lift() {}
+
+// ---- test_files.h ------------------------------------------------------------------
+
+bool Exists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+bool IsDir(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+int64_t LengthOf(const std::string& path)
+{
+    std::error_code ec;
+    const uintmax_t n = fs::file_size(path, ec);
+    return ec ? -1 : static_cast<int64_t>(n);
+}
+
+std::map<std::string, std::string> Tree(const std::string& root)
+{
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        std::string rel = fs::relative(it->path(), root, ec).generic_string();
+        const fs::file_status st = it->symlink_status(ec);
+        if (fs::is_symlink(st))
+            tree[rel] = "-> " + fs::read_symlink(it->path(), ec).generic_string();
+        else if (fs::is_directory(st))
+            tree[rel] = "<dir>";
+        else if (fs::is_regular_file(st))
+            tree[rel] = ReadLocalFile(it->path().string());
+        else
+            tree[rel] = "<special>";
+    }
+    return tree;
+}
+
+std::string ReadRange(const std::string& path, uint64_t off, size_t n)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string s(n, '\0');
+    in.seekg(static_cast<std::streamoff>(off));
+    in.read(s.data(), static_cast<std::streamsize>(n));
+    const std::streamsize got = in.gcount();
+    s.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return s;
+}
+
+void MakeSparse(const std::string& path, uint64_t size, const std::vector<std::pair<uint64_t, std::string>>& chunks)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    DWORD dwDone = 0;
+    DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &dwDone, nullptr);  // a hole where it can be
+    FILE_END_OF_FILE_INFO eof{};
+    eof.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    EXPECT_TRUE(SetFileInformationByHandle(h, FileEndOfFileInfo, &eof, sizeof(eof))) << path;
+    for (const auto& [off, bytes] : chunks) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(off);
+        at.OffsetHigh = static_cast<DWORD>(off >> 32);
+        DWORD dwPut = 0;
+        EXPECT_TRUE(WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &dwPut, &at) &&
+                    dwPut == bytes.size())
+            << path << " at " << off;
+    }
+    CloseHandle(h);
+}
+
+uint64_t FreeBytes(const std::string& path)
+{
+    ULARGE_INTEGER ullCallerFree, ullTotal, ullFree;
+    EXPECT_TRUE(GetDiskFreeSpaceExA(path.c_str(), &ullCallerFree, &ullTotal, &ullFree)) << path;
+    return ullFree.QuadPart;
+}
+
+// ---- the suites this build leaves out ------------------------------------------------
+
+struct CLeftOut {
+    const char* pszSuite;
+    const char* pszWhy;
+};
+
+class NotOnWindows : public testing::TestWithParam<CLeftOut> {};
+
+TEST_P(NotOnWindows, Suite) { GTEST_SKIP() << GetParam().pszSuite << ": " << GetParam().pszWhy; }
+
+INSTANTIATE_TEST_SUITE_P(
+    LinuxFixtures, NotOnWindows,
+    testing::Values(
+        CLeftOut{"charset_test", "starts programs with posix_spawn"},
+        CLeftOut{"confine_test", "makes FIFOs and counts blocks with POSIX calls"},
+        CLeftOut{"daemon_test", "runs the daemon as a child process (posix_spawn, signals, rlimits)"},
+        CLeftOut{"dirdown_test", "sets folders up with POSIX mkdir and modes"},
+        CLeftOut{"dirup_test", "sets folders up with POSIX mkdir and modes"},
+        CLeftOut{"faults_test", "injects faults with rlimits, /proc and raw POSIX sockets"},
+        CLeftOut{"frame_test", "drives frames through POSIX socket calls and ioctl"},
+        CLeftOut{"launcher_test", "starts and signals processes the POSIX way"},
+        CLeftOut{"lock_test", "checks the lock file's folder by owner and mode"},
+        CLeftOut{"manage_test", "measures the volume with statvfs"},
+        CLeftOut{"process_test", "reads /proc and maps files with mmap"},
+        CLeftOut{"stb_client_test", "runs corvane-stb as a child process"},
+        CLeftOut{"stream_test", "runs the daemon as a child process"},
+        CLeftOut{"upload_test", "holds files with flock"}),
+    [](const testing::TestParamInfo<CLeftOut>& info) { return std::string(info.param.pszSuite); });
+
+// ---- what only the Windows layer does ------------------------------------------------
+
+// Names that the plain Windows path forms turn into devices or streams reach files of
+// the shared folder, or nothing: "CON" is a file there, never the console, and "a:b",
+// the stream b of the file a, is refused like a missing file.
+TEST(WinNames, DeviceNamesAreFilesAndStreamsAreRefused)
+{
+    CTempShare share;
+    const plat::CShare s{share.Share()};
+    share.WriteFile("a", "host");
+    struct Case {
+        const char* pszName;
+        bool bOpens;
+    };
+    const Case cases[] = {{"CON", true}, {"nul.txt", true}, {"COM1", true}, {"a:b", false}, {"a::$DATA", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        plat::CPlatFile file;
+        ASSERT_EQ(file.Open(s, share.Path(c.pszName), plat::OpenMode::UploadTarget) == 0, c.bOpens);
+        if (!c.bOpens)
+            continue;
+        ASSERT_EQ(file.WriteAt(0, "data", 4), 0);
+        EXPECT_EQ(file.Length(), 4);
+        file.Close();
+        std::vector<plat::FindEntry> entries;
+        ASSERT_EQ(plat::EnumDirectory(s, share.Share(), entries), 0);
+        EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                                [&](const plat::FindEntry& e) { return e.strName == c.pszName; }));
+        EXPECT_EQ(plat::DeleteFile(s, share.Path(c.pszName)), 0);
+    }
+    EXPECT_EQ(share.ReadFile("a"), "host");
+}
+
+// A link in the shared folder to a folder and a file outside it: the handle the system
+// opens through it lies outside, so nothing there is read, written or deleted, while
+// wide links reach it.
+TEST(WinLinks, LinksOutOfTheShareReachNothing)
+{
+    CTempShare share;
+    const std::string strOutside = share.Root() + "/outside";
+    fs::create_directories(strOutside);
+    WriteLocalFile(strOutside + "/f", "keep");
+    std::error_code ec;
+    fs::create_directory_symlink(strOutside, share.Path("out"), ec);
+    if (!ec)
+        fs::create_symlink(strOutside + "/f", share.Path("pw"), ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links here: " << ec.message();
+    const plat::CShare s{share.Share()};
+    plat::CPlatFile file;
+    EXPECT_NE(file.Open(s, share.Path("pw"), plat::OpenMode::Download), 0);
+    EXPECT_NE(file.Open(s, share.Path("out/f"), plat::OpenMode::Download), 0);
+    EXPECT_NE(file.Open(s, share.Path("out/new"), plat::OpenMode::UploadTarget), 0);
+    std::vector<plat::FindEntry> entries;
+    EXPECT_EQ(plat::EnumDirectory(s, share.Path("out"), entries), -1);
+    EXPECT_NE(plat::DeleteFile(s, share.Path("pw")), 0);
+    EXPECT_NE(plat::DeleteFile(s, share.Path("out/f")), 0);
+    EXPECT_TRUE(plat::LeadsOutOfShare(s, share.Path("out/f")));
+    plat::PathInfo info;
+    ASSERT_EQ(plat::GetPathInfo(s, share.Path("out"), info), 0);
+    EXPECT_TRUE(info.bLink);
+    EXPECT_FALSE(info.bDir);  // a link to nothing
+    EXPECT_EQ(ReadLocalFile(strOutside + "/f"), "keep");
+    EXPECT_FALSE(Exists(strOutside + "/new"));
+
+    const plat::CShare wide{share.Share(), true};
+    ASSERT_EQ(file.Open(wide, share.Path("out/f"), plat::OpenMode::Download), 0);
+    char sz[4] = {};
+    EXPECT_EQ(file.ReadAt(0, sz, sizeof(sz)), 4);
+    EXPECT_EQ(std::string(sz, 4), "keep");
+}
+
+// Windows has no way to shut a listener down: SockShutdown marks it, and an accept that
+// is waiting on it, or comes later, returns Closed instead of waiting for ever.
+TEST(WinSockets, ShutdownEndsAPendingAccept)
+{
+    // INVALID_SOCKET is Winsock's macro here, of the same value as plat::INVALID_SOCKET.
+    const plat::Socket hListen = plat::SockCreateTcp();
+    ASSERT_NE(hListen, INVALID_SOCKET);
+    ASSERT_EQ(plat::SockBindLoopback(hListen, 0), 0);
+    ASSERT_EQ(plat::SockListen(hListen, 4), 0);
+    std::atomic<bool> bReturned{false};
+    plat::AcceptError eError = plat::AcceptError::None;
+    std::thread waiter([&] {
+        plat::Socket s = plat::SockAccept(hListen, &eError);
+        if (s != INVALID_SOCKET)
+            plat::SockClose(s);
+        bReturned = true;
+    });
+    EXPECT_FALSE(WaitFor([&] { return bReturned.load(); }, 200));  // no connection: it waits
+    plat::SockShutdown(hListen);
+    EXPECT_TRUE(WaitFor([&] { return bReturned.load(); }, 5000));
+    waiter.join();
+    EXPECT_EQ(eError, plat::AcceptError::Closed);
+    plat::AcceptError eLater = plat::AcceptError::None;
+    EXPECT_EQ(plat::SockAccept(hListen, &eLater), INVALID_SOCKET);
+    EXPECT_EQ(eLater, plat::AcceptError::Closed);
+    plat::SockClose(hListen);
+}
+
+#endif  // _WIN32
