@@ -32,7 +32,9 @@ int BuildReply(CPacket& packet, uint8_t ucReply, const uint8_t* pPayload, int nP
 namespace {
 
 // Every wait runs under its own time-out: 10 s for a frame to begin, 5 s for each read
-// within it. The socket keeps a time-out once set, so only a change is passed on.
+// within it. The socket keeps a time-out once set, so only a change is passed on; a read
+// within a frame first takes what has arrived already and sets its time-out only when it
+// has to wait, so a frame that arrives whole costs two reads and no change of time-out.
 void SetRecvTimeout(CSess& sess, int nMillis)
 {
     if (sess.m_nRecvTimeoutSet == nMillis)
@@ -41,6 +43,17 @@ void SetRecvTimeout(CSess& sess, int nMillis)
     if (rc != 0)
         plat::Trace("setsockopt(SO_RCVTIMEO, %d)=%d\n", nMillis, rc);
     sess.m_nRecvTimeoutSet = rc == 0 ? nMillis : 0;
+}
+
+// One read within a frame: what has arrived, else a wait of up to the body time-out.
+// SockRecv's result.
+int ReadWithin(CSess& sess, uint8_t* pTo, int nWant)
+{
+    const int n = plat::SockRecvNoWait(sess.m_hSock, pTo, nWant);
+    if (n != plat::kSockWouldWait)
+        return n;
+    SetRecvTimeout(sess, sess.m_nBodyTimeoutMs);
+    return plat::SockRecv(sess.m_hSock, pTo, nWant);
 }
 
 // Reads the rest of a frame whose header is in. The body may take LEN / 1024 + 2 reads;
@@ -52,7 +65,7 @@ int ReceiveBody(CPacket& packet, CSess& sess)
     int nLast = 1;
     while (packet.m_nSize - kFrameHeader < nLen && nCalls-- > 0) {
         int nWant = nLen + kFrameHeader - packet.m_nSize;
-        nLast = plat::SockRecv(sess.m_hSock, packet.m_Buf + packet.m_nSize, nWant);
+        nLast = ReadWithin(sess, packet.m_Buf + packet.m_nSize, nWant);
         if (nLast <= 0) {
             plat::Trace("Receive> recv(%d) = %d\n", nWant, nLast);
             break;
@@ -91,9 +104,16 @@ int Receive(CPacket& packet, CSess& sess)
                 return rc;
             continue;
         }
-        // The sync byte, then the two LEN bytes, which may arrive in two segments.
-        SetRecvTimeout(sess, packet.m_nSize == 0 ? sess.m_nWaitTimeoutMs : sess.m_nBodyTimeoutMs);
-        const int n = plat::SockRecv(sess.m_hSock, packet.m_Buf + packet.m_nSize, static_cast<int>(view.nBytes));
+        // The sync byte and the two LEN bytes, which may arrive in pieces. The wait for a
+        // frame to begin asks for all three at once: no frame is shorter, so none of them
+        // can belong to the frame after this one.
+        int n;
+        if (packet.m_nSize == 0) {
+            SetRecvTimeout(sess, sess.m_nWaitTimeoutMs);
+            n = plat::SockRecv(sess.m_hSock, packet.m_Buf, kFrameHeader);
+        } else {
+            n = ReadWithin(sess, packet.m_Buf + packet.m_nSize, static_cast<int>(view.nBytes));
+        }
         if (n <= 0)
             return n == 0 ? 1 : -1;
         packet.m_nSize += n;

@@ -58,6 +58,10 @@ int SockSetSendTimeout(Socket s, int nMillis);
 // One receive call: the count received, 0 when the peer closed the connection, -1 on an
 // error or time-out. An interrupted call is repeated.
 int SockRecv(Socket s, void* pBuf, int nLen);
+// One receive call that never waits: what has arrived already (the count), 0 when the peer
+// closed the connection, -1 on an error, kSockWouldWait when nothing is there yet.
+constexpr int kSockWouldWait = -2;
+int SockRecvNoWait(Socket s, void* pBuf, int nLen);
 // After a receive or send of this thread failed: whether its time-out passed, and the
 // system's words for the failure otherwise.
 bool SockLastTimedOut();

@@ -140,6 +140,17 @@ int SockRecv(Socket s, void* pBuf, int nLen)
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
+int SockRecvNoWait(Socket s, void* pBuf, int nLen)
+{
+    ssize_t n;
+    do {
+        n = recv(s, pBuf, static_cast<size_t>(nLen), MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? kSockWouldWait : -1;
+    return static_cast<int>(n);
+}
+
 bool SockLastTimedOut() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
 std::string SockLastErrorText() { return strerror(errno); }

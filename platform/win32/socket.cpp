@@ -268,6 +268,28 @@ int SockRecv(Socket s, void* pBuf, int nLen)
     return n < 0 ? -1 : n;
 }
 
+int SockRecvNoWait(Socket s, void* pBuf, int nLen)
+{
+    bool bOk = false;
+    const DWORD dwNow = RecvTimeoutOf(s, bOk);
+    if (!bOk)
+        return -1;
+    if (dwNow == kShutMark) {
+        WSASetLastError(WSAESHUTDOWN);
+        return 0;  // shut down: as the end of the connection
+    }
+    WSAPOLLFD pfd{};
+    pfd.fd = s;
+    pfd.events = POLLRDNORM;
+    const int r = WSAPoll(&pfd, 1, 0);
+    if (r < 0)
+        return -1;
+    if (r == 0)
+        return kSockWouldWait;
+    const int n = recv(s, static_cast<char*>(pBuf), nLen, 0);
+    return n < 0 ? -1 : n;
+}
+
 bool SockLastTimedOut()
 {
     const int nErr = WSAGetLastError();
