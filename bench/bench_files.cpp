@@ -18,19 +18,27 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;
 
+// Repeats fnMove(nDone) (one read or write of the bytes from nDone on) until all n bytes
+// have moved. false on an error or an early end.
+template <typename Move>
+bool MoveAll(size_t n, Move fnMove)
+{
+    size_t nDone = 0;
+    while (nDone < n) {
+        const ssize_t r = fnMove(nDone);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        nDone += static_cast<size_t>(r);
+    }
+    return true;
+}
+
 bool WriteAll(int fd, const void* p, size_t n)
 {
     const char* pc = static_cast<const char*>(p);
-    while (n > 0) {
-        ssize_t w = write(fd, pc, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        pc += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
+    return MoveAll(n, [&](size_t nDone) { return write(fd, pc + nDone, n - nDone); });
 }
 
 bool CreateFileWith(const std::string& strPath, const void* p, size_t n)
@@ -54,6 +62,16 @@ bool MakeFolder(const std::string& strPath)
 }
 
 }  // namespace
+
+bool ReadAt(int fd, uint64_t ullOffset, uint8_t* p, size_t n)
+{
+    return MoveAll(n, [&](size_t nDone) { return pread(fd, p + nDone, n - nDone, static_cast<off_t>(ullOffset + nDone)); });
+}
+
+bool WriteAt(int fd, uint64_t ullOffset, const uint8_t* p, size_t n)
+{
+    return MoveAll(n, [&](size_t nDone) { return pwrite(fd, p + nDone, n - nDone, static_cast<off_t>(ullOffset + nDone)); });
+}
 
 CScratchDir::~CScratchDir()
 {

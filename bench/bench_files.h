@@ -23,6 +23,11 @@ private:
     std::string m_strPath;
 };
 
+// Reads or writes all n bytes at the offset, repeating short transfers. false on an error
+// or an early end of the file.
+bool ReadAt(int fd, uint64_t ullOffset, uint8_t* p, size_t n);
+bool WriteAt(int fd, uint64_t ullOffset, const uint8_t* p, size_t n);
+
 // True when the volume holding strDir has at least ullBytes free.
 bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes);
 

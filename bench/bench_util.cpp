@@ -67,19 +67,27 @@ BenchRow MachineBusyRow(const char* pszProgram, const std::string& strName)
     return busy;
 }
 
-bool ParseArgs(int argc, char** argv, std::span<const BenchOption> options)
+int CheckOptions(bool bBad, const char* pszWhy)
+{
+    if (!bBad)
+        return 0;
+    fputs(pszWhy, stderr);
+    return -1;
+}
+
+bool ParseArgs(int argc, char** argv, std::span<const BenchOption> options, const char* pszUsage)
 {
     for (int i = 1; i < argc; ++i) {
         const auto it = std::find_if(options.begin(), options.end(),
                                      [&](const BenchOption& o) { return strcmp(o.pszName, argv[i]) == 0; });
         if (it == options.end())
-            return false;
+            return CheckOptions(true, pszUsage) == 0;
         if (bool* const* ppFlag = std::get_if<bool*>(&it->target)) {
             **ppFlag = it->bFlag;
             continue;
         }
         if (i + 1 >= argc)
-            return false;
+            return CheckOptions(true, pszUsage) == 0;
         const char* pszValue = argv[++i];
         if (int* const* ppInt = std::get_if<int*>(&it->target))
             **ppInt = atoi(pszValue);

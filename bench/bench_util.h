@@ -49,6 +49,8 @@ struct BenchOption {
     std::variant<int*, uint64_t*, double*, std::string*, bool*> target;
     bool bFlag = true;
 };
-// Stores every option of the command line in its target. false on an unknown argument or
-// a missing value: the caller prints its usage.
-bool ParseArgs(int argc, char** argv, std::span<const BenchOption> options);
+// Stores every option of the command line in its target. false, after printing pszUsage,
+// on an unknown argument or a missing value.
+bool ParseArgs(int argc, char** argv, std::span<const BenchOption> options, const char* pszUsage);
+// A benchmark's options checked: -1 after printing pszWhy when they are bad (bBad), else 0.
+int CheckOptions(bool bBad, const char* pszWhy);

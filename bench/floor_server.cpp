@@ -24,6 +24,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench_files.h"
 #include "net/frame.h"
 #include "net/protocol.h"
 #include "net/wire.h"
@@ -69,21 +70,6 @@ bool OpenUpload(const std::string& strDir, const std::string& strName, uint64_t 
     if (rc != 0)
         up.Close();
     return rc == 0;
-}
-
-bool WriteAt(int fd, uint64_t ullOffset, const uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        const ssize_t r = pwrite(fd, p, n, static_cast<off_t>(ullOffset));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-        ullOffset += static_cast<uint64_t>(r);
-    }
-    return true;
 }
 
 // The reply's payload length in pOut's payload area, or -1 for no reply; ucReply receives

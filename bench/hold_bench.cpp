@@ -36,21 +36,18 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--sessions", &opt.nSessions},
                                    {"--repeat", &opt.nRepeat},
                                    {"--rows", &opt.bRows}};
-    if (!ParseArgs(argc, argv, options)) {
-        fprintf(stderr,
-                "usage: bench_hold [--daemon PATH] [--base-daemon PATH] [--sessions N] [--repeat R] [--rows]\n"
-                "  --daemon PATH       the corvane binary (default: the one built beside this program)\n"
-                "  --base-daemon PATH  a baseline corvane binary, measured for an info row\n"
-                "  --sessions N        sessions holding the file (default 64)\n"
-                "  --repeat R          runs; the largest figure is reported (default 1)\n"
-                "  --rows              tab-separated rows for bench/run instead of a table\n");
+    const char* pszUsage =
+        "usage: bench_hold [--daemon PATH] [--base-daemon PATH] [--sessions N] [--repeat R] [--rows]\n"
+        "  --daemon PATH       the corvane binary (default: the one built beside this program)\n"
+        "  --base-daemon PATH  a baseline corvane binary, measured for an info row\n"
+        "  --sessions N        sessions holding the file (default 64)\n"
+        "  --repeat R          runs; the largest figure is reported (default 1)\n"
+        "  --rows              tab-separated rows for bench/run instead of a table\n";
+    if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
-    }
-    if (opt.nSessions < 1 || opt.nRepeat < 1) {
-        fprintf(stderr, "bench_hold: --sessions and --repeat must be positive\n");
-        return -1;
-    }
-    return 0;
+    const bool bBad = opt.nSessions < 1 || opt.nRepeat < 1;
+    return CheckOptions(bBad,
+                        "bench_hold: --sessions and --repeat must be positive\n");
 }
 
 // The largest VmRSS (MiB) of R runs into row, and the VmRSS before the sessions into before.

@@ -38,23 +38,20 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--block", &opt.nBlock},
                                    {"--repeat", &opt.nRepeat},
                                    {"--rows", &opt.bRows}};
-    if (!ParseArgs(argc, argv, options)) {
-        fprintf(stderr,
-                "usage: bench_size [--daemon PATH] [--base-daemon PATH] [--seconds S] [--block N] [--repeat R]\n"
-                "                  [--rows]\n"
-                "  --daemon PATH       the corvane binary (default: the one built beside this program)\n"
-                "  --base-daemon PATH  the baseline corvane binary to compare with\n"
-                "  --seconds S         length of one run (default 2)\n"
-                "  --block N           round trips of one request on one daemon in a row (default 64)\n"
-                "  --repeat R          runs; the one with the median comparison is reported (default 3)\n"
-                "  --rows              tab-separated rows for bench/run instead of a table\n");
+    const char* pszUsage =
+        "usage: bench_size [--daemon PATH] [--base-daemon PATH] [--seconds S] [--block N] [--repeat R]\n"
+        "                  [--rows]\n"
+        "  --daemon PATH       the corvane binary (default: the one built beside this program)\n"
+        "  --base-daemon PATH  the baseline corvane binary to compare with\n"
+        "  --seconds S         length of one run (default 2)\n"
+        "  --block N           round trips of one request on one daemon in a row (default 64)\n"
+        "  --repeat R          runs; the one with the median comparison is reported (default 3)\n"
+        "  --rows              tab-separated rows for bench/run instead of a table\n";
+    if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
-    }
-    if (opt.dSeconds <= 0 || opt.nBlock < 1 || opt.nRepeat < 1) {
-        fprintf(stderr, "bench_size: --seconds, --block and --repeat must be positive\n");
-        return -1;
-    }
-    return 0;
+    const bool bBad = opt.dSeconds <= 0 || opt.nBlock < 1 || opt.nRepeat < 1;
+    return CheckOptions(bBad,
+                        "bench_size: --seconds, --block and --repeat must be positive\n");
 }
 
 // The rows of one daemon; strSuffix tells the baseline's apart.

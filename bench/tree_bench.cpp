@@ -141,25 +141,22 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--tree-files", &opt.nTreeFiles}, {"--up-folders", &opt.nUpFolders},
                                    {"--up-files", &opt.nUpFiles},     {"--repeat", &opt.nRepeat},
                                    {"--rows", &opt.bRows}};
-    if (!ParseArgs(argc, argv, options)) {
-        fprintf(stderr,
-                "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
-                "                  [--up-files N] [--repeat R] [--rows]\n"
-                "  --entries N       files of the listed folder (default 100000)\n"
-                "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
-                "  --tree-files N    files in each of them (default 100)\n"
-                "  --up-folders N    folders of the directory upload (default 100)\n"
-                "  --up-files N      1 KiB files in each of them (default 100)\n"
-                "  --repeat R        runs of each timed measurement (default 3)\n"
-                "  --rows            tab-separated rows for bench/run instead of a table\n");
+    const char* pszUsage =
+        "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
+        "                  [--up-files N] [--repeat R] [--rows]\n"
+        "  --entries N       files of the listed folder (default 100000)\n"
+        "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
+        "  --tree-files N    files in each of them (default 100)\n"
+        "  --up-folders N    folders of the directory upload (default 100)\n"
+        "  --up-files N      1 KiB files in each of them (default 100)\n"
+        "  --repeat R        runs of each timed measurement (default 3)\n"
+        "  --rows            tab-separated rows for bench/run instead of a table\n";
+    if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
-    }
-    if (opt.nEntries < 1 || opt.nTreeFolders < 1 || opt.nTreeFiles < 1 || opt.nTreeFolders > 1000 ||
-        opt.nUpFolders < 1 || opt.nUpFolders > 100 || opt.nUpFiles < 1 || opt.nRepeat < 1) {
-        fprintf(stderr, "bench_tree: counts must be positive, --tree-folders and --up-folders at most 1000 and 100\n");
-        return -1;
-    }
-    return 0;
+    const bool bBad = opt.nEntries < 1 || opt.nTreeFolders < 1 || opt.nTreeFiles < 1 || opt.nTreeFolders > 1000 ||
+                      opt.nUpFolders < 1 || opt.nUpFolders > 100 || opt.nUpFiles < 1 || opt.nRepeat < 1;
+    return CheckOptions(bBad,
+                        "bench_tree: counts must be positive, --tree-folders and --up-folders at most 1000 and 100\n");
 }
 
 }  // namespace

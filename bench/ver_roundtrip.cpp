@@ -100,24 +100,21 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--repeat", &opt.nRepeat},   {"--conns", &opt.nConns},
                                    {"--idle", &opt.nIdle},       {"--no-trace", &opt.bTrace, false},
                                    {"--rows", &opt.bRows}};
-    if (!ParseArgs(argc, argv, options)) {
-        fprintf(stderr,
-                "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
-                "                 [--no-trace] [--rows]\n"
-                "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
-                "  --seconds S    length of each round-trip run (default 2)\n"
-                "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
-                "  --conns N      connections of the concurrent measurement (default 100)\n"
-                "  --idle N       idle sessions of the memory measurement (default 1000)\n"
-                "  --no-trace     skip the measurement with the diagnostic lines on\n"
-                "  --rows         tab-separated rows for bench/run instead of a table\n");
+    const char* pszUsage =
+        "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
+        "                 [--no-trace] [--rows]\n"
+        "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
+        "  --seconds S    length of each round-trip run (default 2)\n"
+        "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
+        "  --conns N      connections of the concurrent measurement (default 100)\n"
+        "  --idle N       idle sessions of the memory measurement (default 1000)\n"
+        "  --no-trace     skip the measurement with the diagnostic lines on\n"
+        "  --rows         tab-separated rows for bench/run instead of a table\n";
+    if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
-    }
-    if (opt.dSeconds <= 0 || opt.nRepeat < 1 || opt.nConns < 1 || opt.nIdle < 1) {
-        fprintf(stderr, "bench_ver: --seconds, --repeat, --conns and --idle must be positive\n");
-        return -1;
-    }
-    return 0;
+    const bool bBad = opt.dSeconds <= 0 || opt.nRepeat < 1 || opt.nConns < 1 || opt.nIdle < 1;
+    return CheckOptions(bBad,
+                        "bench_ver: --seconds, --repeat, --conns and --idle must be positive\n");
 }
 
 }  // namespace

@@ -187,23 +187,20 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--repeat", &opt.nRepeat},
                                    {"--no-paced", &opt.bPaced, false},
                                    {"--rows", &opt.bRows}};
-    if (!ParseArgs(argc, argv, options)) {
-        fprintf(stderr,
-                "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]\n"
-                "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
-                "  --upload-mib N    size of the uploaded file (default 1024)\n"
-                "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
-                "  --no-paced        skip the paced downloads\n"
-                "  --rows            tab-separated rows for bench/run instead of a table\n");
+    const char* pszUsage =
+        "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]\n"
+        "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
+        "  --upload-mib N    size of the uploaded file (default 1024)\n"
+        "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
+        "  --no-paced        skip the paced downloads\n"
+        "  --rows            tab-separated rows for bench/run instead of a table\n";
+    if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
-    }
     // Up to 4 GiB - 1: the file is announced with the 32-bit size either request uses.
-    if (opt.ullDownloadMiB < 11 || opt.ullDownloadMiB >= 4096 || opt.ullUploadMiB < 11 ||
-        opt.ullUploadMiB > 65536 || opt.nRepeat < 1) {
-        fprintf(stderr, "bench_xfer: --download-mib 11..4095 (served from disk), --upload-mib 11..65536, --repeat >= 1\n");
-        return -1;
-    }
-    return 0;
+    const bool bBad = opt.ullDownloadMiB < 11 || opt.ullDownloadMiB >= 4096 || opt.ullUploadMiB < 11 ||
+                      opt.ullUploadMiB > 65536 || opt.nRepeat < 1;
+    return CheckOptions(bBad,
+                        "bench_xfer: --download-mib 11..4095 (served from disk), --upload-mib 11..65536, --repeat >= 1\n");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "bench_files.h"
 #include "net/frame.h"
 #include "net/protocol.h"
 #include "net/wire.h"
@@ -49,21 +50,6 @@ bool LoopbackPair(int& fdSend, int& fdRecv)
     }
     int on = 1;
     setsockopt(fdSend, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    return true;
-}
-
-bool ReadAt(int fd, uint64_t ullOffset, uint8_t* p, size_t n)
-{
-    while (n > 0) {
-        ssize_t r = pread(fd, p, n, static_cast<off_t>(ullOffset));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-        ullOffset += static_cast<uint64_t>(r);
-    }
     return true;
 }
 
