@@ -6,7 +6,11 @@
 #include "app/corvaneapp.h"
 #include "corvane_version.h"
 #ifdef CORVANE_WITH_DIALOG
+#ifdef _WIN32
+#include "app/win32/winshell.h"
+#else
 #include "app/qt/qtshell.h"
+#endif
 #endif
 #include "platform/display.h"
 #include "platform/limits.h"
@@ -57,7 +61,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "corvane: --stream applies to the headless daemon; OK in the dialog starts the server\n");
 #ifdef CORVANE_WITH_DIALOG
     if (bDialog) {
+#ifdef _WIN32
+        CWinShell shell;
+#else
         CQtShell shell(argc, argv);
+#endif
         return theApp.InitInstance(cmd, &shell);
     }
 #endif

@@ -1,8 +1,53 @@
 # The Debian package: `cpack -G DEB` (or the package target) in the build folder makes
 # corvane_VERSION_ARCH.deb from the install rules, with the dependencies dpkg-shlibdeps
 # finds in the programs, the maintainer scripts of res/debian/ and, as documentation,
-# the copyright file and a changelog. Linux only.
+# the copyright file and a changelog. On Windows, `cpack -G NSIS64` makes the installer,
+# corvane-VERSION-win64.exe, instead.
 if(WIN32)
+  # The installer puts bin\corvane.exe and bin\corvane-stb.exe under the install folder,
+  # makes a Start-menu entry for the daemon and an uninstaller that takes both away again.
+  # Starting at log-on is optional: the finish page's check box, or /AUTOSTART on the
+  # command line of a silent installation (/S), writes the daemon into the user's Run key.
+  set(CPACK_GENERATOR NSIS64)
+  set(CPACK_VERBATIM_VARIABLES ON)
+  set(CPACK_PACKAGE_NAME Corvane)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_FILE_NAME corvane-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "share a folder with the set-top boxes of the home network")
+  # The installer keeps its own records under HKLM or HKCU\Software\<vendor>\Corvane and
+  # its uninstaller deletes that key: a vendor other than "Corvane" keeps it clear of the
+  # daemon's settings, HKCU\Software\Corvane\corvane (key names ignore case).
+  set(CPACK_PACKAGE_VENDOR "Corvane developers")
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY Corvane)
+  set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Corvane)
+  set(CPACK_NSIS_PACKAGE_NAME Corvane)
+  set(CPACK_NSIS_DISPLAY_NAME "Corvane ${PROJECT_VERSION}")
+  set(CPACK_NSIS_INSTALLED_ICON_NAME bin\\corvane.exe)
+  set(CPACK_NSIS_EXECUTABLES_DIRECTORY bin)
+  set(CPACK_PACKAGE_EXECUTABLES corvane Corvane)
+  set(CPACK_STRIP_FILES ON)
+  # A 64-bit installer (NSIS's amd64 stubs): it runs where 64-bit Windows programs run, a
+  # Wine of 64-bit programs only included.
+  set(CPACK_NSIS_DEFINES [=[
+  Target amd64-unicode
+  !include "FileFunc.nsh"
+  !define CORVANE_RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+  !define MUI_FINISHPAGE_SHOWREADME ""
+  !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+  !define MUI_FINISHPAGE_SHOWREADME_TEXT "Start Corvane when I log on"
+  !define MUI_FINISHPAGE_SHOWREADME_FUNCTION CorvaneStartAtLogOn
+  Function CorvaneStartAtLogOn
+    WriteRegStr HKCU "${CORVANE_RUN_KEY}" "Corvane" '"$INSTDIR\bin\corvane.exe"'
+  FunctionEnd]=])
+  set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/AUTOSTART" $R1
+  IfErrors +2 0
+    Call CorvaneStartAtLogOn]=])
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
+  DeleteRegValue HKCU "${CORVANE_RUN_KEY}" "Corvane"]=])
+  include(CPack)
   return()
 endif()
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Draws Corvane's application icon: a screen with a folder on it, the shared folder seen
 from the set-top box. Writes it in the usual sizes of an icon theme: res/corvane.png at
-64x64 (also the dialog's and tray's icon) and res/icons/corvane-N.png for the others.
-Run it again after changing the drawing: make_icon.py [RES_FOLDER]"""
+64x64 (also the dialog's and tray's icon) and res/icons/corvane-N.png for the others, and
+res/corvane.ico for Windows (16, 32 and 48 pixels as bitmaps, 256 as PNG). Run it again after changing the drawing: make_icon.py [RES_FOLDER]"""
 import os
 import struct
 import sys
@@ -64,14 +64,47 @@ def png(width, height, rows):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+def ico(images):
+    """An icon file of (size, rows) images: bitmaps (32-bit BGRA, bottom-up, with the mask
+    older systems read) below 256 pixels, PNG for 256."""
+    blobs = []
+    for size, rows in images:
+        if size >= 256:
+            blobs.append(png(size, size, rows))
+            continue
+        xor = b"".join(bytes(c for px in range(size) for c in (row[4 * px + 2], row[4 * px + 1], row[4 * px], row[4 * px + 3]))
+                       for row in reversed(rows))
+        stride = (size + 31) // 32 * 4
+        mask = b""
+        for row in reversed(rows):
+            bits = bytearray(stride)
+            for px in range(size):
+                if row[4 * px + 3] == 0:
+                    bits[px // 8] |= 0x80 >> (px % 8)
+            mask += bytes(bits)
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
+        blobs.append(header + xor + mask)
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for (size, _), blob in zip(images, blobs):
+        dim = 0 if size >= 256 else size
+        out += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(blob), offset)
+        offset += len(blob)
+    return out + b"".join(blobs)
+
+
 def main():
     res = sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     os.makedirs(os.path.join(res, "icons"), exist_ok=True)
+    images = {}
     for size in SIZES:
         rows = [b"".join(pixel(x, y, CANVAS / size) for x in range(size)) for y in range(size)]
+        images[size] = rows
         name = "corvane.png" if size == CANVAS else os.path.join("icons", "corvane-%d.png" % size)
         with open(os.path.join(res, name), "wb") as f:
             f.write(png(size, size, rows))
+    with open(os.path.join(res, "corvane.ico"), "wb") as f:
+        f.write(ico([(size, images[size]) for size in (16, 32, 48, 256)]))
 
 
 main()

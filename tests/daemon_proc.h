@@ -55,6 +55,12 @@ public:
     // Sends SIGTERM and waits up to timeoutMs; then SIGKILL. The ExitCode().
     int Stop(int timeoutMs = 10000);
     void Signal(int nSig) const;
+#ifdef _WIN32
+    // Windows has no signals: SIGINT, SIGTERM and SIGBREAK are a console Ctrl-Break to the
+    // child, which runs in a process group and a console (without a window) of its own.
+    // False when the event could not be sent (Wine delivers none to such a console).
+    bool SendConsoleBreak() const;
+#endif
 
     bool Running() const { return m_pid > 0 && !m_bExited; }
     pid_t Pid() const { return m_pid; }
@@ -76,6 +82,9 @@ private:
     uint16_t m_usPort = 0;
     bool m_bOutPipe = false;
     int m_fdOutPipe = -1;
+#ifdef _WIN32
+    void* m_hProcess = nullptr;  // the child's process handle (a HANDLE), closed by Kill or Start
+#endif
 };
 
 // A loopback port that was free a moment ago (for programs that need a number up front),

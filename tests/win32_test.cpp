@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,11 +29,13 @@
 #include <thread>
 
 #include "app/settings.h"
+#include "fs/path.h"
 #include "platform/dir.h"
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "platform/profile.h"
 #include "platform/socket.h"
+#include "tests/daemon_proc.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -473,7 +476,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CLeftOut{"charset_test", "starts programs with posix_spawn"},
         CLeftOut{"confine_test", "makes FIFOs and counts blocks with POSIX calls"},
-        CLeftOut{"daemon_test", "runs the daemon as a child process (posix_spawn, signals, rlimits)"},
         CLeftOut{"dirdown_test", "sets folders up with POSIX mkdir and modes"},
         CLeftOut{"dirup_test", "sets folders up with POSIX mkdir and modes"},
         CLeftOut{"faults_test", "injects faults with rlimits, /proc and raw POSIX sockets"},
@@ -585,6 +587,134 @@ TEST(WinSockets, ShutdownEndsAPendingAccept)
     EXPECT_EQ(plat::SockAccept(hListen, &eLater), INVALID_SOCKET);
     EXPECT_EQ(eLater, plat::AcceptError::Closed);
     plat::SockClose(hListen);
+}
+
+// The shared folder lives in HKCU\Software\Corvane\<application name>\Config, "Path",
+// and every mapping reads it there afresh: a value another program writes between two
+// requests is the folder of the second.
+TEST(WinRegistry, EveryMappingReadsTheFolderAfresh)
+{
+    CTempShare share;
+    const std::string strKey = "Software\\Corvane\\" + plat::GetAppName() + "\\Config";
+    const std::string strOther = share.Root() + "\\other";
+    for (const std::string& strFolder : {share.Share(), strOther, share.Share()}) {
+        SCOPED_TRACE(strFolder);
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, strKey.c_str(), "Path", REG_SZ, strFolder.c_str(),
+                                  static_cast<DWORD>(strFolder.size() + 1)),
+                  ERROR_SUCCESS);
+        char szStb[] = "\\a.ts";
+        std::string strLocal;
+        ASSERT_EQ(GetLocalPath(szStb, strLocal), 0);
+        EXPECT_EQ(fs::path(strLocal).lexically_normal(), (fs::path(strFolder) / "a.ts").lexically_normal())
+            << strLocal;
+    }
+    ASSERT_EQ(RegDeleteKeyValueA(HKEY_CURRENT_USER, strKey.c_str(), "Path"), ERROR_SUCCESS);
+    EXPECT_EQ(GetSharedFolder(), "");
+}
+
+// The named mutex "CORVANE" keeps a second copy out whoever holds it: the daemon, finding
+// it, says so in one line and ends without serving.
+TEST(WinInstance, HeldMutexRefusesTheDaemon)
+{
+    CTempShare share;
+    HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"CORVANE");
+    ASSERT_NE(hMutex, nullptr);
+    const bool bOurs = GetLastError() != ERROR_ALREADY_EXISTS;
+    CDaemonProcess daemon(share.Root(), "second");
+    const uint16_t port = FreeLoopbackPort();
+    ASSERT_TRUE(daemon.Start({"--headless", "--port", std::to_string(port)})) << daemon.Error();
+    EXPECT_TRUE(daemon.Exited(10000));
+    EXPECT_EQ(daemon.Out(), "Corvane already exists...\n");
+    EXPECT_FALSE(CTestClient(port).Connected());
+    CloseHandle(hMutex);
+    if (!bOurs)
+        return;  // another copy of the daemon holds it too
+    // Once the name is gone, the daemon starts.
+    EXPECT_NE(daemon.StartListening({"--headless"}), 0) << daemon.Error() << "\n" << daemon.Err();
+}
+
+// Share modes: downloads share reading with one another; an upload target, an upload
+// completion and a probe share with nobody, so each refuses, and is refused by, any other
+// opening of the same file.
+TEST(WinShareModes, DownloadsShareAndWritersExcludeAll)
+{
+    CTempShare share;
+    share.WriteFile("f.ts", "0123456789");
+    const plat::CShare s{share.Share()};
+    using plat::OpenMode;
+    struct Case {
+        OpenMode eFirst, eSecond;
+        bool bBoth;
+    };
+    const Case cases[] = {
+        {OpenMode::Download, OpenMode::Download, true},
+        {OpenMode::Download, OpenMode::UploadTarget, false},
+        {OpenMode::UploadTarget, OpenMode::Download, false},
+        {OpenMode::Download, OpenMode::UploadCompletion, false},
+        {OpenMode::UploadCompletion, OpenMode::Download, false},
+        {OpenMode::Download, OpenMode::Probe, false},
+        {OpenMode::UploadTarget, OpenMode::UploadCompletion, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.eFirst)) + " then " + std::to_string(static_cast<int>(c.eSecond)));
+        share.WriteFile("f.ts", "0123456789");
+        plat::CPlatFile first, second;
+        ASSERT_EQ(first.Open(s, share.Path("f.ts"), c.eFirst), 0);
+        EXPECT_EQ(second.Open(s, share.Path("f.ts"), c.eSecond) == 0, c.bBoth);
+        second.Close();
+        first.Close();
+        // Only the upload target truncates, and only the one that opened.
+        EXPECT_EQ(share.ReadFile("f.ts"), c.eFirst == OpenMode::UploadTarget ? "" : "0123456789");
+    }
+}
+
+// A junction (a mount-point reparse point) in the shared folder to a folder outside it:
+// nothing is reached through it, as through a symbolic link.
+TEST(WinLinks, JunctionOutOfTheShareReachesNothing)
+{
+    CTempShare share;
+    const std::string strOutside = share.Root() + "\\outside";
+    fs::create_directories(strOutside);
+    WriteLocalFile(strOutside + "\\f", "keep");
+    const std::string strJunction = share.Path("j");
+    ASSERT_TRUE(CreateDirectoryA(strJunction.c_str(), nullptr));
+    HANDLE h = CreateFileA(strJunction.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    // REPARSE_DATA_BUFFER's mount-point form: the NT target "\??\C:\...", then the
+    // printed one, each ended by a 0.
+    std::wstring wstrTarget;
+    const std::string strFull = fs::absolute(strOutside).string();
+    for (char c : "\\??\\" + strFull)
+        wstrTarget += static_cast<wchar_t>(c == '/' ? '\\' : c);
+    const USHORT cbSub = static_cast<USHORT>(wstrTarget.size() * sizeof(wchar_t));
+    std::vector<BYTE> buf(8 + 8 + cbSub + 2 + 2);
+    auto put16 = [&](size_t at, USHORT v) { memcpy(buf.data() + at, &v, 2); };
+    const DWORD dwTag = IO_REPARSE_TAG_MOUNT_POINT;
+    memcpy(buf.data(), &dwTag, 4);
+    put16(4, static_cast<USHORT>(buf.size() - 8));  // ReparseDataLength
+    put16(8, 0);                                     // SubstituteNameOffset
+    put16(10, cbSub);                                // SubstituteNameLength
+    put16(12, static_cast<USHORT>(cbSub + 2));       // PrintNameOffset
+    put16(14, 0);                                    // PrintNameLength
+    memcpy(buf.data() + 16, wstrTarget.data(), cbSub);
+    DWORD dwDone = 0;
+    const bool bMade = DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buf.data(), static_cast<DWORD>(buf.size()),
+                                       nullptr, 0, &dwDone, nullptr) != FALSE;
+    const DWORD dwError = GetLastError();
+    CloseHandle(h);
+    if (!bMade || ReadLocalFile(strJunction + "\\f") != "keep")
+        GTEST_SKIP() << "this system makes no junctions (FSCTL_SET_REPARSE_POINT: error " << dwError << ")";
+    const plat::CShare s{share.Share()};
+    plat::CPlatFile file;
+    EXPECT_NE(file.Open(s, share.Path("j/f"), plat::OpenMode::Download), 0);
+    EXPECT_NE(file.Open(s, share.Path("j/new"), plat::OpenMode::UploadTarget), 0);
+    std::vector<plat::FindEntry> entries;
+    EXPECT_EQ(plat::EnumDirectory(s, strJunction, entries), -1);
+    EXPECT_NE(plat::DeleteFile(s, share.Path("j/f")), 0);
+    EXPECT_TRUE(plat::LeadsOutOfShare(s, share.Path("j/f")));
+    EXPECT_EQ(ReadLocalFile(strOutside + "\\f"), "keep");
+    EXPECT_FALSE(Exists(strOutside + "\\new"));
 }
 
 #endif  // _WIN32
