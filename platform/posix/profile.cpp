@@ -1,12 +1,13 @@
 #include "platform/profile.h"
 
+#include "platform/common/profile_choice.h"
+
 // The header carries its template bodies only when asked for them.
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,37 +49,6 @@ static std::string ConfigRoot()
         return pszXdg;
     const char* pszHome = getenv("HOME");
     return std::string(pszHome != nullptr ? pszHome : "") + "/.config";
-}
-
-namespace {
-
-// The settings file the command line named instead of the per-user one.
-struct CProfileChoice {
-    std::mutex lock;
-    std::string strFile;  // empty: the per-user file
-};
-
-CProfileChoice& ProfileChoice()
-{
-    static CProfileChoice s_choice;
-    return s_choice;
-}
-
-// The file named by SetProfilePath; empty when none is.
-std::string ChosenProfile()
-{
-    CProfileChoice& choice = ProfileChoice();
-    std::lock_guard<std::mutex> guard(choice.lock);
-    return choice.strFile;
-}
-
-}  // namespace
-
-void SetProfilePath(const std::string& strFile)
-{
-    CProfileChoice& choice = ProfileChoice();
-    std::lock_guard<std::mutex> guard(choice.lock);
-    choice.strFile = strFile;
 }
 
 std::string GetProfilePath()

@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
-#include <mutex>
+#include "platform/common/profile_choice.h"
+
 #include <vector>
 
 #include "platform/win32/beneath.h"
@@ -28,25 +29,6 @@ std::string ReadAppName()
     if (nDot != std::wstring::npos && nDot > 0)
         wstrName.erase(nDot);
     return WideToUtf8(wstrName);
-}
-
-// The settings file the command line named instead of the per-user registry key.
-struct CProfileChoice {
-    std::mutex lock;
-    std::string strFile;  // empty: the registry
-};
-
-CProfileChoice& ProfileChoice()
-{
-    static CProfileChoice s_choice;
-    return s_choice;
-}
-
-std::string ChosenProfile()
-{
-    CProfileChoice& choice = ProfileChoice();
-    std::lock_guard<std::mutex> guard(choice.lock);
-    return choice.strFile;
 }
 
 // HKEY_CURRENT_USER\Software\Corvane\<application name>\<section>.
@@ -127,13 +109,6 @@ std::string GetAppName()
     // The name the program started under: it stays the same for the whole run.
     static const std::string strName = ReadAppName();
     return strName;
-}
-
-void SetProfilePath(const std::string& strFile)
-{
-    CProfileChoice& choice = ProfileChoice();
-    std::lock_guard<std::mutex> guard(choice.lock);
-    choice.strFile = strFile;
 }
 
 std::string GetProfilePath()
