@@ -1,4 +1,5 @@
 #include "tests/daemon_proc.h"
+#include "tests/daemon_proc_wait.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -19,8 +20,6 @@ extern char** environ;
 
 namespace {
 
-constexpr int kListenTries = 5;
-constexpr auto kPollStep = std::chrono::milliseconds(1);
 
 // Our environment with the child's own settings and runtime folders in place of ours.
 std::vector<std::string> ChildEnvironment(const std::string& strFolder)
@@ -42,18 +41,16 @@ std::vector<char*> CharArray(std::vector<std::string>& strings)
     return array;
 }
 
-// Polls pred every millisecond until it holds or the time runs out; returns pred().
-template <typename Pred>
-bool PollUntil(Pred pred, int timeoutMs)
+
+std::string ReadWholeFile(const std::string& strPath)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(kPollStep);
-    }
-    return pred();
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
 }
+
+}  // namespace
 
 // True when a connection to pszAddr:port completes (it is closed again at once).
 bool Connects(const char* pszAddr, uint16_t port)
@@ -72,33 +69,6 @@ bool Connects(const char* pszAddr, uint16_t port)
     } while (rc != 0 && errno == EINTR);
     close(s);
     return rc == 0;
-}
-
-std::string ReadWholeFile(const std::string& strPath)
-{
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-}  // namespace
-
-uint16_t FreeLoopbackPort()
-{
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0)
-        return 0;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(sa);
-    uint16_t port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
-    close(s);
-    return port;
 }
 
 CDaemonProcess::CDaemonProcess(const std::string& strFolder, const std::string& strTag, const std::string& strProgram)
@@ -157,34 +127,6 @@ bool CDaemonProcess::Start(const std::vector<std::string>& args, const std::stri
     m_bExited = false;
     m_nStatus = 0;
     return rc == 0;
-}
-
-uint16_t CDaemonProcess::StartListening(std::vector<std::string> args, const char* pszAddr, const std::string& strCwd)
-{
-    args.insert(args.end(), {"--port", ""});
-    for (int nTry = 0; nTry < kListenTries; ++nTry) {
-        m_usPort = FreeLoopbackPort();
-        if (m_usPort == 0) {
-            m_strError = "no free loopback port";
-            break;
-        }
-        args.back() = std::to_string(m_usPort);
-        if (!Start(args, strCwd))
-            break;
-        if (WaitListening(m_usPort, pszAddr))
-            return m_usPort;
-        m_strError = m_strProgram + " did not accept a connection at " + pszAddr + ":" + std::to_string(m_usPort) +
-                     (Exited(0) ? "; it ended with status " + std::to_string(ExitCode()) : " in time");
-        Kill();
-    }
-    m_usPort = 0;
-    return 0;
-}
-
-bool CDaemonProcess::WaitListening(uint16_t port, const char* pszAddr, int timeoutMs)
-{
-    const bool bListening = PollUntil([&] { return Exited(0) || Connects(pszAddr, port); }, timeoutMs);
-    return bListening && !Exited(0);
 }
 
 int CDaemonProcess::TakeOutputPipe()

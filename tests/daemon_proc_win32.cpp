@@ -4,6 +4,7 @@
 #ifdef _WIN32
 
 #include "tests/daemon_proc.h"
+#include "tests/daemon_proc_wait.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -19,8 +20,6 @@
 
 namespace {
 
-constexpr int kListenTries = 5;
-constexpr auto kPollStep = std::chrono::milliseconds(1);
 // The exit code a child ended by Kill (TerminateProcess) gets, as SIGKILL would report it.
 constexpr UINT kKilledCode = 9;
 
@@ -79,18 +78,6 @@ void CloseIfOpen(HANDLE h)
         CloseHandle(h);
 }
 
-template <typename Pred>
-bool PollUntil(Pred pred, int timeoutMs)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(kPollStep);
-    }
-    return pred();
-}
-
 // The sockets library, held for as long as the call that needs it runs (it counts).
 class CWinsock {
 public:
@@ -108,21 +95,6 @@ private:
     bool m_bUp = false;
 };
 
-bool Connects(const char* pszAddr, uint16_t port)
-{
-    CWinsock winsock;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    if (inet_pton(AF_INET, pszAddr, &sa.sin_addr) != 1)
-        return false;
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return false;
-    const bool bConnected = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
-    closesocket(s);
-    return bConnected;
-}
 
 // The file's text with the C runtime's line ends ("\r\n") read as '\n', as on Linux.
 std::string ReadTextFile(const std::string& strPath)
@@ -143,22 +115,20 @@ BOOL WINAPI IgnoreConsoleControl(DWORD) { return TRUE; }
 
 }  // namespace
 
-uint16_t FreeLoopbackPort()
+bool Connects(const char* pszAddr, uint16_t port)
 {
     CWinsock winsock;
-    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET)
-        return 0;
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int len = sizeof(sa);
-    uint16_t port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) == 0)
-        port = ntohs(sa.sin_port);
+    sa.sin_port = htons(port);
+    if (inet_pton(AF_INET, pszAddr, &sa.sin_addr) != 1)
+        return false;
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET)
+        return false;
+    const bool bConnected = connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof(sa)) == 0;
     closesocket(s);
-    return port;
+    return bConnected;
 }
 
 CDaemonProcess::CDaemonProcess(const std::string& strFolder, const std::string& strTag, const std::string& strProgram)
@@ -236,34 +206,6 @@ bool CDaemonProcess::Start(const std::vector<std::string>& args, const std::stri
     m_bExited = false;
     m_nStatus = 0;
     return true;
-}
-
-uint16_t CDaemonProcess::StartListening(std::vector<std::string> args, const char* pszAddr, const std::string& strCwd)
-{
-    args.insert(args.end(), {"--port", ""});
-    for (int nTry = 0; nTry < kListenTries; ++nTry) {
-        m_usPort = FreeLoopbackPort();
-        if (m_usPort == 0) {
-            m_strError = "no free loopback port";
-            break;
-        }
-        args.back() = std::to_string(m_usPort);
-        if (!Start(args, strCwd))
-            break;
-        if (WaitListening(m_usPort, pszAddr))
-            return m_usPort;
-        m_strError = m_strProgram + " did not accept a connection at " + pszAddr + ":" + std::to_string(m_usPort) +
-                     (Exited(0) ? "; it ended with status " + std::to_string(ExitCode()) : " in time");
-        Kill();
-    }
-    m_usPort = 0;
-    return 0;
-}
-
-bool CDaemonProcess::WaitListening(uint16_t port, const char* pszAddr, int timeoutMs)
-{
-    const bool bListening = PollUntil([&] { return Exited(0) || Connects(pszAddr, port); }, timeoutMs);
-    return bListening && !Exited(0);
 }
 
 int CDaemonProcess::TakeOutputPipe()

@@ -30,26 +30,6 @@ int64_t LengthOf(const std::string& path)
     return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-std::map<std::string, std::string> Tree(const std::string& root)
-{
-    std::map<std::string, std::string> tree;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        const std::string rel = fs::relative(it->path(), root, ec).string();
-        const fs::file_status st = it->symlink_status(ec);
-        if (fs::is_symlink(st))
-            tree[rel] = "-> " + fs::read_symlink(it->path(), ec).string();
-        else if (fs::is_directory(st))
-            tree[rel] = "<dir>";
-        else if (fs::is_regular_file(st))
-            tree[rel] = ReadLocalFile(it->path().string());
-        else
-            tree[rel] = "<special>";
-    }
-    return tree;
-}
-
 std::string ReadRange(const std::string& path, uint64_t off, size_t n)
 {
     std::string s(n, '\0');

@@ -3,6 +3,7 @@
 // blocking loopback client.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -116,6 +117,8 @@ private:
 
 // Polls pred every few milliseconds until it holds or the time runs out; returns pred().
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000);
+// Milliseconds left until the deadline; 0 once it has passed.
+int RemainingMs(std::chrono::steady_clock::time_point deadline);
 
 // Lowers this process's file-size limit, which an in-process daemon shares, the way a full
 // volume refuses bytes. SIGXFSZ is ignored as the daemon ignores it, so a write past the
