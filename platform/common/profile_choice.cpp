@@ -29,6 +29,11 @@ void SetProfilePath(const std::string& strFile)
     choice.strFile = strFile;
 }
 
+int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue)
+{
+    return ProfileWriteStrings(pszSection, &pszKey, &strValue, 1);
+}
+
 std::string ChosenProfile()
 {
     CProfileChoice& choice = ProfileChoice();

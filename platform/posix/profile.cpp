@@ -85,11 +85,6 @@ static int MakeDirs(const std::string& strDir)
     return 0;
 }
 
-int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue)
-{
-    return ProfileWriteStrings(pszSection, &pszKey, &strValue, 1);
-}
-
 int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, const std::string* pValues, size_t n)
 {
     const std::string strChosen = ChosenProfile();

@@ -1,5 +1,7 @@
 #include "platform/thread.h"
 
+#include "platform/common/thread_faults.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -32,8 +34,6 @@ struct ThreadRec {
 
 namespace {
 
-std::atomic<int> g_nFailCreations{0};
-
 void* Trampoline(void* p)
 {
     ThreadRec* pRec = static_cast<ThreadRec*>(p);
@@ -54,15 +54,10 @@ void* Trampoline(void* p)
 
 }  // namespace
 
-void ThreadFailNextCreations(int n) { g_nFailCreations.store(n); }
-
 ThreadHandle ThreadCreateSuspended(ThreadFunc pfn, void* pArg, bool bJoinable, size_t nStackBytes)
 {
-    int nFail = g_nFailCreations.load();
-    while (nFail > 0) {
-        if (g_nFailCreations.compare_exchange_weak(nFail, nFail - 1))
-            return nullptr;
-    }
+    if (TakeInjectedThreadFailure())
+        return nullptr;
     ThreadRec* pRec = new (std::nothrow) ThreadRec;
     if (pRec == nullptr)
         return nullptr;

@@ -160,11 +160,6 @@ std::string ProfileGetString(const char* pszSection, const char* pszKey, const c
     return bFound ? strValue : std::string(pszDefault);
 }
 
-int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue)
-{
-    return ProfileWriteStrings(pszSection, &pszKey, &strValue, 1);
-}
-
 int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, const std::string* pValues, size_t n)
 {
     const std::string strChosen = ChosenProfile();
