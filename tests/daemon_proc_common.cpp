@@ -68,3 +68,10 @@ bool CDaemonProcess::WaitListening(uint16_t port, const char* pszAddr, int timeo
     const bool bListening = PollUntil([&] { return Exited(0) || Connects(pszAddr, port); }, timeoutMs);
     return bListening && !Exited(0);
 }
+
+int CDaemonProcess::TakeOutputPipe()
+{
+    const int fd = m_fdOutPipe;
+    m_fdOutPipe = -1;
+    return fd;
+}

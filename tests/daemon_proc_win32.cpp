@@ -208,13 +208,6 @@ bool CDaemonProcess::Start(const std::vector<std::string>& args, const std::stri
     return true;
 }
 
-int CDaemonProcess::TakeOutputPipe()
-{
-    const int fd = m_fdOutPipe;
-    m_fdOutPipe = -1;
-    return fd;
-}
-
 void CDaemonProcess::ClosePipe()
 {
     if (m_fdOutPipe >= 0)

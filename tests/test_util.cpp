@@ -90,31 +90,6 @@ int ListenLoopback(uint16_t& port)
     return s;
 }
 
-CTestServer::CTestServer(int waitMs, int bodyMs)
-    : CTestServer([=](CSessMan& man) {
-          man.m_nWaitTimeoutMs = waitMs;
-          man.m_nBodyTimeoutMs = bodyMs;
-      })
-{
-}
-
-CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
-{
-    // On this thread before any session thread exists: the first release sets up the C
-    // library's allocator, and sessions that end side by side would otherwise race to set
-    // it up (a failed assertion of the C library at thread exit in sanitizer builds, whose
-    // allocator leaves the library's own unused until then).
-    plat::ReleaseFreeMemory();
-    m_Man.m_usPort = 0;
-    m_Man.m_nMaxSessions = kTestSessionCap;
-    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
-    setup(m_Man);
-    EXPECT_EQ(m_Man.Create(), 0);
-    int nPort = plat::SockLocalPort(m_Man.m_hServSock);
-    EXPECT_GT(nPort, 0);
-    m_usPort = static_cast<uint16_t>(nPort > 0 ? nPort : 0);
-}
-
 bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
 {
     // A thread blocked in accept on the listener shows the call and the descriptor as the

@@ -136,27 +136,6 @@ int ListenLoopback(uint16_t& port)
     return static_cast<int>(s);
 }
 
-CTestServer::CTestServer(int waitMs, int bodyMs)
-    : CTestServer([=](CSessMan& man) {
-          man.m_nWaitTimeoutMs = waitMs;
-          man.m_nBodyTimeoutMs = bodyMs;
-      })
-{
-}
-
-CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
-{
-    plat::ReleaseFreeMemory();
-    m_Man.m_usPort = 0;
-    m_Man.m_nMaxSessions = kTestSessionCap;
-    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
-    setup(m_Man);
-    EXPECT_EQ(m_Man.Create(), 0);
-    int nPort = plat::SockLocalPort(m_Man.m_hServSock);
-    EXPECT_GT(nPort, 0);
-    m_usPort = static_cast<uint16_t>(nPort > 0 ? nPort : 0);
-}
-
 bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
 {
     // Windows does not show where a thread waits: the count of connections taken is all

@@ -225,20 +225,28 @@ int ShareFinalPath(const CShare& share, std::wstring& wstrOut)
     return 0;
 }
 
-int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
-                DWORD dwFlags, CHandle& hOut)
+// The path's components below the shared folder and the folder's final path: what every
+// resolution beneath the share starts from. 0, kOutOfShare or kNotFound.
+int SplitBeneath(const CShare& share, const std::string& strPath, std::vector<std::wstring>& comps,
+                 std::wstring& wstrRootFinal)
 {
     std::string strRel;
-    std::vector<std::wstring> comps;
     if (!RelativeToRoot(share, strPath, strRel))
         return kOutOfShare;
     if (!RelativeComponents(strRel, comps)) {
         SetLastError(ERROR_INVALID_NAME);
         return kNotFound;
     }
+    return ShareFinalPath(share, wstrRootFinal) != 0 ? kNotFound : 0;
+}
+
+int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,
+                DWORD dwFlags, CHandle& hOut)
+{
+    std::vector<std::wstring> comps;
     std::wstring wstrRootFinal;
-    if (ShareFinalPath(share, wstrRootFinal) != 0)
-        return kNotFound;
+    if (const int rc = SplitBeneath(share, strPath, comps, wstrRootFinal); rc != 0)
+        return rc;
     std::wstring wstrPath = wstrRootFinal;
     for (const std::wstring& comp : comps)
         AppendName(wstrPath, comp);
@@ -255,17 +263,10 @@ int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess,
 int ResolveParent(const CShare& share, const std::string& strPath, std::wstring& wstrOut)
 {
     wstrOut.clear();
-    std::string strRel;
     std::vector<std::wstring> comps;
-    if (!RelativeToRoot(share, strPath, strRel))
-        return kOutOfShare;
-    if (!RelativeComponents(strRel, comps)) {
-        SetLastError(ERROR_INVALID_NAME);
-        return kNotFound;
-    }
     std::wstring wstrRootFinal;
-    if (ShareFinalPath(share, wstrRootFinal) != 0)
-        return kNotFound;
+    if (const int rc = SplitBeneath(share, strPath, comps, wstrRootFinal); rc != 0)
+        return rc;
     if (comps.empty()) {
         wstrOut = wstrRootFinal;
         return 0;

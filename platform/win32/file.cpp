@@ -238,20 +238,33 @@ int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)
     return 0;
 }
 
-int DeleteFile(const CShare& share, const std::string& strPath)
+namespace {
+
+// Opens the name itself beneath the share (never where a link leads) with DELETE access
+// and the other rights and sharing given. 0, or the negated system error.
+int OpenToDelete(const CShare& share, const std::string& strPath, DWORD dwMoreAccess, DWORD dwShare, CHandle& h)
 {
     std::wstring wstrPath;
     const int rc = ResolveParent(share, strPath, wstrPath);
     if (rc != 0)
         return rc == kOutOfShare ? -static_cast<int>(ERROR_ACCESS_DENIED) : NegatedLastError();
-    // No sharing: a file that another opener holds, in this process or another, cannot
-    // be had, and so is not deleted. The name itself, never where a link leads.
-    CHandle h;
     bool bItself = false;
-    if (OpenNameItself(wstrPath, DELETE | FILE_READ_ATTRIBUTES, 0, h, bItself) != 0)
+    if (OpenNameItself(wstrPath, DELETE | dwMoreAccess, dwShare, h, bItself) != 0)
         return NegatedLastError();
+    return bItself ? 0 : -static_cast<int>(ERROR_ACCESS_DENIED);
+}
+
+}  // namespace
+
+int DeleteFile(const CShare& share, const std::string& strPath)
+{
+    // No sharing: a file that another opener holds, in this process or another, cannot
+    // be had, and so is not deleted.
+    CHandle h;
+    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0)
+        return rc;
     HandleInfo info;
-    if (!bItself || !GetHandleInfo(h.Get(), info))
+    if (!GetHandleInfo(h.Get(), info))
         return -static_cast<int>(ERROR_ACCESS_DENIED);
     if (!info.IsLink()) {
         if (info.IsDir())
@@ -264,16 +277,9 @@ int DeleteFile(const CShare& share, const std::string& strPath)
 
 int RemoveHeldFile(const CShare& share, const std::string& strPath)
 {
-    std::wstring wstrPath;
-    const int rc = ResolveParent(share, strPath, wstrPath);
-    if (rc != 0)
-        return rc == kOutOfShare ? -static_cast<int>(ERROR_ACCESS_DENIED) : NegatedLastError();
     CHandle h;
-    bool bItself = false;
-    if (OpenNameItself(wstrPath, DELETE, kShareAll, h, bItself) != 0)
-        return NegatedLastError();
-    if (!bItself)
-        return -static_cast<int>(ERROR_ACCESS_DENIED);
+    if (const int rc = OpenToDelete(share, strPath, 0, kShareAll, h); rc != 0)
+        return rc;
     return MarkForDeletion(h.Get()) ? 0 : NegatedLastError();
 }
 
