@@ -130,6 +130,7 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         return 2;
     }
     SessMan.m_usPort = cmd.usPort;
+    SessMan.m_bInteractive = pUi != nullptr;
     const int r = SessMan.Create();
     if (r != 0) {
         plat::Trace("SessMan.Create()=%d\n", r);

@@ -100,6 +100,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.pFrom = sess.m_szOpFrom;
     sess.m_FileOp.pTo = sess.m_szOpTo;
     sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
+    sess.m_FileOp.bInteractive = sess.m_bInteractive;
     SetOpStatus(sess, kStatusRunning);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
     sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true, plat::kSessionStackBytes);

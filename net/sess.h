@@ -67,6 +67,8 @@ public:
     // may lead out of the shared folder (wide links).
     bool m_bReadOnly = false;
     bool m_bWideLinks = false;
+    // A user is at the desktop (the dialog runs): a copy or move may show its progress.
+    bool m_bInteractive = false;
     // The code page the command line fixed for the STB's names (see CSessMan).
     bool m_bFixedCharset = false;
     std::string m_strCharset;

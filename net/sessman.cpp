@@ -174,6 +174,7 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     pSess->m_nSendTimeoutMs = m_nSendTimeoutMs;
     pSess->m_bReadOnly = m_bReadOnly;
     pSess->m_bWideLinks = m_bWideLinks;
+    pSess->m_bInteractive = m_bInteractive;
     pSess->m_bFixedCharset = m_bFixedCharset;
     pSess->m_strCharset = m_strCharset;
     pSess->m_pBudget = &m_Budget;

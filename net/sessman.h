@@ -67,6 +67,9 @@ public:
     // What every new session may do: change nothing, follow links out of the folder.
     bool m_bReadOnly = false;
     bool m_bWideLinks = false;
+    // A user is at the desktop (the dialog runs): copies and moves may show their progress
+    // there. Off for the headless daemon, where no one could answer a window.
+    bool m_bInteractive = false;
     // The STB's code page from the command line, which then wins over the stored one
     // (empty: names pass unchanged). Without it every session reads the stored code page
     // with the shared folder.

@@ -14,6 +14,9 @@ struct CFileOp {
     const char* pFrom = nullptr;
     const char* pTo = nullptr;
     CShare share;  // both paths resolve beneath it
+    // Someone is at the desktop (the dialog runs): where the system's file operation has a
+    // progress window, it may show it. Otherwise it shows nothing.
+    bool bInteractive = false;
 };
 
 // Copies or moves pFrom. When pTo is an existing folder the item lands inside it;

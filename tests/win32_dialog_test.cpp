@@ -452,13 +452,14 @@ TEST_F(Win32Dialog, CodePageDropDown)
     EXPECT_EQ(GetShareSetting().strCharset, "EUC-KR");
 }
 
-// Exit from the tray menu, a command reaching the message loop, and the end request of
-// Ctrl+C or the console's closing all stop the streaming server and end the dialog, its
-// window and tray icon gone, an unconfirmed folder dropped.
+// Exit from the tray menu, a command reaching the message loop, the end request of Ctrl+C
+// or the console's closing, and the end of the Windows session (log-off, shutdown) all
+// stop the streaming server and end the dialog, its window and tray icon gone, an
+// unconfirmed folder dropped. A session end that another program cancelled ends nothing.
 TEST(Win32DialogEnd, ExitAndTheEndRequestEndTheDialog)
 {
-    enum class Way { ExitCommand, PostedExit, EndRequest };
-    for (Way way : {Way::ExitCommand, Way::PostedExit, Way::EndRequest}) {
+    enum class Way { ExitCommand, PostedExit, EndRequest, SessionEnd };
+    for (Way way : {Way::ExitCommand, Way::PostedExit, Way::EndRequest, Way::SessionEnd}) {
         CTempShare share;
         CCountingServer server;
         CCorvaneWnd wnd(server);
@@ -470,8 +471,15 @@ TEST(Win32DialogEnd, ExitAndTheEndRequestEndTheDialog)
             SendMessageW(hDlg, WM_COMMAND, ID_APP_EXIT, 0);
         else if (way == Way::PostedExit)
             PostMessageW(hDlg, WM_COMMAND, ID_APP_EXIT, 0);
-        else
+        else if (way == Way::EndRequest)
             SetEvent(hEnd);
+        if (way == Way::SessionEnd) {
+            EXPECT_EQ(SendMessageW(hDlg, WM_QUERYENDSESSION, 0, 0), TRUE);  // the dialog does not object
+            SendMessageW(hDlg, WM_ENDSESSION, FALSE, 0);                    // cancelled elsewhere
+            EXPECT_FALSE(wnd.Ended());
+            EXPECT_EQ(server.nStops, 0);
+            SendMessageW(hDlg, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        }
         RunDialogLoop(wnd, hEnd);
         CloseHandle(hEnd);
         const int n = static_cast<int>(way);

@@ -121,6 +121,14 @@ INT_PTR CCorvaneWnd::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
             return FALSE;
         OnPaintIconic();
         return TRUE;
+    case WM_ENDSESSION:
+        // The Windows session ends (log-off or shutdown): Exit's order, now, since the
+        // process may be ended at any moment once this message returns.
+        if (wParam != FALSE)
+            m_pLogic->OnAppExit();  // the window is gone after this
+        if (m_hWnd != nullptr)
+            SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
+        return TRUE;
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_DESTROY:

@@ -218,7 +218,7 @@ int ShareFinalPath(const CShare& share, std::wstring& wstrOut)
     std::wstring wstrRoot;
     if (!ToWinPath(share.strRoot, wstrRoot))
         return kNotFound;
-    CHandle h(CreateFileW(wstrRoot.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    CHandle h(CreateFileW(wstrRoot.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h.Ok() || !FinalPathOf(h.Get(), wstrOut))
         return kNotFound;

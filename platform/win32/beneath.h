@@ -12,6 +12,9 @@
 
 namespace plat {
 
+// Sharing with every other opener: for handles that only look, or that delete.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // What the resolving calls answer besides 0.
 constexpr int kNotFound = -1;    // missing, unreadable, or not a valid name: GetLastError tells
 constexpr int kOutOfShare = -2;  // leads out of the shared folder

@@ -13,8 +13,6 @@ const size_t kMaxPathBytes = 32767 * 3;
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The folder's final path beneath the share, to enumerate: links on the way are resolved
 // once, here, and checked. It ends with a separator.
 bool FolderToEnumerate(const CShare& share, const std::string& strDir, std::wstring& wstrFolder)

@@ -6,7 +6,6 @@ namespace plat {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The writing openings share with nobody but RemoveHeldFile, which removes the name of
 // a file its holder gives up while the holder still has it: Windows deletes only through
 // a handle of its own, and every other opener is kept out all the same (a download wants
@@ -286,9 +285,19 @@ int RemoveHeldFile(const CShare& share, const std::string& strPath)
 int MakeDirectory(const CShare& share, const std::string& strPath)
 {
     std::wstring wstrPath;
-    if (ResolveParent(share, strPath, wstrPath) != 0)
+    if (ResolveParent(share, strPath, wstrPath) != 0 || !CreateDirectoryW(wstrPath.c_str(), nullptr))
         return -1;
-    return CreateDirectoryW(wstrPath.c_str(), nullptr) ? 0 : -1;
+    // A folder on the way swapped for a link between the check and the creation puts the
+    // new folder somewhere else: it is taken back (it is ours and empty) and refused.
+    CHandle h;
+    bool bItself = false;
+    if (OpenNameItself(wstrPath, DELETE | FILE_READ_ATTRIBUTES, kShareAll, h, bItself) != 0)
+        return -1;
+    if (!bItself && !share.bWideLinks) {
+        MarkForDeletion(h.Get());
+        return -1;
+    }
+    return 0;
 }
 
 int RemoveDirectory(const CShare& share, const std::string& strPath)

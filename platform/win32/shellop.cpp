@@ -11,8 +11,6 @@ namespace plat {
 
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 std::string WithoutTrailingSeparators(std::string str)
 {
     while (str.size() > 1 && (str.back() == '/' || str.back() == '\\'))
@@ -204,8 +202,13 @@ int ShellFileOperation(const CFileOp& op)
     fo.wFunc = op.wFunc == FileOpFunc::Move ? FO_MOVE : FO_COPY;
     fo.pFrom = wstrFrom.c_str();
     fo.pTo = wstrTo.c_str();
-    // No question, no progress window and no error box: the daemon runs unattended.
-    fo.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_SILENT | FOF_NOERRORUI;
+    // Never a question and never an error box: the STB asked for the operation and learns
+    // its failure from the status it polls, and a box that no one answers would hold the
+    // session's worker. With the dialog running, the user sees the shell's progress
+    // window; headless, there is no one to see it.
+    fo.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+    if (!op.bInteractive)
+        fo.fFlags |= FOF_SILENT;
     const int rc = SHFileOperationW(&fo);
     return rc == 0 && !fo.fAnyOperationsAborted ? 0 : (rc != 0 ? rc : -1);
 }
