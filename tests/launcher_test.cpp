@@ -1,10 +1,8 @@
-// The streaming-server launcher, in a temporary working directory with a stand-in server:
-// a script that records its start and working directory, then waits on a pipe.
+// The streaming-server launcher, in a temporary working directory with stand-in servers
+// that record their start and working directory, then wait until they are ended: on
+// Linux a script waiting on a pipe, on Windows a copy of this test program, which turns
+// into a stand-in when the environment names a record folder.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,9 +15,43 @@
 #include "platform/process.h"
 #include "test_util.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+// The environment variable that makes a copy of this program a stand-in server: it names
+// the folder where the stand-in records itself.
+const wchar_t* const kpszStandIn = L"CORVANE_LAUNCHER_STANDIN";
+
+// A stand-in appends its process id to <folder>/started, writes its working directory to
+// <folder>/cwd.<its file name>, and waits until it is ended. Runs before main, so that a
+// stand-in never gets as far as the tests.
+const bool g_bStandIn = [] {
+    wchar_t szRecord[4096];
+    const DWORD n = GetEnvironmentVariableW(kpszStandIn, szRecord, 4096);
+    if (n == 0 || n >= 4096)
+        return false;
+    wchar_t szExe[4096];
+    if (GetModuleFileNameW(nullptr, szExe, 4096) == 0)
+        return false;
+    const fs::path record(szRecord);
+    std::ofstream(record / (L"cwd." + fs::path(szExe).filename().wstring()), std::ios::binary)
+        << fs::current_path().string() << "\n";
+    std::ofstream(record / "started", std::ios::app | std::ios::binary) << GetCurrentProcessId() << "\n";
+    Sleep(INFINITE);
+    return true;
+}();
+#endif
 
 class CRecordingBoxes : public IMessageBoxes {
 public:
@@ -28,8 +60,40 @@ public:
 };
 
 const char* const kLibraries[] = {"srvcore.dll", "srvcm.dll", "srvcs.dll", "samples.dll", "sqlite3.dll"};
+const char* const kStandIns[] = {"serverd.exe", "httpd.exe", "Httpd.exe", "SERVERD.EXE"};
 
-// A working directory with Data/ and, when asked, the five libraries and a stand-in server.
+// True while the process exists (and, on Linux, is not a zombie).
+bool Alive(int nPid)
+{
+#ifdef _WIN32
+    HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(nPid));
+    if (h == nullptr)
+        return false;
+    const bool bRunning = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    CloseHandle(h);
+    return bRunning;
+#else
+    std::ifstream in("/proc/" + std::to_string(nPid) + "/stat");
+    std::string strPid, strComm, strState;
+    return static_cast<bool>(in >> strPid >> strComm >> strState) && strState != "Z";
+#endif
+}
+
+void Kill(int nPid)
+{
+#ifdef _WIN32
+    if (HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(nPid))) {
+        TerminateProcess(h, 1);
+        CloseHandle(h);
+    }
+#else
+    kill(nPid, SIGKILL);
+#endif
+}
+
+// A working directory with Data/ and, when asked, the five libraries and stand-in
+// servers: serverd.exe, httpd.exe, Httpd.exe and SERVERD.EXE in Data, each also in a
+// folder of its own below Data (names that differ only in case are one name on Windows).
 class CLauncherDir {
 public:
     explicit CLauncherDir(const CTempShare& share, bool bLibraries = true)
@@ -39,21 +103,48 @@ public:
         if (bLibraries)
             for (const char* pszLibrary : kLibraries)
                 WriteLocalFile(Data() + "/" + pszLibrary, "");
+#ifdef _WIN32
+        SetEnvironmentVariableW(kpszStandIn, fs::path(m_strCwd).wstring().c_str());
+#else
         m_strFifo = share.Root() + "/hold";
         mkfifo(m_strFifo.c_str(), 0600);
-        for (const char* pszName : {"serverd.exe", "httpd.exe", "Httpd.exe", "SERVERD.EXE"})
-            WriteScript(pszName);
+#endif
+        for (const char* pszName : kStandIns) {
+            fs::create_directory(Folder(pszName));
+            WriteStandIn(Folder(pszName) + "/" + pszName);
+        }
+        WriteStandIn(Data() + "/serverd.exe");
         fs::current_path(m_strCwd);
     }
     ~CLauncherDir()
     {
         for (int nPid : Started())
-            kill(nPid, SIGKILL);
+            Kill(nPid);
+#ifdef _WIN32
+        for (int nPid : Started())
+            WaitFor([&] { return !Alive(nPid); });  // a running program's file cannot be removed
+        SetEnvironmentVariableW(kpszStandIn, nullptr);
+#endif
         fs::current_path(m_strOldCwd);
     }
 
     std::string Data() const { return m_strCwd + "/Data"; }
     std::string Ini() const { return Data() + "/config/config.ini"; }
+    // The folder below Data that holds the stand-in of this name (a number: names that
+    // differ only in case are one name on Windows).
+    std::string Folder(const std::string& strName) const
+    {
+        size_t i = 0;
+        while (i < std::size(kStandIns) && strName != kStandIns[i])
+            ++i;
+        return Data() + "/stand-in-" + std::to_string(i);
+    }
+    // The working directory the stand-in of this name recorded (empty before it has).
+    std::string CwdOf(const std::string& strName) const
+    {
+        std::string str = ReadLocalFile(m_strCwd + "/cwd." + strName);
+        return str.empty() ? str : str.substr(0, str.size() - 1);
+    }
     // The ids of the stand-ins started so far, in order.
     std::vector<int> Started() const
     {
@@ -64,6 +155,7 @@ public:
         return pids;
     }
 
+#ifndef _WIN32
     // Replaces serverd.exe with a script that records its start, then runs strCommand.
     void WriteWrapper(const std::string& strCommand) const
     {
@@ -71,35 +163,38 @@ public:
         WriteLocalFile(strPath, "#!/bin/sh\necho $$ >> \"" + m_strCwd + "/started\"\n" + strCommand + "\n");
         chmod(strPath.c_str(), 0755);
     }
+#endif
 
 private:
-    // The script blocks in opening a pipe nobody writes to: no child process, so its
-    // command name stays the script's own name.
-    void WriteScript(const char* pszName) const
+    void WriteStandIn(const std::string& strPath) const
     {
-        const std::string strPath = Data() + "/" + pszName;
-        WriteLocalFile(strPath, "#!/bin/sh\npwd > \"" + m_strCwd + "/cwd." + pszName + "\"\necho $$ >> \"" +
+        const std::string strName = fs::path(strPath).filename().string();
+#ifdef _WIN32
+        wchar_t szExe[4096];
+        std::error_code ec;
+        GetModuleFileNameW(nullptr, szExe, 4096);
+        fs::copy_file(szExe, fs::path(strPath), fs::copy_options::overwrite_existing, ec);
+        EXPECT_FALSE(ec) << strPath << ": " << ec.message();
+#else
+        // The script blocks in opening a pipe nobody writes to: no child process, so its
+        // command name stays the script's own name.
+        WriteLocalFile(strPath, "#!/bin/sh\npwd > \"" + m_strCwd + "/cwd." + strName + "\"\necho $$ >> \"" +
                                     m_strCwd + "/started\"\nread line < \"" + m_strFifo + "\"\n");
         chmod(strPath.c_str(), 0755);
+#endif
     }
 
     std::string m_strCwd, m_strOldCwd, m_strFifo;
 };
 
-// True while the process exists and is not a zombie.
-bool Alive(int nPid)
-{
-    std::ifstream in("/proc/" + std::to_string(nPid) + "/stat");
-    std::string strPid, strComm, strState;
-    return static_cast<bool>(in >> strPid >> strComm >> strState) && strState != "Z";
-}
-
+#ifndef _WIN32
 // The command name of the process, without its line end.
 std::string Comm(int nPid)
 {
     std::string strComm = ReadLocalFile("/proc/" + std::to_string(nPid) + "/comm");
     return strComm.empty() ? strComm : strComm.substr(0, strComm.size() - 1);
 }
+#endif
 
 }  // namespace
 
@@ -132,8 +227,9 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
         EXPECT_EQ(IniValue(dir.Ini(), "http", "Documents Directory"), share.Share());
         EXPECT_EQ(IniValue(dir.Ini(), "http", "Remote Proxy Port"), "8880");
         EXPECT_EQ(IniValue(dir.Ini(), "server", "HTTP Port"), "8880");
-        ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 1; }));
-        EXPECT_EQ(ReadLocalFile(dir.Data() + "/../cwd.serverd.exe"), dir.Data() + "\n");
+        ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 1 && !dir.CwdOf("serverd.exe").empty(); }));
+        std::error_code ec;
+        EXPECT_TRUE(fs::equivalent(dir.CwdOf("serverd.exe"), dir.Data(), ec)) << dir.CwdOf("serverd.exe");
         const int nFirst = dir.Started()[0];
         EXPECT_TRUE(Alive(nFirst));
 
@@ -163,23 +259,24 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
         SCOPED_TRACE("names are compared byte for byte: SERVERD.EXE survives, httpd.exe and Httpd.exe do not");
         CTempShare share;
         CLauncherDir dir(share);
-        for (const char* pszName : {"SERVERD.EXE", "httpd.exe", "Httpd.exe"})
-            ASSERT_EQ(plat::StartDetached(pszName, dir.Data()), 33) << pszName;
-        ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 3; }));
-        std::vector<int> pids = dir.Started();
+        // One at a time, so that the id each adds to the record is its own.
+        std::vector<std::pair<std::string, int>> started;
+        for (const char* pszName : {"SERVERD.EXE", "httpd.exe", "Httpd.exe"}) {
+            ASSERT_EQ(plat::StartDetached(pszName, dir.Folder(pszName)), 33) << pszName;
+            ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == started.size() + 1; })) << pszName;
+            started.emplace_back(pszName, dir.Started().back());
+        }
         StopStreamingServer();
-        // Which stand-in is which: each wrote its working directory under its own name
-        // in start order, so match the ids through /proc/PID/comm.
-        for (int nPid : pids) {
-            std::string strComm = ReadLocalFile("/proc/" + std::to_string(nPid) + "/comm");
-            if (strComm == "SERVERD.EXE\n")
+        for (const auto& [strName, nPid] : started) {
+            if (strName == "SERVERD.EXE")
                 EXPECT_TRUE(Alive(nPid));
             else
-                EXPECT_TRUE(WaitFor([&] { return !Alive(nPid); })) << strComm;
+                EXPECT_TRUE(WaitFor([&, nPid = nPid] { return !Alive(nPid); })) << strName;
         }
     }
     {
         SCOPED_TRACE("a wrapper that runs on under another name is stopped through its group, on OK and on Exit");
+#ifndef _WIN32  // the wrapper is a shell script that execs another program
         CTempShare share;
         CLauncherDir dir(share);
         dir.WriteWrapper("exec sleep 1000");
@@ -195,6 +292,7 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
         EXPECT_TRUE(Alive(dir.Started()[1]));
         StopStreamingServer(state);  // Exit
         EXPECT_TRUE(WaitFor([&] { return !Alive(dir.Started()[1]); }));
+#endif
     }
     {
         SCOPED_TRACE("Data inside the shared folder: refused with 5, nothing written or started");
@@ -208,7 +306,10 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
             CTempShare share;
             CLauncherDir dir(share);
             fs::create_directories(share.Root() + "/cwd/Dat");
-            fs::create_directory_symlink(share.Root() + "/cwd", share.Root() + "/link-to-cwd");
+            std::error_code ec;
+            fs::create_directory_symlink(share.Root() + "/cwd", share.Root() + "/link-to-cwd", ec);
+            if (ec && std::string(c.pszShare) == "link-to-cwd")
+                continue;  // Windows lets only a privileged user make links, and Wine none at all
             ASSERT_EQ(StoreSharedFolder(share.Root() + "/" + c.pszShare), 0);
             CLauncherState state;
             CRecordingBoxes boxes;

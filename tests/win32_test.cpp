@@ -318,7 +318,6 @@ INSTANTIATE_TEST_SUITE_P(
         CLeftOut{"dirup_test", "sets folders up with POSIX mkdir and modes"},
         CLeftOut{"faults_test", "injects faults with rlimits, /proc and raw POSIX sockets"},
         CLeftOut{"frame_test", "drives frames through POSIX socket calls and ioctl"},
-        CLeftOut{"launcher_test", "starts and signals processes the POSIX way"},
         CLeftOut{"lock_test", "checks the lock file's folder by owner and mode"},
         CLeftOut{"manage_test", "measures the volume with statvfs"},
         CLeftOut{"process_test", "reads /proc and maps files with mmap"},
