@@ -302,10 +302,12 @@ int MakeDirectory(const CShare& share, const std::string& strPath)
 
 int RemoveDirectory(const CShare& share, const std::string& strPath)
 {
-    std::wstring wstrPath;
+    std::wstring wstrPath, wstrRoot;
     CHandle h;
     bool bItself = false;
-    if (ResolveParent(share, strPath, wstrPath) != 0 ||
+    // The shared folder itself is never removed, however the path names it.
+    if (ResolveParent(share, strPath, wstrPath) != 0 || ShareFinalPath(share, wstrRoot) != 0 ||
+        SamePath(wstrPath, wstrRoot) ||
         OpenNameItself(wstrPath, DELETE | FILE_READ_ATTRIBUTES, kShareAll, h, bItself) != 0)
         return -1;
     HandleInfo info;
