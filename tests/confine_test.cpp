@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <system_error>
 #include <vector>
-#include <sys/stat.h>
-#include <unistd.h>
+#ifndef _WIN32
+#include <sys/stat.h>  // mkfifo
+#endif
 
 #include "tests/test_bytes.h"
 #include "tests/test_files.h"
@@ -24,18 +26,35 @@ protected:
     CTempShare share;
     std::string outside = share.Root() + "/outside";
 
+    // Why the links could not be made (Windows without the privilege, Wine); empty when
+    // they stand.
+    std::string m_strNoLinks;
+
     void SetUp() override
     {
         fs::create_directories(outside + "/inner/deeper");
         WriteLocalFile(outside + "/secret.txt", "outside secret");
         WriteLocalFile(outside + "/inner/deeper/keep.txt", "outside");
-        fs::create_directory_symlink("../outside", share.Path("out"));  // relative, leads out
-        fs::create_directory_symlink(outside, share.Path("abs"));       // absolute target
-        fs::create_symlink("../outside/new.txt", share.Path("dangling"));
         share.WriteFile("in/file.txt", "inside");
-        fs::create_directory_symlink("in", share.Path("inlink"));  // stays inside: works
+        std::error_code ec;
+        fs::create_directory_symlink("../outside", share.Path("out"), ec);  // relative, leads out
+        if (!ec)
+            fs::create_directory_symlink(outside, share.Path("abs"), ec);  // absolute target
+        if (!ec)
+            fs::create_symlink("../outside/new.txt", share.Path("dangling"), ec);
+        if (!ec)
+            fs::create_directory_symlink("in", share.Path("inlink"), ec);  // stays inside: works
+#ifdef _WIN32
+        if (ec)
+            m_strNoLinks = ec.message();
+#else
+        ASSERT_FALSE(ec) << ec.message();
+#endif
     }
 };
+
+// The skip of a test that needs the fixture's links where the system could not make them.
+const char kNoLinks[] = "makes symbolic links, which need a privilege on Windows (and which Wine cannot make): ";
 
 struct PathCmd {
     const char* pszName;
@@ -74,6 +93,8 @@ const PathCmd kPathCmds[] = {
 // outside changes. Links that stay inside keep working.
 TEST_F(Confinement, LinkOutOfTheShareIsRefusedLikeParentPath)
 {
+    if (!m_strNoLinks.empty())
+        GTEST_SKIP() << kNoLinks << m_strNoLinks;
     CTestServer server;
     const auto before = Tree(outside);
     for (const PathCmd& c : kPathCmds) {
@@ -110,6 +131,8 @@ TEST_F(Confinement, LinkOutOfTheShareIsRefusedLikeParentPath)
 // With wide links the user's links lead where they point; ".." stays refused.
 TEST_F(Confinement, WideLinksFollowLinksOutButNotParentPaths)
 {
+    if (!m_strNoLinks.empty())
+        GTEST_SKIP() << kNoLinks << m_strNoLinks;
     CTestServer server([](CSessMan& man) { man.m_bWideLinks = true; });
     CStbSession client(server.Port());
     EXPECT_EQ(client.Ask(0x10, PathPayload("abs/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
@@ -121,8 +144,12 @@ TEST_F(Confinement, WideLinksFollowLinksOutButNotParentPaths)
 // leads out, and is refused.
 TEST_F(Confinement, MovedRelativeLinkCannotLeadOut)
 {
+    if (!m_strNoLinks.empty())
+        GTEST_SKIP() << kNoLinks << m_strNoLinks;
     share.WriteFile("a/keep.txt", "a");
-    fs::create_directory_symlink("..", share.Path("a/up"));
+    std::error_code ec;
+    fs::create_directory_symlink("..", share.Path("a/up"), ec);
+    ASSERT_FALSE(ec) << ec.message();
     CTestServer server;
     CStbSession client(server.Port());
     EXPECT_EQ(client.Ask(0x10, PathPayload("a/up/in/file.txt"), 0xE0), std::string(1, '\0') + U32(6));
@@ -170,9 +197,14 @@ TEST_F(Confinement, UploadAndCopyNeedTheSpaceTheyAnnounce)
 
     ASSERT_EQ(client.Ask(0x27, std::string(1, '\x01') + LE(8 << 20, 8) + "held.bin" + '\0', 0xDD),
               std::string(1, '\0'));
-    struct stat st;
-    ASSERT_EQ(stat(share.Path("held.bin").c_str(), &st), 0);
-    EXPECT_GE(static_cast<uint64_t>(st.st_blocks) * 512, 8u << 20) << "the announced size is not reserved";
+    const int64_t llAllocated = AllocatedBytes(share.Path("held.bin"));
+    ASSERT_GE(llAllocated, 0);
+    // Wine cannot set a file's allocation: SetFileInformationByHandle(FileAllocationInfo)
+    // answers ERROR_CALL_NOT_IMPLEMENTED there.
+    const bool bCanReserve = !UnderWine();
+    if (bCanReserve) {
+        EXPECT_GE(static_cast<uint64_t>(llAllocated), 8u << 20) << "the announced size is not reserved";
+    }
 
     MakeSparse(share.Path("sparse.bin"), ullFree + (1ull << 30));
     CStbSession copier(server.Port());
@@ -182,12 +214,18 @@ TEST_F(Confinement, UploadAndCopyNeedTheSpaceTheyAnnounce)
     ASSERT_TRUE(WaitFor([&] { return (status = copier.Ask(0x0B, cpy, 0xFB)) != "\x02"; }));
     EXPECT_EQ(status, "\x01");
     EXPECT_FALSE(Exists(share.Path("copy.bin")));
+    if (!bCanReserve)
+        GTEST_SKIP() << "the reservation of the announced size is not checked: Wine cannot reserve a file's blocks "
+                        "(FileAllocationInfo is not implemented)";
 }
 
 // A FIFO (or device) left in the share is listed but never opened: every opening fails
 // at once instead of holding the session.
 TEST_F(Confinement, FifoInTheShareFailsAtOnce)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes FIFOs with mkfifo, which Windows has not";
+#else
     ASSERT_EQ(mkfifo(share.Path("pipe").c_str(), 0666), 0);
     ASSERT_EQ(mkfifo(share.Path("fw.stb").c_str(), 0666), 0);
     CTestServer server;
@@ -201,6 +239,7 @@ TEST_F(Confinement, FifoInTheShareFailsAtOnce)
     const std::string listing = client.Ask(0x07, PathPayload("/"), 0xF7);
     EXPECT_EQ(listing[0], '\0');
     EXPECT_TRUE(fs::is_fifo(share.Path("pipe")));
+#endif
 }
 
 // All sessions' transfer buffers together stay within the budget: past it a file is

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 #include <vector>
 
 #include "tests/test_bytes.h"
@@ -15,7 +15,14 @@
 
 namespace {
 
-void MakeDir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
+namespace fs = std::filesystem;
+
+// Makes a new folder; one already there is a test failure.
+void MakeDir(const std::string& path)
+{
+    std::error_code ec;
+    ASSERT_TRUE(fs::create_directory(LocalFsPath(path), ec)) << path << ": " << ec.message();
+}
 
 // RS_FILE_DN_REQ's replies: an entry, and the end of the list.
 CReply Entry(uint8_t status, uint64_t size, int width, const std::string& name)
@@ -94,7 +101,7 @@ TEST_F(DirDownload, WalkIsDepthFirstInFoldedNameOrder)
 // An index at the count ends the list: it is emptied, and entry 0 is gone too.
 TEST_F(DirDownload, EmptyFolderIsOneEntryAndIndexAtCountEndsTheList)
 {
-    ASSERT_EQ(mkdir(share.Path("E").c_str(), 0755), 0);
+    ASSERT_NO_FATAL_FAILURE(MakeDir(share.Path("E")));
     EXPECT_EQ(List("E"), std::make_pair(uint32_t{1}, uint64_t{0}));
     EXPECT_EQ(Open(0), Entry(0, 0, 4, "E/"));
     EXPECT_EQ(Open(1), End(1));
@@ -117,7 +124,8 @@ TEST_F(DirDownload, DataRequestAfterFolderOrVanishedEntryGetsErrorFrame)
     EXPECT_EQ(client.Fetch(36, 0, 100, 0), "");
 
     ASSERT_EQ(Open(1).first, 0x10);
-    ASSERT_EQ(unlink(share.Path("T/gone.bin").c_str()), 0);
+    std::error_code ec;
+    ASSERT_TRUE(fs::remove(share.Path("T/gone.bin"), ec)) << ec.message();
     auto [cmd, reply] = Open(2);
     EXPECT_EQ(cmd, 0x10);
     ASSERT_EQ(reply.size(), 1 + 4 + std::string("T/gone.bin").size() + 1);

@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <system_error>
 
 #include "tests/test_bytes.h"
 #include "tests/test_files.h"
@@ -16,6 +15,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// Makes a new folder; one already there is a test failure.
+void MakeDir(const std::string& path)
+{
+    std::error_code ec;
+    ASSERT_TRUE(fs::create_directory(LocalFsPath(path), ec)) << path << ": " << ec.message();
+}
 
 constexpr uint8_t kFolder = 0x44;
 constexpr uint8_t kFile = 0x46;
@@ -63,7 +69,7 @@ TEST_F(DirUpload, EntryNameIsAppendedWithoutASeparator)
         const char* other;   // where it must not land
         bool direct;
     } cases[] = {{"/Movies/", "Movies/Trip", "MoviesTrip", true}, {"/Movies", "MoviesTrip", "Movies/Trip", false}};
-    ASSERT_EQ(mkdir(share.Path("Movies").c_str(), 0755), 0);
+    ASSERT_NO_FATAL_FAILURE(MakeDir(share.Path("Movies")));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dir);
         std::filesystem::remove_all(share.Path(c.landed));
@@ -217,8 +223,8 @@ TEST_F(DirUpload, TotalMustBeBelowTheFreeBytes)
 // is refused like any other.
 TEST_F(DirUpload, RefusedComposedPathsCreateNothing)
 {
-    ASSERT_EQ(mkdir(share.Path("sub").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(share.Path("a..").c_str(), 0755), 0);
+    ASSERT_NO_FATAL_FAILURE(MakeDir(share.Path("sub")));
+    ASSERT_NO_FATAL_FAILURE(MakeDir(ExactLocalPath(share.Path("a.."))));  // a name ending in '.'
     const auto rootBefore = Tree(share.Root());
     struct Case {
         const char* dir;
@@ -246,10 +252,13 @@ TEST_F(DirUpload, RefusedComposedPathsCreateNothing)
         EXPECT_EQ(Tree(share.Root()), rootBefore);
     }
     // ".." inside a name is no parent component: /a.. + ./b is a../b.
+    if (UnderWine())
+        GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW drops the trailing dots of a name (\"a..\" ends up \"a\"), "
+                        "so nothing below a folder named so can be made; Windows keeps them";
     CStbSession stb(server.Port());
     ASSERT_EQ(stb.BeginDirUp("/a.", 100), 0);
     EXPECT_EQ(stb.DirUpEntry(kFolder, 0, "./b"), std::make_pair(0, 0u));
-    EXPECT_TRUE(IsDir(share.Path("a../b")));
+    EXPECT_TRUE(IsDir(ExactLocalPath(share.Path("a../b"))));
 }
 
 // A connection lost in the middle of a file leaves no file of that entry, buffered or

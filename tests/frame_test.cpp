@@ -7,9 +7,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
-#include <sys/ioctl.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "net/frame.h"
@@ -200,24 +198,20 @@ public:
     CSess& Sess() { return *m_pSess; }
     void ClosePeer()
     {
-        if (m_hPeer >= 0)
-            close(m_hPeer);
-        m_hPeer = -1;
+        if (m_hPeer != plat::INVALID_SOCKET)
+            plat::SockClose(m_hPeer);
+        m_hPeer = plat::INVALID_SOCKET;
     }
     void Send(const std::string& bytes)
     {
         EXPECT_EQ(plat::SockSendAll(m_hPeer, bytes.data(), bytes.size()), 0);
     }
     // Bytes still waiting in the session's socket.
-    int Unread() const
-    {
-        int n = 0;
-        return ioctl(m_pSess->m_hSock, FIONREAD, &n) == 0 ? n : -1;
-    }
+    int Unread() const { return UnreadBytes(m_pSess->m_hSock); }
 
 private:
     std::unique_ptr<CSess> m_pSess;
-    plat::Socket m_hPeer = -1;
+    plat::Socket m_hPeer = plat::INVALID_SOCKET;
 };
 
 template <class T>

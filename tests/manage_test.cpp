@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/statvfs.h>
+#include <system_error>
 
 #include "tests/test_bytes.h"
 #include "tests/test_files.h"
@@ -14,9 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// No write permission for anyone; on Windows the read-only attribute.
 void MakeReadOnly(const std::string& path)
 {
-    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    std::error_code ec;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, ec);
+    EXPECT_FALSE(ec) << path << ": " << ec.message();
 }
 
 class ManageFixture : public SessionFixture {
@@ -133,14 +136,22 @@ TEST_F(FileManage, RmdirNeverDeletesThroughSymlinks)
     WriteLocalFile(outside + "/inner/keep.txt", "outside");
     WriteLocalFile(outside + "/keep.txt", "outside");
     share.WriteFile("tree/file.txt", "in");
-    fs::create_directory_symlink(outside, share.Path("tree/link"));
+    std::error_code ec;
+    fs::create_directory_symlink(outside, share.Path("tree/link"), ec);
+#ifdef _WIN32
+    if (ec)
+        GTEST_SKIP() << "makes symbolic links, which need a privilege on Windows (and which Wine cannot make): "
+                     << ec.message();
+#endif
+    ASSERT_FALSE(ec) << ec.message();
     EXPECT_EQ(Rmdir("/tree"), 0);
     EXPECT_FALSE(Exists(share.Path("tree/link")));
     EXPECT_FALSE(Exists(share.Path("tree")));
     EXPECT_EQ(ReadLocalFile(outside + "/inner/keep.txt"), "outside");
     EXPECT_EQ(ReadLocalFile(outside + "/keep.txt"), "outside");
 
-    fs::create_directory_symlink(outside, share.Path("direct"));
+    fs::create_directory_symlink(outside, share.Path("direct"), ec);
+    ASSERT_FALSE(ec) << ec.message();
     EXPECT_EQ(Rmdir("/direct"), 0);
     EXPECT_EQ(ReadLocalFile(outside + "/inner/keep.txt"), "outside");
     EXPECT_EQ(ReadLocalFile(outside + "/keep.txt"), "outside");
@@ -172,6 +183,9 @@ TEST_F(FileManage, ParentComponentIsRefusedByEveryCommand)
     // ".." inside a name is an ordinary name.
     EXPECT_EQ(Mkdir("/a..b"), 0);
     EXPECT_TRUE(fs::is_directory(share.Path("a..b")));
+    if (UnderWine())
+        GTEST_SKIP() << "Wine's GetFinalPathNameByHandleW drops the trailing dots of a name (\"...\" ends up \"\"), "
+                        "so a folder named \"...\" is never itself there; Windows keeps them";
     EXPECT_EQ(Mkdir("/..."), 0);
     EXPECT_TRUE(fs::is_directory(share.Path("...")));
 }
@@ -206,10 +220,10 @@ TEST_F(SpaceAndSize, FileSizeReplyFormFollowsLength)
 // Free space is compared with a tolerance: other processes write to the same volume.
 TEST_F(SpaceAndSize, DiskSizeCountsInRequestedUnitOrClusters)
 {
-    struct statvfs vfs;
-    ASSERT_EQ(statvfs(share.Share().c_str(), &vfs), 0);
-    const uint64_t frsize = vfs.f_frsize;
-    const uint64_t freeBytes = frsize * vfs.f_bfree, totalBytes = frsize * vfs.f_blocks;
+    CVolumeFigures vol;
+    ASSERT_TRUE(QueryVolume(share.Share(), vol));
+    const uint64_t frsize = vol.ullClusterBytes;
+    const uint64_t freeBytes = vol.ullFreeBytes, totalBytes = vol.ullTotalBytes;
     const uint64_t drift = 256ULL << 20;
     struct Case {
         std::string payload;
@@ -232,7 +246,7 @@ TEST_F(SpaceAndSize, DiskSizeCountsInRequestedUnitOrClusters)
         const uint32_t wantFree = static_cast<uint32_t>(freeBytes / c.unit);
         const int32_t diff = static_cast<int32_t>(GetU32(answer, 4) - wantFree);
         EXPECT_LE(static_cast<uint64_t>(diff < 0 ? -static_cast<int64_t>(diff) : diff), drift / c.unit + 1)
-            << "free " << GetU32(answer, 4) << ", statvfs says " << wantFree;
+            << "free " << GetU32(answer, 4) << ", the system says " << wantFree;
     }
 }
 

@@ -35,16 +35,16 @@ int RemainingMs(Clock::time_point deadline)
 
 void CTempShare::WriteFile(const std::string& rel, const std::string& bytes) const
 {
-    fs::path path = Path(rel);
+    const fs::path path = LocalFsPath(Path(rel));
     fs::create_directories(path.parent_path());
-    WriteLocalFile(path.string(), bytes);
+    WriteLocalFile(LocalFsString(path), bytes);
 }
 
 std::string CTempShare::ReadFile(const std::string& rel) const { return ReadLocalFile(Path(rel)); }
 
 std::string ReadLocalFile(const std::string& strPath)
 {
-    std::ifstream in(strPath, std::ios::binary);
+    std::ifstream in(LocalFsPath(strPath), std::ios::binary);
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
@@ -52,7 +52,7 @@ std::string ReadLocalFile(const std::string& strPath)
 
 void WriteLocalFile(const std::string& strPath, const std::string& bytes)
 {
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
+    std::ofstream out(LocalFsPath(strPath), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(out.good()) << "cannot write " << strPath;
 }
@@ -145,16 +145,17 @@ std::map<std::string, std::string> Tree(const std::string& root)
 {
     std::map<std::string, std::string> tree;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+    const fs::path base = LocalFsPath(root);
+    for (auto it = fs::recursive_directory_iterator(base, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        std::string rel = fs::relative(it->path(), root, ec).generic_string();
+        std::string rel = LocalFsString(fs::relative(it->path(), base, ec));
         const fs::file_status st = it->symlink_status(ec);
         if (fs::is_symlink(st))
-            tree[rel] = "-> " + fs::read_symlink(it->path(), ec).generic_string();
+            tree[rel] = "-> " + LocalFsString(fs::read_symlink(it->path(), ec));
         else if (fs::is_directory(st))
             tree[rel] = "<dir>";
         else if (fs::is_regular_file(st))
-            tree[rel] = ReadLocalFile(it->path().string());
+            tree[rel] = ReadLocalFile(LocalFsString(it->path()));
         else
             tree[rel] = "<special>";
     }

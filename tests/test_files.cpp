@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -57,4 +59,44 @@ uint64_t FreeBytes(const std::string& path)
     struct statvfs sv;
     EXPECT_EQ(statvfs(path.c_str(), &sv), 0) << path;
     return static_cast<uint64_t>(sv.f_bfree) * sv.f_frsize;
+}
+
+bool QueryVolume(const std::string& strPath, CVolumeFigures& figures)
+{
+    struct statvfs sv;
+    if (statvfs(strPath.c_str(), &sv) != 0)
+        return false;
+    figures.ullClusterBytes = sv.f_frsize;
+    figures.ullFreeBytes = static_cast<uint64_t>(sv.f_bfree) * sv.f_frsize;
+    figures.ullTotalBytes = static_cast<uint64_t>(sv.f_blocks) * sv.f_frsize;
+    return true;
+}
+
+int64_t AllocatedBytes(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_blocks) * 512 : -1;
+}
+
+bool HeldExclusively(const std::string& strPath)
+{
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool bHeld = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return bHeld;
+}
+
+CHeldFile::CHeldFile(const std::string& strPath)
+{
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    m_nHandle = fd;
+    m_bHeld = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+CHeldFile::~CHeldFile()
+{
+    if (m_nHandle >= 0)
+        close(static_cast<int>(m_nHandle));
 }

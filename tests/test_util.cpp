@@ -15,6 +15,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -72,6 +73,12 @@ CTempShare::~CTempShare()
         fs::remove_all(m_strRoot, ec);
     }
 }
+
+fs::path LocalFsPath(const std::string& strPath) { return fs::path(strPath); }
+
+std::string LocalFsString(const fs::path& path) { return path.generic_string(); }
+
+std::string ExactLocalPath(const std::string& strPath) { return strPath; }
 
 int ListenLoopback(uint16_t& port)
 {
@@ -203,6 +210,14 @@ bool CTestClient::WaitClosed(int timeoutMs)
             return true;
     }
     return false;
+}
+
+bool UnderWine() { return false; }
+
+int UnreadBytes(plat::Socket s)
+{
+    int n = 0;
+    return ioctl(s, FIONREAD, &n) == 0 ? n : -1;
 }
 
 FileSizeLimit::FileSizeLimit()

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -35,6 +36,18 @@ private:
     std::string m_strOldConfig, m_strOldRuntime;
     bool m_bHadConfig = false, m_bHadRuntime = false;
 };
+
+// A local path as the tests' file-system calls take it: its bytes read as UTF-8 on
+// Windows, as the daemon reads them there (a plain std::string would be read in the ANSI
+// code page), the bytes unchanged elsewhere.
+std::filesystem::path LocalFsPath(const std::string& strPath);
+// The reverse: the path in its generic form (separators '/') as bytes, UTF-8 on Windows.
+std::string LocalFsString(const std::filesystem::path& path);
+
+// The path in a form in which the system keeps every name byte for byte: on Windows the
+// extended-length form ("\\?\C:\..."), in which names that end in '.' or ' ' are not cut
+// (the daemon's own form); elsewhere the path itself.
+std::string ExactLocalPath(const std::string& strPath);
 
 // A frame as bytes: A5, LEN little-endian, command, payload, checksum. The checksum is
 // computed here independently of the daemon's own code.
@@ -136,3 +149,45 @@ public:
 private:
     uint64_t m_ullOldCur = 0, m_ullOldMax = 0;
 };
+
+// The volume that holds the path as the system reports it: the size of its clusters (the
+// unit of a disk-size request that names none), and its free and total bytes. False when
+// the volume cannot be queried.
+struct CVolumeFigures {
+    uint64_t ullClusterBytes = 0;
+    uint64_t ullFreeBytes = 0;
+    uint64_t ullTotalBytes = 0;
+};
+bool QueryVolume(const std::string& strPath, CVolumeFigures& figures);
+
+// The bytes the volume has set aside for the file (a sparse file's holes take none); -1
+// when the file cannot be queried.
+int64_t AllocatedBytes(const std::string& strPath);
+
+// True when some opener holds the file so that nobody else may read it beside it right
+// now: an exclusive flock, on Windows an opening that shares no reading.
+bool HeldExclusively(const std::string& strPath);
+
+// The file held open the way another program holds it against every other opener (an
+// exclusive flock; on Windows an opening that shares nothing) from construction until
+// destruction. Held() says whether that worked.
+class CHeldFile {
+public:
+    explicit CHeldFile(const std::string& strPath);
+    ~CHeldFile();
+    CHeldFile(const CHeldFile&) = delete;
+    CHeldFile& operator=(const CHeldFile&) = delete;
+    bool Held() const { return m_bHeld; }
+
+private:
+    intptr_t m_nHandle = -1;  // a descriptor, on Windows a HANDLE
+    bool m_bHeld = false;
+};
+
+// True when the tests run under Wine, which lacks a few of the calls that the Windows
+// layer makes (a test then leaves out what it cannot check there, and says so).
+bool UnderWine();
+
+// The bytes that have arrived on the socket and wait to be received; -1 when the socket
+// cannot say.
+int UnreadBytes(plat::Socket s);
