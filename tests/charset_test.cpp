@@ -351,7 +351,8 @@ TEST(ConfigOption, NamedFileIsReadAndWrittenInsteadOfThePerUserOne)
     EXPECT_EQ(GetSharedFolder(), share.Share()) << "the per-user file changed";
 
     EXPECT_EQ(run(share.Root() + "/missing/etc.ini"), 2);
-    EXPECT_EQ(lines(err), "corvane: cannot store the shared folder in " + said(share.Root() + "/missing/etc.ini") + "\n");
+    EXPECT_EQ(lines(err),
+              "corvane: cannot store the shared folder in " + said(share.Root() + "/missing/etc.ini") + "\n");
 
     plat::SetProfilePath(ini);
     EXPECT_EQ(GetShareSetting().strFolder, said(share.Share() + "/T"));

@@ -449,9 +449,10 @@ INSTANTIATE_TEST_SUITE_P(
     LinuxFixtures, NotOnWindows,
     testing::Values(
         CLeftOut{"faults_test", "injects faults with rlimits, /proc and raw POSIX sockets"},
-        CLeftOut{"lock_test", "checks the lock file's folder by owner and mode"},
+        CLeftOut{"lock_test", "checks the lock file's folder by owner and mode (on Windows the mutex "
+                              "keeps one copy: WinInstance)"},
         CLeftOut{"process_test", "reads /proc and maps files with mmap"},
-        CLeftOut{"stream_test", "runs the daemon as a child process"}),
+        CLeftOut{"stream_test", "serves through lighttpd behind the Linux example's shell wrapper"}),
     [](const testing::TestParamInfo<CLeftOut>& info) { return std::string(info.param.pszSuite); });
 
 // ---- what only the Windows layer does ------------------------------------------------
