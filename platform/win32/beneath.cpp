@@ -129,27 +129,30 @@ bool ToWinPath(const std::string& strPath, std::wstring& wstrOut)
         return false;
     std::wstring_view rest(w);
     std::wstring wstrFull;
-    if (rest.size() >= 4 && IsSep(rest[0]) && IsSep(rest[1]) && rest[2] == L'?' && IsSep(rest[3])) {
-        rest.remove_prefix(4);  // already extended-length
-        if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") && IsSep(rest[3])) {
-            wstrOut = L"\\\\?\\UNC\\";
-            rest.remove_prefix(4);
-        } else if (HasDriveRoot(rest)) {
-            wstrOut = L"\\\\?\\";
-            wstrOut.append(rest.substr(0, 2));
-            wstrOut += L'\\';
-            rest.remove_prefix(3);
-        } else {
-            return false;
-        }
-    } else if (rest.size() >= 2 && IsSep(rest[0]) && IsSep(rest[1])) {
+    // The extended-length prefix of a UNC path (the leading separators or "UNC" and its
+    // separator taken off rest) or of a drive's root ("C:" and its separator).
+    auto takeUnc = [&](size_t nPrefix) {
         wstrOut = L"\\\\?\\UNC\\";
-        rest.remove_prefix(2);
-    } else if (HasDriveRoot(rest)) {
+        rest.remove_prefix(nPrefix);
+    };
+    auto takeDrive = [&] {
         wstrOut = L"\\\\?\\";
         wstrOut.append(rest.substr(0, 2));
         wstrOut += L'\\';
         rest.remove_prefix(3);
+    };
+    if (rest.size() >= 4 && IsSep(rest[0]) && IsSep(rest[1]) && rest[2] == L'?' && IsSep(rest[3])) {
+        rest.remove_prefix(4);  // already extended-length
+        if (rest.size() >= 4 && (rest.substr(0, 3) == L"UNC" || rest.substr(0, 3) == L"unc") && IsSep(rest[3]))
+            takeUnc(4);
+        else if (HasDriveRoot(rest))
+            takeDrive();
+        else
+            return false;
+    } else if (rest.size() >= 2 && IsSep(rest[0]) && IsSep(rest[1])) {
+        takeUnc(2);
+    } else if (HasDriveRoot(rest)) {
+        takeDrive();
     } else {
         // Relative, or relative to a drive: the system makes it whole first. ".." is
         // refused before it could climb anywhere.
@@ -238,6 +241,13 @@ int SplitBeneath(const CShare& share, const std::string& strPath, std::vector<st
         return kNotFound;
     }
     return ShareFinalPath(share, wstrRootFinal) != 0 ? kNotFound : 0;
+}
+
+bool NamesShareItself(const CShare& share, const std::string& strPath)
+{
+    std::string strRel;
+    std::vector<std::wstring> comps;
+    return RelativeToRoot(share, strPath, strRel) && RelativeComponents(strRel, comps) && comps.empty();
 }
 
 int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition,

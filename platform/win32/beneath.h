@@ -53,6 +53,10 @@ int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess,
 // final path. 0, kOutOfShare, or kNotFound.
 int ResolveParent(const CShare& share, const std::string& strPath, std::wstring& wstrOut);
 
+// True when the path names the shared folder itself ("share", "share/", "share/./"):
+// told from its components alone.
+bool NamesShareItself(const CShare& share, const std::string& strPath);
+
 // The attributes and reparse tag of an open handle; false when they cannot be read.
 struct HandleInfo {
     DWORD dwAttributes = 0;

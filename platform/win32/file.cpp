@@ -37,6 +37,18 @@ bool MarkForDeletion(HANDLE h)
     return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
+// One ReadFile or WriteFile moves at most 1 GiB (its count is a DWORD), at the offset
+// given in the OVERLAPPED record.
+DWORD ChunkOf(size_t nLeft) { return nLeft > 0x40000000 ? 0x40000000 : static_cast<DWORD>(nLeft); }
+
+OVERLAPPED At(uint64_t ullOffset)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(ullOffset);
+    at.OffsetHigh = static_cast<DWORD>(ullOffset >> 32);
+    return at;
+}
+
 bool SetEnd(HANDLE h, uint64_t ullLength)
 {
     FILE_END_OF_FILE_INFO eof{};
@@ -132,14 +144,9 @@ int64_t CPlatFile::ReadAt(uint64_t ullOffset, void* pBuf, size_t n) const
     char* p = static_cast<char*>(pBuf);
     size_t nDone = 0;
     while (nDone < n) {
-        const size_t nLeft = n - nDone;
-        const DWORD dwWant = nLeft > 0x40000000 ? 0x40000000 : static_cast<DWORD>(nLeft);
-        OVERLAPPED at{};
-        const uint64_t ullAt = ullOffset + nDone;
-        at.Offset = static_cast<DWORD>(ullAt);
-        at.OffsetHigh = static_cast<DWORD>(ullAt >> 32);
+        OVERLAPPED at = At(ullOffset + nDone);
         DWORD dwGot = 0;
-        if (!ReadFile(AsHandle(m_hFile), p + nDone, dwWant, &dwGot, &at)) {
+        if (!ReadFile(AsHandle(m_hFile), p + nDone, ChunkOf(n - nDone), &dwGot, &at)) {
             if (GetLastError() == ERROR_HANDLE_EOF)
                 break;
             return -1;
@@ -156,14 +163,9 @@ int CPlatFile::WriteAt(uint64_t ullOffset, const void* pBuf, size_t n) const
     const char* p = static_cast<const char*>(pBuf);
     size_t nDone = 0;
     while (nDone < n) {
-        const size_t nLeft = n - nDone;
-        const DWORD dwWant = nLeft > 0x40000000 ? 0x40000000 : static_cast<DWORD>(nLeft);
-        OVERLAPPED at{};
-        const uint64_t ullAt = ullOffset + nDone;
-        at.Offset = static_cast<DWORD>(ullAt);
-        at.OffsetHigh = static_cast<DWORD>(ullAt >> 32);
+        OVERLAPPED at = At(ullOffset + nDone);
         DWORD dwPut = 0;
-        if (!WriteFile(AsHandle(m_hFile), p + nDone, dwWant, &dwPut, &at) || dwPut == 0)
+        if (!WriteFile(AsHandle(m_hFile), p + nDone, ChunkOf(n - nDone), &dwPut, &at) || dwPut == 0)
             return -1;
         nDone += dwPut;
     }
@@ -302,12 +304,11 @@ int MakeDirectory(const CShare& share, const std::string& strPath)
 
 int RemoveDirectory(const CShare& share, const std::string& strPath)
 {
-    std::wstring wstrPath, wstrRoot;
+    std::wstring wstrPath;
     CHandle h;
     bool bItself = false;
     // The shared folder itself is never removed, however the path names it.
-    if (ResolveParent(share, strPath, wstrPath) != 0 || ShareFinalPath(share, wstrRoot) != 0 ||
-        SamePath(wstrPath, wstrRoot) ||
+    if (NamesShareItself(share, strPath) || ResolveParent(share, strPath, wstrPath) != 0 ||
         OpenNameItself(wstrPath, DELETE | FILE_READ_ATTRIBUTES, kShareAll, h, bItself) != 0)
         return -1;
     HandleInfo info;
