@@ -7,13 +7,16 @@
 #include "app/launcher.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "app/stbaddress.h"
 #include "fs/names.h"
 #include "net/allowlist.h"
 #include "net/sessman.h"
 #include "platform/instance.h"
 #include "platform/profile.h"
 #include "platform/log.h"
+#include "platform/service.h"
 #include "platform/signals.h"
+#include "platform/socket.h"
 
 CCorvaneApp theApp;
 
@@ -138,6 +141,18 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         SessMan.Destroy();
         return 1;
     }
+    if (pUi == nullptr) {
+        // Where STBs reach this computer, once, with --quiet too: not a diagnostic line but
+        // what the user of a headless daemon needs to set an STB up, and the line that the
+        // system service's journal and `systemctl status` show after its start.
+        const int nPort = plat::SockLocalPort(SessMan.m_hServSock);
+        const std::string strLines =
+            StbAddressLines(ListenAddresses(SessMan.m_strListen), nPort > 0 ? nPort : SessMan.m_usPort);
+        fputs(strLines.c_str(), stdout);
+        fflush(stdout);
+    }
+    // The listener is up: a service manager waiting for the start may go on.
+    plat::ServiceNotifyReady();
     if (pUi != nullptr) {
         pUi->RunDialog();
     } else {
@@ -148,6 +163,7 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         if (cmd.bStream)
             StopStreamingServer(launcher);
     }
+    plat::ServiceNotifyStopping();
     SessMan.Destroy();
     return 0;
 }

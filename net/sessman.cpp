@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "net/servicepulse.h"
 #include "platform/log.h"
 
 CSessMan SessMan;
@@ -81,6 +82,15 @@ void CSessMan::AcceptLoop()
 {
     m_nState = 6;
     plat::Trace("CorvaneTask() start...\n");
+    // The service manager hears from this thread at each wake: a hung accept loop stops
+    // the watchdog's pings. Right after reaping, the list holds the live sessions.
+    CServicePulse pulse;
+    const auto TellService = [this, &pulse] {
+        int nSessions = 0;
+        for (const CSess* p = m_pHead; p != nullptr; p = p->m_pNext)
+            ++nSessions;
+        pulse.Tick(SessionCountText(nSessions));
+    };
     for (;;) {
         plat::Trace("Wait...\n");
         plat::AcceptError eError;
@@ -88,6 +98,7 @@ void CSessMan::AcceptLoop()
         plat::Socket hSock = plat::SockAccept(m_hServSock, &eError, &ulPeer);
         while (hSock == plat::INVALID_SOCKET && eError == plat::AcceptError::TimedOut) {
             ReapFinished();
+            TellService();
             hSock = plat::SockAccept(m_hServSock, &eError, &ulPeer);
         }
         if (hSock == plat::INVALID_SOCKET) {
@@ -127,6 +138,7 @@ void CSessMan::AcceptLoop()
             }
         }
         ReapFinished();
+        TellService();
     }
     plat::Trace("accept(hServSock)=INVALID_SOCKET\n");
     RemoveAll();

@@ -1,5 +1,5 @@
 // The operating-system layer: enumeration order, wildcard patterns, share modes of the
-// transfer files and deletion.
+// transfer files and deletion, the computer's own addresses.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 
 #include "platform/dir.h"
 #include "platform/file.h"
+#include "platform/netif.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -140,4 +141,19 @@ TEST(DeleteFile, RefusesFilesInUseOrReadOnly)
 
     EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("dir")), 0);
     EXPECT_LT(plat::DeleteFile(plat::CShare{share.Share()}, share.Path("missing")), 0);
+}
+
+TEST(LocalAddresses, LoopbackIsLeftOutAndEachAddressComesOnce)
+{
+    // This computer's listing, whatever its interfaces: 127.0.0.1 is up on every one of
+    // them, and no STB could reach it.
+    std::vector<uint32_t> addrs;
+    ASSERT_EQ(plat::ListLocalIPv4(addrs), 0);
+    for (size_t i = 0; i < addrs.size(); ++i) {
+        SCOPED_TRACE(addrs[i]);
+        EXPECT_NE(addrs[i] >> 24, 127u);
+        EXPECT_NE(addrs[i], 0u);
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_NE(addrs[i], addrs[j]);
+    }
 }
