@@ -39,14 +39,26 @@ if(WIN32)
   Function CorvaneStartAtLogOn
     WriteRegStr HKCU "${CORVANE_RUN_KEY}" "Corvane" '"$INSTDIR\bin\corvane.exe"'
   FunctionEnd]=])
+  # STBs of private networks (home, work) reach corvane.exe on TCP port 2008 through
+  # Windows' firewall: an inbound rule that the installer, elevated (CPack's installer asks
+  # for administrator rights: RequestExecutionLevel admin), adds once, replacing the rule of
+  # an earlier installation, and the uninstaller removes. Public networks keep asking.
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [=[
   ${GetParameters} $R0
   ClearErrors
   ${GetOptions} $R0 "/AUTOSTART" $R1
   IfErrors +2 0
-    Call CorvaneStartAtLogOn]=])
+    Call CorvaneStartAtLogOn
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="Corvane" dir=in program="$INSTDIR\bin\corvane.exe"'
+  Pop $0
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall add rule name="Corvane" dir=in action=allow program="$INSTDIR\bin\corvane.exe" protocol=TCP localport=2008 profile=private'
+  Pop $0
+  StrCmp $0 "0" +2 0
+    DetailPrint "No firewall rule for Corvane (netsh: $0): Windows asks when Corvane first listens."]=])
   set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [=[
-  DeleteRegValue HKCU "${CORVANE_RUN_KEY}" "Corvane"]=])
+  DeleteRegValue HKCU "${CORVANE_RUN_KEY}" "Corvane"
+  nsExec::ExecToLog '"$SYSDIR\netsh.exe" advfirewall firewall delete rule name="Corvane" dir=in program="$INSTDIR\bin\corvane.exe"'
+  Pop $0]=])
   include(CPack)
   return()
 endif()
@@ -87,7 +99,16 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/res/debian/postinst
     ${CMAKE_SOURCE_DIR}/res/debian/prerm
     ${CMAKE_SOURCE_DIR}/res/debian/postrm)
+# The files under /etc: the system service's settings and ufw's application profile.
+set(CORVANE_CONFFILES)
 if(CORVANE_SYSTEM_SERVICE)
+  list(APPEND CORVANE_CONFFILES ${CORVANE_CONFIG_FILE})
+endif()
+if(CORVANE_FIREWALL_ENTRIES)
+  list(APPEND CORVANE_CONFFILES ${CORVANE_UFW_PROFILE_DIR}/corvane)
+endif()
+if(CORVANE_CONFFILES)
+  list(JOIN CORVANE_CONFFILES "\n" CORVANE_CONFFILES)
   configure_file(${CMAKE_SOURCE_DIR}/res/debian/conffiles.in ${CMAKE_BINARY_DIR}/debian/conffiles @ONLY)
   list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 endif()
