@@ -362,7 +362,7 @@ TEST(StbNames, PathsDecodeOnlyWhenWholeAndCodePagesOnlyWhenUsable)
     // refused by name and by what they do (escapes in names, and bytes whose meaning
     // depends on those before them).
     for (const char* psz : {"NO-SUCH-PAGE", "UTF-16", "UTF-7", "CP1252//TRANSLIT", "CP1252//IGNORE", "ISO-2022-JP",
-                            "csISO2022JP", "ISO-2022-JP-2", "ISO-2022-CN"}) {
+                            "csISO2022JP", "ISO-2022-JP-2", "ISO-2022-CN", "CP50220"}) {
         SCOPED_TRACE(psz);
         EXPECT_NE(CheckStbCodePage(psz), 0);
         CStbNames names;
