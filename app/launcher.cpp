@@ -6,6 +6,7 @@
 
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "net/sessman.h"
 #include "platform/file.h"
 #include "platform/profile.h"
 
@@ -14,6 +15,7 @@ namespace {
 const char* const kLibraries[] = {"srvcore.dll", "srvcm.dll", "srvcs.dll", "samples.dll", "sqlite3.dll"};
 const char* const kServerModules[] = {"serverd.exe", "httpd.exe", "Httpd.exe"};
 const char* const kServerPort = "8880";
+const char* const kEveryAddress = "0.0.0.0";  // the listen address of a daemon given none
 constexpr int kFirstSuccess = 32;  // start results below this are failures
 constexpr int kAccessDenied = 5;   // the start result of a program that may not be run
 constexpr int kMissingLibrary = -1;
@@ -90,6 +92,12 @@ int PrepareStreamingServer(CLauncherState& state)
     plat::IniWriteString(strIni, "http", "Documents Directory", GetSharedFolder());
     plat::IniWriteString(strIni, "http", "Remote Proxy Port", kServerPort);
     plat::IniWriteString(strIni, "server", "HTTP Port", kServerPort);
+    // Where the daemon listens and whom it serves, for a server that is to do the same
+    // (the example binds the address and refuses every other client); keys a server
+    // does not know it passes over.
+    plat::IniWriteString(strIni, "http", "Listen Address",
+                         SessMan.m_strListen.empty() ? kEveryAddress : SessMan.m_strListen);
+    plat::IniWriteString(strIni, "http", "Allowed Clients", SessMan.m_Allow.Text());
     const std::string strLogs = strData + "/logs";
     if (!plat::PathExists(strLogs))
         plat::MakeDirectory(strLogs);

@@ -21,6 +21,10 @@ void StartStreamingServer(IMessageBoxes& boxes, CLauncherState& state);
 // The same for a caller that keeps no state: the server started is stopped later by its
 // names only.
 void StartStreamingServer(IMessageBoxes& boxes);
+// The configuration, Data/config/config.ini, gets the shared folder ([http] Documents
+// Directory), the port ([http] Remote Proxy Port, [server] HTTP Port), and the daemon's
+// own listen address ([http] Listen Address, 0.0.0.0 for every address) and allow-list
+// ([http] Allowed Clients, as CAllowList::Text gives it), read from SessMan.
 // 1 when ready (configuration written, folders present, old server stopped); -1 when a
 // required library is missing, -2 when Data lies inside the shared folder (where a host
 // could replace the programs); then nothing was done.

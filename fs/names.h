@@ -27,7 +27,8 @@ public:
     // not decode or its local form is longer than any path the system can open.
     int ToLocal(const char* pszStbPath, std::string& strLocal);
     // A local name or relative path as the STB is to see it. 0, or -1 when the code page
-    // cannot hold it, it is not valid UTF-8, or it would not fit in one frame.
+    // cannot hold it, its bytes in the code page do not decode back to exactly it (they
+    // would name another file), it is not valid UTF-8, or it would not fit in one frame.
     int ToStb(std::string_view local, std::string& strStb);
     // True when the STB can be shown the local name (or relative path); otherwise prints
     // "name not shown: <folder><local>" and gives false. Always true without a code page.
@@ -40,9 +41,12 @@ private:
     bool m_bBroken = false;
     plat::CCharsetConv m_Conv;
     std::string m_strScratch;   // Shows' result, kept to spare an allocation per name
+    std::string m_strRoundTrip; // ToStb's result decoded again, kept for the same reason
 };
 
-// 0 when the code page can carry the STB's names: the system knows it and its ASCII
-// bytes are ASCII both ways, so that '/', '\', '.' and the terminating 0 keep their
-// meaning (UTF-16, UTF-7 and the like do not). -1 otherwise.
+// 0 when the code page can carry the STB's names: the system knows it, its ASCII bytes
+// are ASCII both ways, so that '/', '\', '.' and the terminating 0 keep their meaning
+// (UTF-16, UTF-7 and the like do not), and it has no shift states: every character it
+// holds is encoded the same whatever stands before or after it (the ISO-2022 pages are
+// refused by name as well). -1 otherwise.
 int CheckStbCodePage(const std::string& strCodePage);

@@ -1,5 +1,6 @@
 #include "net/allowlist.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -113,4 +114,21 @@ bool CAllowList::Allows(uint32_t ulAddr) const
             return true;
     }
     return false;
+}
+
+std::string CAllowList::Text() const
+{
+    std::string strText;
+    for (int i = 0; i < m_nRanges; ++i) {
+        if (m_Ranges[i].ulMask == 0)
+            return "all";
+        char szAddr[kIPv4TextBytes];
+        FormatIPv4(m_Ranges[i].ulNet, szAddr);
+        if (!strText.empty())
+            strText += ',';
+        strText += szAddr;
+        strText += '/';
+        strText += std::to_string(std::popcount(m_Ranges[i].ulMask));
+    }
+    return strText;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The private, link-local, carrier-grade NAT and loopback ranges: the home network and
 // this computer, nothing beyond.
@@ -31,6 +32,10 @@ public:
     int Parse(const char* pszList);
     // True when a peer of this address (host byte order) may connect.
     bool Allows(uint32_t ulAddr) const;
+    // The list in the form Parse takes: "all" when one of its ranges takes every address,
+    // else each range as "a.b.c.d/bits" (a single address with "/32"), separated by
+    // commas, in the order given.
+    std::string Text() const;
 
 private:
     struct Range {

@@ -19,7 +19,8 @@ public:
 
     // Opens the conversions for the code page named (CP1252, CP949, CP932, ISO-8859-1 ...;
     // the bare name, no options). What was open before is closed. 0, or -1 when the name
-    // is not one the system knows (nothing is open then).
+    // is not one the system knows, or (where the system tells them by number) names a
+    // page with shift states (nothing is open then).
     int Open(const std::string& strCodePage);
     void Close();
     bool IsOpen() const;

@@ -20,27 +20,36 @@ constexpr uint32_t Addr(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return
 
 }  // namespace
 
+// Each entry takes exactly its prefix; the list's text (what the streaming server is
+// given) names the same addresses.
 TEST(AllowList, EntriesMatchExactlyTheirPrefix)
 {
     struct Case {
         const char* pszList;
         std::vector<uint32_t> allowed, refused;
+        const char* pszText;  // CAllowList::Text
     };
     const Case cases[] = {
-        {"192.168.1.7", {Addr(192, 168, 1, 7)}, {Addr(192, 168, 1, 6), Addr(192, 168, 1, 8), Addr(7, 1, 168, 192)}},
+        {"192.168.1.7",
+         {Addr(192, 168, 1, 7)},
+         {Addr(192, 168, 1, 6), Addr(192, 168, 1, 8), Addr(7, 1, 168, 192)},
+         "192.168.1.7/32"},
         {"172.16.0.0/12",
          {Addr(172, 16, 0, 0), Addr(172, 31, 255, 255)},
-         {Addr(172, 15, 255, 255), Addr(172, 32, 0, 0)}},
+         {Addr(172, 15, 255, 255), Addr(172, 32, 0, 0)},
+         "172.16.0.0/12"},
         // Bits below the prefix do not matter; blanks around entries are allowed.
         {" 10.1.2.3/8 , 127.0.0.1 ", {Addr(10, 0, 0, 0), Addr(10, 255, 255, 255), Addr(127, 0, 0, 1)},
-         {Addr(11, 0, 0, 0), Addr(127, 0, 0, 2)}},
-        {"0.0.0.0/0", {Addr(0, 0, 0, 0), Addr(255, 255, 255, 255)}, {}},
-        {"all", {Addr(8, 8, 8, 8), Addr(255, 255, 255, 255)}, {}},
-        {"255.255.255.255/32", {Addr(255, 255, 255, 255)}, {Addr(255, 255, 255, 254)}},
+         {Addr(11, 0, 0, 0), Addr(127, 0, 0, 2)}, "10.0.0.0/8,127.0.0.1/32"},
+        {"0.0.0.0/0", {Addr(0, 0, 0, 0), Addr(255, 255, 255, 255)}, {}, "all"},
+        {"all", {Addr(8, 8, 8, 8), Addr(255, 255, 255, 255)}, {}, "all"},
+        {"10.0.0.1,all", {Addr(8, 8, 8, 8)}, {}, "all"},
+        {"255.255.255.255/32", {Addr(255, 255, 255, 255)}, {Addr(255, 255, 255, 254)}, "255.255.255.255/32"},
         {g_pszDefaultAllow,
          {Addr(127, 0, 0, 1), Addr(10, 9, 8, 7), Addr(172, 20, 0, 1), Addr(192, 168, 0, 1), Addr(169, 254, 1, 1),
           Addr(100, 127, 255, 255)},
-         {Addr(8, 8, 8, 8), Addr(172, 32, 0, 1), Addr(192, 169, 0, 1), Addr(100, 128, 0, 0), Addr(1, 1, 1, 1)}},
+         {Addr(8, 8, 8, 8), Addr(172, 32, 0, 1), Addr(192, 169, 0, 1), Addr(100, 128, 0, 0), Addr(1, 1, 1, 1)},
+         g_pszDefaultAllow},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszList);
@@ -50,6 +59,10 @@ TEST(AllowList, EntriesMatchExactlyTheirPrefix)
             EXPECT_TRUE(list.Allows(a)) << std::hex << a;
         for (uint32_t a : c.refused)
             EXPECT_FALSE(list.Allows(a)) << std::hex << a;
+        EXPECT_EQ(list.Text(), c.pszText);
+        CAllowList again;
+        ASSERT_EQ(again.Parse(list.Text().c_str()), 0);
+        EXPECT_EQ(again.Text(), list.Text());
     }
     EXPECT_TRUE(CAllowList().Allows(Addr(192, 168, 178, 20))) << "a new list is not the default one";
     EXPECT_FALSE(CAllowList().Allows(Addr(8, 8, 8, 8))) << "a new list is not the default one";

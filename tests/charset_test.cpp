@@ -35,6 +35,31 @@ std::unique_ptr<CTestServer> FixedCharsetServer(const std::string& strCharset)
 
 std::string Rec(bool bDir, const std::string& name) { return std::string(1, bDir ? '\1' : '\0') + name + '\0'; }
 
+// A path as a diagnostic line writes it: each backslash as \x5c.
+std::string AsLogged(const std::string& strPath)
+{
+    std::string str;
+    for (char c : strPath)
+        str += c == '\\' ? std::string("\\x5c") : std::string(1, c);
+    return str;
+}
+
+// The records of a listing block, each as Rec gives it.
+std::vector<std::string> Records(const std::string& block)
+{
+    std::vector<std::string> records;
+    for (size_t at = 0; at < block.size();) {
+        const size_t end = block.find('\0', at + 1);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "a record without its end";
+            break;
+        }
+        records.push_back(block.substr(at, end + 1 - at));
+        at = end + 1;
+    }
+    return records;
+}
+
 std::string Repeat(const std::string& str, size_t n)
 {
     std::string out;
@@ -187,9 +212,11 @@ TEST(StbCharset, NameTheCodePageCannotHoldIsLeftOutAndNothingElse)
         if (!kRawNames && shown == share.Path("T/bad\\x01\xFF"))
             continue;
         // The listing's and the walk's lines name local paths in their generic form
-        // (separators '/'); the firmware query's names the file below the folder as stored.
+        // (separators '/'); the firmware query's names the file below the folder as stored
+        // (on Windows with '\' between the names, which the line writes as \x5c).
         const bool bFirmware = shown == share.Path(kCyrillic + ".stb");
-        const std::string line = "name not shown: " + (bFirmware ? shown : LocalFsString(LocalFsPath(shown))) + "\n";
+        const std::string line =
+            "name not shown: " + (bFirmware ? AsLogged(shown) : LocalFsString(LocalFsPath(shown))) + "\n";
         size_t n = 0;
         for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
             ++n;
@@ -197,6 +224,73 @@ TEST(StbCharset, NameTheCodePageCannotHoldIsLeftOutAndNothingElse)
     }
     if (!kRawNames)
         GTEST_SKIP() << "the name that is no UTF-8 (\"bad\\x01\\xFF\") is not made: Windows keeps names in UTF-16";
+}
+
+// A name is shown only under bytes that decode back to exactly it: CP932 writes some
+// characters as the bytes of others ("a¥b.txt" as "a\b.txt", a path into folder a; the
+// wave dash U+301C as the fullwidth tilde U+FF5E; the overline as '~'; and so on). Every
+// listed name leads to its own file, and deleting what was listed deletes nothing else.
+TEST(StbCharset, ListedNameNeverLeadsToAnotherFile)
+{
+    struct Case {
+        std::string strLocal;
+        std::string strStb;  // empty: not shown
+    };
+    const Case cases[] = {
+        {"a\xC2\xA5" "b.txt", ""},                     // U+00A5 YEN SIGN: 5C, the '\' of "a\b.txt"
+        {"wave\xE3\x80\x9C.txt", ""},                  // U+301C WAVE DASH: 81 60, which is ...
+        {"wave\xEF\xBD\x9E.txt", "wave\x81\x60.txt"},  // ... U+FF5E FULLWIDTH TILDE
+        {"\xE2\x80\xBE.txt", ""},                      // U+203E OVERLINE: 7E, which is ...
+        {"~.txt", "~.txt"},                            // ... the tilde
+        {"\xE2\x80\x96.txt", ""},                      // U+2016 DOUBLE VERTICAL LINE: 81 61, which is ...
+        {"\xE2\x88\xA5.txt", "\x81\x61.txt"},          // ... U+2225 PARALLEL TO
+        {"\xE2\x88\x92.txt", ""},                      // U+2212 MINUS SIGN: 81 7C, which is ...
+        {"\xEF\xBC\x8D.txt", "\x81\x7C.txt"},          // ... U+FF0D FULLWIDTH HYPHEN-MINUS
+    };
+    CTempShare share;
+    std::unique_ptr<CTestServer> server = FixedCharsetServer("CP932");
+    share.WriteFile("a/b.txt", "the file in a");
+    std::map<std::string, std::string> kept{{"a", "<dir>"}, {"a/b.txt", "the file in a"}};
+    for (const Case& c : cases) {
+        share.WriteFile(c.strLocal, "content of " + c.strLocal);
+        if (c.strStb.empty())
+            kept[c.strLocal] = "content of " + c.strLocal;
+    }
+
+    testing::internal::CaptureStdout();
+    CStbSession stb(server->Port());
+    std::vector<std::string> listed = Records(Listing(stb, "/"));
+    std::vector<std::string> expected{Rec(true, "."), Rec(true, ".."), Rec(true, "a")};
+    for (const Case& c : cases) {
+        if (!c.strStb.empty())
+            expected.push_back(Rec(false, c.strStb));
+    }
+    std::sort(listed.begin(), listed.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed, expected);
+    // Each name listed leads to the file it stands for, and deleting it deletes that file.
+    std::map<std::string, std::string> contents;  // by the name the STB is to see
+    for (const Case& c : cases) {
+        if (!c.strStb.empty())
+            contents[c.strStb] = "content of " + c.strLocal;
+    }
+    for (const std::string& rec : listed) {
+        const std::string strStb = rec.substr(1, rec.size() - 2);
+        if (rec[0] != '\0')
+            continue;
+        SCOPED_TRACE(strStb);
+        const auto it = contents.find(strStb);
+        const std::string strContent = it != contents.end() ? it->second : "(no file of this name)";
+        EXPECT_EQ(Sized(stb, 0x02, PathPayload("/" + strStb)), std::make_pair(0, uint32_t(strContent.size())));
+        EXPECT_EQ(stb.Fetch(0x03, 0, strContent.size(), strContent.size()), strContent);
+        EXPECT_EQ(stb.Status(0x08, PathPayload("/" + strStb), 0xF8), 0);
+    }
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(Tree(share.Share()), kept);
+    for (const Case& c : cases) {
+        const std::string line = "name not shown: " + LocalFsString(LocalFsPath(share.Path(c.strLocal))) + "\n";
+        EXPECT_EQ(Contains(out, line), c.strStb.empty()) << line << out;
+    }
 }
 
 // After a move, what the STB took is gone; what it was never shown stays, and with it
@@ -275,7 +369,11 @@ TEST(StbNames, PathsDecodeOnlyWhenWholeAndCodePagesOnlyWhenUsable)
         EXPECT_EQ(names.ToLocal(c.strStb.c_str(), local), c.nResult);
         EXPECT_EQ(local, c.strLocal);
     }
-    for (const char* psz : {"NO-SUCH-PAGE", "UTF-16", "UTF-7", "CP1252//TRANSLIT", "CP1252//IGNORE"}) {
+    // The ISO-2022 pages shift in and out of their character sets with escape sequences:
+    // refused by name and by what they do (escapes in names, and bytes whose meaning
+    // depends on those before them).
+    for (const char* psz : {"NO-SUCH-PAGE", "UTF-16", "UTF-7", "CP1252//TRANSLIT", "CP1252//IGNORE", "ISO-2022-JP",
+                            "csISO2022JP", "ISO-2022-JP-2", "ISO-2022-CN", "CP50220"}) {
         SCOPED_TRACE(psz);
         EXPECT_NE(CheckStbCodePage(psz), 0);
         CStbNames names;
@@ -289,7 +387,8 @@ TEST(StbNames, PathsDecodeOnlyWhenWholeAndCodePagesOnlyWhenUsable)
 // settings file, as other bad options do.
 TEST(StbCharset, UnknownCodePageIsRefusedAtStart)
 {
-    const std::vector<std::vector<const char*>> bad = {{"--charset", "NOPE"}, {"--charset", "UTF-16"}};
+    const std::vector<std::vector<const char*>> bad = {
+        {"--charset", "NOPE"}, {"--charset", "UTF-16"}, {"--charset", "ISO-2022-JP"}};
     for (const auto& args : bad) {
         std::vector<const char*> argv{"corvane", args[0], args[1]};
         CCmdLine cmd;

@@ -12,6 +12,7 @@
 #include "app/launcher.h"
 #include "app/msgbox.h"
 #include "app/settings.h"
+#include "net/sessman.h"
 #include "platform/process.h"
 #include "test_util.h"
 
@@ -227,6 +228,9 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
         EXPECT_EQ(IniValue(dir.Ini(), "http", "Documents Directory"), share.Share());
         EXPECT_EQ(IniValue(dir.Ini(), "http", "Remote Proxy Port"), "8880");
         EXPECT_EQ(IniValue(dir.Ini(), "server", "HTTP Port"), "8880");
+        // The daemon's listen address and allow-list, for the server to keep to.
+        EXPECT_EQ(IniValue(dir.Ini(), "http", "Listen Address"), "0.0.0.0");
+        EXPECT_EQ(IniValue(dir.Ini(), "http", "Allowed Clients"), g_pszDefaultAllow);
         ASSERT_TRUE(WaitFor([&] { return dir.Started().size() == 1 && !dir.CwdOf("serverd.exe").empty(); }));
         std::error_code ec;
         EXPECT_TRUE(fs::equivalent(dir.CwdOf("serverd.exe"), dir.Data(), ec)) << dir.CwdOf("serverd.exe");
@@ -254,6 +258,20 @@ TEST(StreamingLauncher, ChecksConfiguresStopsAndStarts)
         EXPECT_EQ(IniValue(dir.Ini(), "log", "Level"), "3");
         EXPECT_EQ(IniValue(dir.Ini(), "server", "HTTP Port"), "8880");
         EXPECT_NE(ReadLocalFile(dir.Ini()).find("; the server's own settings"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("the daemon's --listen and --allow reach the configuration");
+        CTempShare share;
+        CLauncherDir dir(share);
+        const std::string strOldListen = SessMan.m_strListen;
+        const CAllowList oldAllow = SessMan.m_Allow;
+        SessMan.m_strListen = "127.0.0.2";
+        ASSERT_EQ(SessMan.m_Allow.Parse("10.1.2.3, 192.168.7.0/24"), 0);
+        EXPECT_EQ(PrepareStreamingServer(), 1);
+        SessMan.m_strListen = strOldListen;
+        SessMan.m_Allow = oldAllow;
+        EXPECT_EQ(IniValue(dir.Ini(), "http", "Listen Address"), "127.0.0.2");
+        EXPECT_EQ(IniValue(dir.Ini(), "http", "Allowed Clients"), "10.1.2.3/32,192.168.7.0/24");
     }
     {
         SCOPED_TRACE("names are compared byte for byte: SERVERD.EXE survives, httpd.exe and Httpd.exe do not");

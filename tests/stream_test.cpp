@@ -65,16 +65,30 @@ bool PortFree(uint16_t port)
     return bFree;
 }
 
-// A connection to 127.0.0.1:port; -1 when nothing accepts it.
-int ConnectLoopback(uint16_t port)
+// Where a request goes and from which local address (null: the system's choice, which
+// for 127.0.0.1 is 127.0.0.1). Every 127.x.y.z is an address of this computer.
+struct CRoute {
+    const char* pszTo = "127.0.0.1";
+    const char* pszFrom = nullptr;
+};
+
+// A connection to the port at route.pszTo from route.pszFrom; -1 when nothing accepts it.
+int Connect(uint16_t port, const CRoute& route = {})
 {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
+    if (route.pszFrom != nullptr) {
+        inet_pton(AF_INET, route.pszFrom, &addr.sin_addr);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, route.pszTo, &addr.sin_addr);
     if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         close(fd);
         return -1;
@@ -85,7 +99,7 @@ int ConnectLoopback(uint16_t port)
 // True when something accepts connections on 127.0.0.1:port.
 bool Accepting(uint16_t port)
 {
-    const int fd = ConnectLoopback(port);
+    const int fd = Connect(port);
     if (fd >= 0)
         close(fd);
     return fd >= 0;
@@ -98,10 +112,11 @@ struct CHttpAnswer {
 };
 
 // One request on a connection of its own, the answer read until the server closes it.
-CHttpAnswer HttpRequest(const std::string& strMethod, const std::string& strTarget, const std::string& strRange = "")
+CHttpAnswer HttpRequest(const std::string& strMethod, const std::string& strTarget, const std::string& strRange = "",
+                        const CRoute& route = {})
 {
     CHttpAnswer answer;
-    const int fd = ConnectLoopback(kStreamPort);
+    const int fd = Connect(kStreamPort, route);
     if (fd < 0)
         return answer;
     timeval tv{5, 0};
@@ -180,37 +195,85 @@ private:
     fs::path m_Folder;
 };
 
+// The example copied into a working directory of its own (cwd/ beside the share, with a
+// TMPDIR of its own, tmp/) and the daemon started there with --stream: the daemon and
+// whatever it started are stopped however the test ends.
+class CStreamingExample {
+public:
+    explicit CStreamingExample(const CTempShare& share)
+        : m_strCwd(share.Root() + "/cwd"), m_strTmp(share.Root() + "/tmp"), m_Reaper(m_strCwd + "/Data"),
+          m_TmpDir("TMPDIR", m_strTmp), m_Daemon(share.Root(), "stream"), m_strShare(share.Share())
+    {
+    }
+
+    // Copies the example, starts the daemon with args besides --headless --stream --share,
+    // and waits until the server answers a request for strFile by way of ready with 200.
+    // Empty, or what went wrong.
+    std::string Start(const std::vector<std::string>& args, const std::string& strFile, const CRoute& ready = {})
+    {
+        std::error_code ec;
+        fs::copy(ExampleFolder(), m_strCwd, fs::copy_options::recursive, ec);
+        if (ec)
+            return ExampleFolder() + ": " + ec.message();
+        if (!fs::create_directory(m_strTmp, ec))
+            return m_strTmp + ": " + ec.message();
+        std::vector<std::string> all{"--headless", "--stream", "--share", m_strShare};
+        all.insert(all.end(), args.begin(), args.end());
+        if (m_Daemon.StartListening(all, "127.0.0.1", m_strCwd) == 0)
+            return m_Daemon.Error() + "\n" + m_Daemon.Err();
+        if (!WaitFor([&] { return HttpRequest("HEAD", strFile, "", ready).nStatus == 200; }, 15000))
+            return "no answer: daemon: " + m_Daemon.Err() + "\nserver: " + ReadLocalFile(m_strCwd + "/Data/logs/serverd.log");
+        return "";
+    }
+
+    // Stops the daemon: 0 when it ended as it should and the server went with it.
+    int Stop()
+    {
+        const int nExit = m_Daemon.Stop();
+        if (!WaitFor([] { return !Accepting(kStreamPort) && PortFree(kStreamPort); }, 5000))
+            return -1;
+        return nExit;
+    }
+
+    const std::string& Tmp() const { return m_strTmp; }
+    const CDaemonProcess& Daemon() const { return m_Daemon; }
+
+private:
+    std::string m_strCwd, m_strTmp;
+    CServerReaper m_Reaper;
+    CScopedEnv m_TmpDir;
+    CDaemonProcess m_Daemon;
+    std::string m_strShare;
+};
+
+// Why the example cannot run here, or empty.
+std::string ExampleCannotRun()
+{
+    if (!LighttpdInstalled())
+        return "lighttpd is not installed (scripts/deps installs it)";
+    // Another run of these tests (a second build's suite) may hold the port for a while.
+    if (!WaitFor([] { return PortFree(kStreamPort); }, 30000))
+        return "port " + std::to_string(kStreamPort) + ", which the launcher gives the streaming server, is in use";
+    return "";
+}
+
 }  // namespace
 
 TEST(StreamingServer, ExampleServesRangesOfTheSharedFolderReadOnlyAndEndsWithTheDaemon)
 {
-    if (!LighttpdInstalled())
-        GTEST_SKIP() << "lighttpd is not installed (scripts/deps installs it)";
-    // Another run of this test (a second build's suite) may hold the port for a while.
-    if (!WaitFor([] { return PortFree(kStreamPort); }, 30000))
-        GTEST_SKIP() << "port " << kStreamPort << ", which the launcher gives the streaming server, is in use";
+    const std::string strWhyNot = ExampleCannotRun();
+    if (!strWhyNot.empty())
+        GTEST_SKIP() << strWhyNot;
 
     CTempShare share;
-    const std::string strCwd = share.Root() + "/cwd";
-    const std::string strTmp = share.Root() + "/tmp";
-    std::error_code ec;
-    fs::copy(ExampleFolder(), strCwd, fs::copy_options::recursive, ec);
-    ASSERT_FALSE(ec) << ExampleFolder() << ": " << ec.message();
-    ASSERT_TRUE(fs::create_directory(strTmp, ec));
-    CServerReaper reaper(strCwd + "/Data");
-    CScopedEnv tmpdir("TMPDIR", strTmp);
-
     const std::string data = RandomBytes(300000, 7);
     share.WriteFile("movies/clip one.ts", data);
     WriteLocalFile(share.Root() + "/secret", "outside the shared folder");
     ASSERT_EQ(symlink((share.Root() + "/secret").c_str(), share.Path("movies/out.ts").c_str()), 0);
 
-    CDaemonProcess daemon(share.Root(), "stream");
-    ASSERT_NE(daemon.StartListening({"--headless", "--stream", "--share", share.Share()}, "127.0.0.1", strCwd), 0)
-        << daemon.Error() << "\n" << daemon.Err();
-    const std::string strLog = strCwd + "/Data/logs/serverd.log";
-    ASSERT_TRUE(WaitFor([] { return HttpRequest("HEAD", "/movies/clip%20one.ts").nStatus == 200; }, 15000))
-        << "daemon: " << daemon.Err() << "\nserver: " << ReadLocalFile(strLog);
+    CStreamingExample example(share);
+    const std::string strError = example.Start({}, "/movies/clip%20one.ts");
+    ASSERT_EQ(strError, "");
 
     struct {
         const char* pszRange;
@@ -245,10 +308,62 @@ TEST(StreamingServer, ExampleServesRangesOfTheSharedFolderReadOnlyAndEndsWithThe
     EXPECT_EQ(linked.nStatus, 403) << linked.strHeaders;
     EXPECT_FALSE(Contains(linked.strBody, "outside")) << linked.strBody;
     // The generated configuration is gone once the server runs.
-    EXPECT_TRUE(WaitFor([&] { return fs::is_empty(strTmp, ec); }, 5000)) << strTmp << " keeps the server's files";
+    std::error_code ec;
+    EXPECT_TRUE(WaitFor([&] { return fs::is_empty(example.Tmp(), ec); }, 5000))
+        << example.Tmp() << " keeps the server's files";
 
     // The daemon stops the server it started as it ends.
-    EXPECT_EQ(daemon.Stop(), 0) << daemon.Err();
-    EXPECT_TRUE(WaitFor([] { return !Accepting(kStreamPort) && PortFree(kStreamPort); }, 5000))
-        << "the streaming server still runs after the daemon ended";
+    EXPECT_EQ(example.Stop(), 0) << "the daemon did not end well, or the streaming server runs on: "
+                                 << example.Daemon().Err();
+}
+
+// The server serves where the daemon does: on the daemon's --listen address only, and to
+// the hosts of its --allow list only (any other is answered 403); "all" refuses no one.
+TEST(StreamingServer, ExampleServesOnlyOnTheDaemonsAddressAndOnlyItsAllowedHosts)
+{
+    const std::string strWhyNot = ExampleCannotRun();
+    if (!strWhyNot.empty())
+        GTEST_SKIP() << strWhyNot;
+    struct Try {
+        CRoute route;
+        int nStatus;  // 0: nothing answers there
+    };
+    struct Case {
+        std::vector<std::string> args;
+        CRoute ready;  // a way that is served
+        std::vector<Try> tries;
+    };
+    const Case cases[] = {
+        {{"--listen", "127.0.0.1", "--allow", "127.0.0.1"},
+         {},
+         {{{"127.0.0.2", nullptr}, 0}, {{"127.0.0.2", "127.0.0.1"}, 0}}},
+        {{"--allow", "127.0.0.3,10.0.0.0/8"},
+         {"127.0.0.1", "127.0.0.3"},
+         {{{"127.0.0.1", nullptr}, 403}, {{"127.0.0.2", "127.0.0.2"}, 403}, {{"127.0.0.2", "127.0.0.3"}, 200}}},
+        {{"--allow", "all"}, {}, {{{"127.0.0.2", "127.0.0.2"}, 200}, {{"127.0.0.1", "127.0.0.4"}, 200}}},
+    };
+    for (const Case& c : cases) {
+        std::string strArgs;
+        for (const std::string& str : c.args)
+            strArgs += str + " ";
+        SCOPED_TRACE(strArgs);
+        CTempShare share;
+        share.WriteFile("clip.ts", "the clip");
+        CStreamingExample example(share);
+        const std::string strError = example.Start(c.args, "/clip.ts", c.ready);
+        ASSERT_EQ(strError, "");
+        for (const Try& t : c.tries) {
+            SCOPED_TRACE(std::string("to ") + t.route.pszTo + " from " + (t.route.pszFrom ? t.route.pszFrom : "any"));
+            const CHttpAnswer answer = HttpRequest("GET", "/clip.ts", "", t.route);
+            EXPECT_EQ(answer.nStatus, t.nStatus) << answer.strHeaders;
+            if (t.nStatus == 0) {
+                const int fd = Connect(kStreamPort, t.route);
+                EXPECT_LT(fd, 0) << "something listens there";
+                if (fd >= 0)
+                    close(fd);
+            }
+            EXPECT_EQ(answer.strBody == "the clip", t.nStatus == 200);
+        }
+        EXPECT_EQ(example.Stop(), 0) << example.Daemon().Err();
+    }
 }

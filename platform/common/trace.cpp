@@ -18,23 +18,46 @@ std::atomic<bool> g_bQuiet{false};
 // A line longer than this is cut here (frames are shorter, so only a runaway format).
 constexpr size_t kMaxLine = 64 * 1024;
 
-// The text as one line, bytes below 0x20 and 0x7F written as \xNN.
+// How many bytes from pText[i] on are written as \xNN: one for a byte below 0x20, 0x7F
+// and the backslash (so that an escape in the text cannot pass for one made here); the
+// two of a C1 control in UTF-8 (C2 80..C2 9F) and the three of a bidirectional control
+// (U+202A..U+202E: E2 80 AA..AE; U+2066..U+2069: E2 81 A6..A9), which a terminal or an
+// editor would act upon or use to reorder the line; 0 for a byte written as it is.
+size_t EscapedRun(const unsigned char* p, size_t i, size_t nLen)
+{
+    const unsigned char c = p[i];
+    if (c < 0x20 || c == 0x7F || c == '\\')
+        return 1;
+    if (c == 0xC2 && i + 1 < nLen && p[i + 1] >= 0x80 && p[i + 1] <= 0x9F)
+        return 2;
+    if (c == 0xE2 && i + 2 < nLen) {
+        const unsigned char c2 = p[i + 2];
+        if ((p[i + 1] == 0x80 && c2 >= 0xAA && c2 <= 0xAE) || (p[i + 1] == 0x81 && c2 >= 0xA6 && c2 <= 0xA9))
+            return 3;
+    }
+    return 0;
+}
+
+// The text as one line, with the bytes EscapedRun names written as \xNN.
 std::string EscapedLine(const char* pText, size_t nLen)
 {
     static const char kHex[] = "0123456789abcdef";
     if (nLen > 0 && pText[nLen - 1] == '\n')
         --nLen;  // the line's own end
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(pText);
     std::string strLine;
     strLine.reserve(nLen + 1);
-    for (size_t i = 0; i < nLen; ++i) {
-        const unsigned char c = static_cast<unsigned char>(pText[i]);
-        if (c < 0x20 || c == 0x7F) {
+    for (size_t i = 0; i < nLen;) {
+        size_t nRun = EscapedRun(p, i, nLen);
+        if (nRun == 0) {
+            strLine += static_cast<char>(p[i++]);
+            continue;
+        }
+        for (; nRun > 0; --nRun, ++i) {
             strLine += '\\';
             strLine += 'x';
-            strLine += kHex[c >> 4];
-            strLine += kHex[c & 0x0F];
-        } else {
-            strLine += static_cast<char>(c);
+            strLine += kHex[p[i] >> 4];
+            strLine += kHex[p[i] & 0x0F];
         }
     }
     strLine += '\n';

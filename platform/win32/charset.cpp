@@ -57,6 +57,12 @@ UINT CodePageOf(const std::string& strName)
     return ul > 0 && ul < 65536 ? static_cast<UINT>(ul) : 0;
 }
 
+// The pages with shift states: ISO-2022 (50220..50229: escape sequences switch between
+// character sets), HZ (52936: "~{" and "~}") and UTF-7. A name in one of them would
+// reach the STB with switching bytes in it, and what its bytes mean would depend on those
+// before them: never opened.
+bool HasShiftStates(UINT uPage) { return (uPage >= 50220 && uPage <= 50229) || uPage == 52936 || uPage == CP_UTF7; }
+
 // Code page to UTF-16 and back: MB_ERR_INVALID_CHARS and WC_NO_BEST_FIT_CHARS where the
 // page takes them (the stateful and UTF-7 pages do not).
 bool TakesFlags(UINT uPage)
@@ -131,7 +137,7 @@ int CCharsetConv::Open(const std::string& strCodePage)
 {
     Close();
     const UINT uPage = CodePageOf(strCodePage);
-    if (uPage == 0 || !IsValidCodePage(uPage))
+    if (uPage == 0 || HasShiftStates(uPage) || !IsValidCodePage(uPage))
         return -1;
     std::unique_ptr<CImpl> pImpl(new (std::nothrow) CImpl);
     if (pImpl == nullptr)
