@@ -13,6 +13,7 @@
 #include "platform/instance.h"
 #include "platform/profile.h"
 #include "platform/log.h"
+#include "platform/share.h"
 #include "platform/signals.h"
 
 CCorvaneApp theApp;
@@ -131,6 +132,8 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
+    // Which way paths are resolved (one name at a time where the kernel has no openat2).
+    plat::Trace("paths resolved %s\n", plat::PathResolutionName());
     const int r = SessMan.Create();
     if (r != 0) {
         plat::Trace("SessMan.Create()=%d\n", r);
