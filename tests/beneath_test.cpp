@@ -144,8 +144,8 @@ void RunCases(const std::vector<Case>& cases, const std::string& strRoot, const 
 // The walk answers as openat2 does: links inside followed, links out and absolute links
 // refused as ".." is, ".." taken from where a link leads (and refused above the shared
 // folder), link loops and chains past 40, dangling links with O_CREAT, O_NOFOLLOW and
-// O_EXCL on a last link, a trailing '/', FIFOs, and a link another user planted in a
-// sticky folder.
+// O_EXCL on a last link, a trailing '/', FIFOs, a leased file, and a link another user
+// planted in a sticky folder.
 TEST(PathResolution, NameWalkAnswersAsOpenat2)
 {
     const bool bProtected = LinksProtected() && geteuid() != kOtherUid;
@@ -214,6 +214,13 @@ TEST(PathResolution, NameWalkAnswersAsOpenat2)
         bool bPlanted = false;
         MakeTree(share, strOutside, bPlanted);
         std::vector<Case> all = cases;
+        // A read lease of ours (whose break signals nobody): opening the file to write
+        // without waiting answers EAGAIN at once, however long the lease is held.
+        plat::CFd leased(open(share.Path("in/leased.txt").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+        ASSERT_TRUE(leased.Ok());
+        ASSERT_EQ(fcntl(leased.Get(), F_SETLEASE, F_RDLCK), 0) << strerror(errno);
+        ASSERT_EQ(fcntl(leased.Get(), F_SETOWN, 0), 0);
+        all.push_back({"in/leased.txt", O_WRONLY | O_NONBLOCK, EAGAIN, nullptr});
         if (bPlanted) {
             // fs.protected_symlinks guards the last name only.
             all.push_back({"drop/theirs", O_RDONLY, bProtected ? EACCES : 0, bProtected ? nullptr : "in/file.txt"});

@@ -37,6 +37,8 @@ bool RelativeToRoot(const CShare& share, const std::string& strPath, std::string
 
 namespace {
 
+constexpr int kMaxAgain = 16;  // EAGAIN from openat2 this many times in a row is the answer
+
 // glibc has no wrapper for openat2.
 int OpenAt2(int dirfd, const char* pszPath, int nFlags, mode_t mode, uint64_t ullResolve)
 {
@@ -45,12 +47,14 @@ int OpenAt2(int dirfd, const char* pszPath, int nFlags, mode_t mode, uint64_t ul
     // O_TMPFILE holds O_DIRECTORY's bit: a folder opened with a mode would be refused.
     how.mode = (nFlags & O_CREAT) != 0 || (nFlags & O_TMPFILE) == O_TMPFILE ? mode : 0;
     how.resolve = ullResolve;
-    for (;;) {
+    for (int nAgain = 0;;) {
         long r = syscall(SYS_openat2, dirfd, pszPath, &how, sizeof(how));
         if (r >= 0)
             return static_cast<int>(r);
-        // EAGAIN: a rename elsewhere raced the lookup; the kernel asks to try again.
-        if (errno != EINTR && errno != EAGAIN)
+        // EAGAIN: a rename elsewhere raced the lookup, and the kernel asks to try again;
+        // a few times only, since a lease another process holds answers EAGAIN too (with
+        // O_NONBLOCK) for as long as it is held.
+        if (errno == EAGAIN ? ++nAgain >= kMaxAgain : errno != EINTR)
             return -errno;
     }
 }
