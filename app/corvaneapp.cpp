@@ -15,6 +15,7 @@
 #include "platform/profile.h"
 #include "platform/log.h"
 #include "platform/service.h"
+#include "platform/share.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
 
@@ -134,6 +135,8 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
+    // Which way paths are resolved (one name at a time where the kernel has no openat2).
+    plat::Trace("paths resolved %s\n", plat::PathResolutionName());
     const int r = SessMan.Create();
     if (r != 0) {
         plat::Trace("SessMan.Create()=%d\n", r);

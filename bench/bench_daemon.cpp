@@ -62,7 +62,10 @@ int CBenchDaemon::Start(const std::string& strBinary, bool bTrace, std::string& 
         args.push_back("--quiet");
     if (m_bWideLinks)
         args.push_back("--wide-links");
-    return Launch(strBinary, args, bTrace, strError);
+    if (m_strWrapper.empty())
+        return Launch(strBinary, args, bTrace, strError);
+    args.insert(args.begin(), strBinary);
+    return Launch(m_strWrapper, args, bTrace, strError);
 }
 
 int CBenchDaemon::StartFloor(const std::string& strBinary, std::string& strError)

@@ -40,6 +40,10 @@ public:
     // The next Start passes --wide-links: the benchmark links trees made outside into
     // the shared folder.
     void SetWideLinks() { m_bWideLinks = true; }
+    // The next Start runs the daemon through strWrapper, a program that executes its
+    // arguments in its own process (corvane_no_openat2): the process measured is still
+    // the daemon's.
+    void SetWrapper(const std::string& strWrapper) { m_strWrapper = strWrapper; }
 
     // Sends SIGTERM and waits up to nTimeoutMs for the program to end. Its exit status, or
     // a negative number (killed, or it did not end in time). pSeconds receives the time it
@@ -64,6 +68,7 @@ private:
     std::string m_strMaxSessions = "100000";  // the daemon's largest --max-sessions
     std::string m_strMaxPerHost = "100000";
     bool m_bWideLinks = false;
+    std::string m_strWrapper;
     std::unique_ptr<CDaemonProcess> m_pProc;
     int m_fdTrace = -1;
     std::thread m_Drain;

@@ -42,19 +42,22 @@ bool MakeDeepFile(const std::string& strShare)
 // One daemon with a connection for each of the two requests.
 class CRatioDaemon {
 public:
-    // Starts the daemon with all its threads on nCpu, connects and warms up.
-    bool Start(const std::string& strBinary, int nCpu)
+    // Starts the daemon (through strWrapper when given) with all its threads on nCpu,
+    // connects and warms up.
+    bool Start(const std::string& strBinary, const std::string& strWrapper, int nCpu)
     {
-        m_strBinary = strBinary;
+        m_strBinary = strWrapper.empty() ? strBinary : strWrapper + " " + strBinary;
+        if (!strWrapper.empty())
+            m_Daemon.SetWrapper(strWrapper);
         if (!StartDaemon(m_Daemon, strBinary, false, kProgram) || !MakeDeepFile(m_Daemon.ShareDir()))
             return false;
         if (!PinProcess(m_Daemon.Pid(), nCpu))
-            return Fail(strBinary.c_str(), "cannot hold the daemon to one CPU");
+            return Fail(m_strBinary.c_str(), "cannot hold the daemon to one CPU");
         m_SizePayload = PathPayload(kDeepStbPath);
         if (!ConnectLoopback(m_Ver, m_Daemon.Port(), kRecvTimeoutMs))
-            return Fail(strBinary.c_str(), m_Ver.Error());
+            return Fail(m_strBinary.c_str(), m_Ver.Error());
         if (!ConnectLoopback(m_Size, m_Daemon.Port(), kRecvTimeoutMs))
-            return Fail(strBinary.c_str(), m_Size.Error());
+            return Fail(m_strBinary.c_str(), m_Size.Error());
         for (int i = 0; i < kWarmupRoundTrips; ++i) {
             if (!RoundTrip(Ask::Ver) || !RoundTrip(Ask::Size))
                 return false;
@@ -125,7 +128,7 @@ bool MeasureSizeRatios(std::vector<SizeRatioTarget>& targets, double dSeconds, i
     std::vector<std::unique_ptr<CRatioDaemon>> daemons;
     for (const SizeRatioTarget& t : targets) {
         daemons.push_back(std::make_unique<CRatioDaemon>());
-        if (!daemons.back()->Start(t.strBinary, nCpu))
+        if (!daemons.back()->Start(t.strBinary, t.strWrapper, nCpu))
             return false;
     }
     // A round is one block of each request on each daemon, the order reversed every other
@@ -160,12 +163,14 @@ bool MeasureSizeRatios(std::vector<SizeRatioTarget>& targets, double dSeconds, i
         f.dRatio = Median(targets[i].ratios);
         f.dVerCpuUs = Median(samples[i].verCpus);
         f.dSizeCpuUs = Median(samples[i].sizeCpus);
+        const std::string strWhat =
+            targets[i].strWrapper.empty() ? targets[i].strBinary : targets[i].strWrapper + " " + targets[i].strBinary;
         std::vector<double> sorted = targets[i].ratios;
         std::sort(sorted.begin(), sorted.end());
         fprintf(stderr,
                 "%s:   %s: FC_VER_REQ %.0f/s, FC_FILE_SIZE_REQ %.0f/s, ratio %.3f (%zu rounds, middle half "
                 "%.3f..%.3f); daemon CPU %.1f us and %.1f us a round trip\n",
-                kProgram, targets[i].strBinary.c_str(), f.dVerRate, f.dSizeRate, f.dRatio, sorted.size(),
+                kProgram, strWhat.c_str(), f.dVerRate, f.dSizeRate, f.dRatio, sorted.size(),
                 sorted[sorted.size() / 4], sorted[sorted.size() * 3 / 4], f.dVerCpuUs, f.dSizeCpuUs);
     }
     return true;

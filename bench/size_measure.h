@@ -24,6 +24,7 @@ struct SizeRatioFigures {
 // One daemon binary to measure and what came of it.
 struct SizeRatioTarget {
     std::string strBinary;
+    std::string strWrapper;  // the daemon runs through it (CBenchDaemon::SetWrapper); empty: directly
     SizeRatioFigures figures;
     std::vector<double> ratios;  // one per round, in the order of the rounds
 };

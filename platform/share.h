@@ -1,6 +1,7 @@
 // Where the paths of one request may lead. Every file-system call of this layer that
 // takes a local path from an STB takes the share it was mapped onto, and resolves the
-// path beneath the shared folder by the kernel, not by the text of the path.
+// path beneath the shared folder by what each name on the way is, not by the text of the
+// path.
 #pragma once
 
 #include <string>
@@ -15,5 +16,11 @@ struct CShare {
     // that leads out of the shared folder, or has an absolute target, is refused.
     bool bWideLinks = false;
 };
+
+// How this process resolves paths beneath the shared folder, for the daemon's start-up
+// line "paths resolved %s": on Linux "by openat2", or "one name at a time (no openat2)"
+// where the kernel has no openat2 or a seccomp filter refuses it. Decided once, on the
+// first call (any thread).
+const char* PathResolutionName();
 
 }  // namespace plat

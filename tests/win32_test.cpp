@@ -448,6 +448,7 @@ TEST_P(NotOnWindows, Suite) { GTEST_SKIP() << GetParam().pszSuite << ": " << Get
 INSTANTIATE_TEST_SUITE_P(
     LinuxFixtures, NotOnWindows,
     testing::Values(
+        CLeftOut{"beneath_test", "resolves paths with openat2 and the Linux layer's walk one name at a time"},
         CLeftOut{"faults_test", "injects faults with rlimits, /proc and raw POSIX sockets"},
         CLeftOut{"lock_test", "checks the lock file's folder by owner and mode (on Windows the mutex "
                               "keeps one copy: WinInstance)"},

@@ -6,6 +6,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "platform/posix/namewalk.h"
+
 namespace plat {
 
 CFd::~CFd()
@@ -35,19 +37,56 @@ bool RelativeToRoot(const CShare& share, const std::string& strPath, std::string
 
 namespace {
 
+constexpr int kMaxAgain = 16;  // EAGAIN from openat2 this many times in a row is the answer
+
 // glibc has no wrapper for openat2.
 int OpenAt2(int dirfd, const char* pszPath, int nFlags, mode_t mode, uint64_t ullResolve)
 {
     struct open_how how = {};
     how.flags = static_cast<uint64_t>(nFlags);
-    how.mode = (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? mode : 0;
+    // O_TMPFILE holds O_DIRECTORY's bit: a folder opened with a mode would be refused.
+    how.mode = (nFlags & O_CREAT) != 0 || (nFlags & O_TMPFILE) == O_TMPFILE ? mode : 0;
     how.resolve = ullResolve;
-    for (;;) {
+    for (int nAgain = 0;;) {
         long r = syscall(SYS_openat2, dirfd, pszPath, &how, sizeof(how));
         if (r >= 0)
             return static_cast<int>(r);
-        // EAGAIN: a rename elsewhere raced the lookup; the kernel asks to try again.
-        if (errno != EINTR && errno != EAGAIN)
+        // EAGAIN: a rename elsewhere raced the lookup, and the kernel asks to try again;
+        // a few times only, since a lease another process holds answers EAGAIN too (with
+        // O_NONBLOCK) for as long as it is held.
+        if (errno == EAGAIN ? ++nAgain >= kMaxAgain : errno != EINTR)
+            return -errno;
+    }
+}
+
+// Whether this process resolves paths with openat2: the kernel has it (Linux 5.6 on) and
+// no seccomp filter refuses it (ENOSYS or EPERM; E2BIG or EINVAL from a kernel that
+// does not take the request). Asked once, on a bad descriptor, so that the probe touches
+// no file: a kernel that takes the request answers EBADF.
+bool HaveOpenAt2()
+{
+    static const bool s_bHave = [] {
+        struct open_how how = {};
+        how.flags = O_PATH | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        const long r = syscall(SYS_openat2, -1, ".", &how, sizeof(how));
+        if (r >= 0) {
+            close(static_cast<int>(r));
+            return true;
+        }
+        return errno == EBADF;
+    }();
+    return s_bHave;
+}
+
+// Without openat2, links lead anywhere by openat itself.
+int OpenPlain(int dirfd, const char* pszPath, int nFlags, mode_t mode)
+{
+    for (;;) {
+        const int fd = openat(dirfd, pszPath, nFlags, mode);
+        if (fd >= 0)
+            return fd;
+        if (errno != EINTR)
             return -errno;
     }
 }
@@ -57,11 +96,19 @@ int OpenRel(const CShare& share, const std::string& strRel, int nFlags, mode_t m
     CFd root(open(share.strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root.Ok())
         return -errno;
-    const uint64_t ullResolve = share.bWideLinks ? 0 : (RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
-    return OpenAt2(root.Get(), strRel.c_str(), nFlags | O_CLOEXEC, mode, ullResolve);
+    nFlags |= O_CLOEXEC;
+    if (HaveOpenAt2()) {
+        const uint64_t ullResolve = share.bWideLinks ? 0 : (RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS);
+        return OpenAt2(root.Get(), strRel.c_str(), nFlags, mode, ullResolve);
+    }
+    if (share.bWideLinks)
+        return OpenPlain(root.Get(), strRel.c_str(), nFlags, mode);
+    return OpenByNames(root.Get(), strRel, nFlags, mode);
 }
 
 }  // namespace
+
+const char* PathResolutionName() { return HaveOpenAt2() ? "by openat2" : "one name at a time (no openat2)"; }
 
 int OpenBeneath(const CShare& share, const std::string& strPath, int nFlags, mode_t mode)
 {

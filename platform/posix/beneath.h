@@ -1,5 +1,7 @@
 // Resolving local paths beneath the shared folder (openat2 with RESOLVE_BENEATH and
-// RESOLVE_NO_MAGICLINKS on a descriptor of the shared folder). Private to platform/posix.
+// RESOLVE_NO_MAGICLINKS on a descriptor of the shared folder; where openat2 is missing or
+// refused, the same answers from a walk one name at a time, platform/posix/namewalk.h).
+// Private to platform/posix.
 #pragma once
 
 #include <string>

@@ -243,6 +243,9 @@ int SplitBeneath(const CShare& share, const std::string& strPath, std::vector<st
     return ShareFinalPath(share, wstrRootFinal) != 0 ? kNotFound : 0;
 }
 
+// What is opened is checked afterwards: its final path must lie in the shared folder's.
+const char* PathResolutionName() { return "by the final paths of what they open"; }
+
 bool NamesShareItself(const CShare& share, const std::string& strPath)
 {
     std::string strRel;
