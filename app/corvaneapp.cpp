@@ -156,8 +156,12 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     // The listener is up: a service manager waiting for the start may go on.
     plat::ServiceNotifyReady();
+    int nStatus = 0;
     if (pUi != nullptr) {
-        pUi->RunDialog();
+        // A dialog that cannot be made ends the program with an error: serving on with no
+        // window and no tray icon would leave the user nothing to see it or end it by.
+        if (pUi->RunDialog() != 0)
+            nStatus = 1;
     } else {
         CLauncherState launcher;  // the server --stream started, stopped at exit
         if (cmd.bStream)
@@ -168,5 +172,5 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     plat::ServiceNotifyStopping();
     SessMan.Destroy();
-    return 0;
+    return nStatus;
 }

@@ -21,8 +21,9 @@ class IShellUi {
 public:
     virtual ~IShellUi() = default;
     virtual IMessageBoxes& Boxes() = 0;
-    // Runs the dialog and the tray icon until Exit (SIGINT and SIGTERM act as Exit).
-    virtual void RunDialog() = 0;
+    // Runs the dialog and the tray icon until Exit (SIGINT and SIGTERM act as Exit): 0; or
+    // -1, said on standard error, when the dialog cannot be made.
+    virtual int RunDialog() = 0;
 };
 
 class CCorvaneApp {

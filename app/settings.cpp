@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include <filesystem>
+
 #include "platform/profile.h"
 
 const char* const g_pszConfigSection = "Config";
@@ -58,8 +60,14 @@ int StoreShareSetting(const CShareSetting& setting)
 
 std::string NormaliseFolder(const std::string& strFolder)
 {
+    // '/', and the system's own separator where it is another ('\' on Windows, where a
+    // drive's root "C:\" keeps its separator as "/" does).
+    const char cSystemSep = static_cast<char>(std::filesystem::path::preferred_separator);
+    auto isSep = [cSystemSep](char c) { return c == '/' || c == cSystemSep; };
+    const bool bDrives = cSystemSep == '\\';
+    const size_t nRoot = bDrives && strFolder.size() >= 3 && strFolder[1] == ':' && isSep(strFolder[2]) ? 3 : 1;
     std::string str = strFolder;
-    while (str.size() > 1 && str.back() == '/')
+    while (str.size() > nRoot && isSep(str.back()))
         str.pop_back();
     return str;
 }

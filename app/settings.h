@@ -41,5 +41,6 @@ CShareSetting GetShareSetting();
 // stored one. 0, or -1 when it cannot be written.
 int StoreShareSetting(const CShareSetting& setting);
 
-// The form a folder is stored in: absolute, without a trailing '/' (except "/").
+// The form a folder is stored in: absolute, without trailing separators (except a root's:
+// "/", on Windows "C:\"), so that one folder is stored one way however it was written.
 std::string NormaliseFolder(const std::string& strFolder);

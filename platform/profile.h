@@ -23,8 +23,8 @@ std::string ProfileGetString(const char* pszSection, const char* pszKey, const c
 // missing), so that keys written together are read together.
 void ProfileGetStrings(const char* pszSection, const char* const* ppszKeys, std::string* pValues, size_t n);
 // Sets one key, keeping every other section, key and comment. 0, or -1 on failure. The
-// per-user file's folder is made when missing; a file named by SetProfilePath must be in
-// a folder that exists.
+// folders on the way to the file (the per-user one or the one SetProfilePath named) are
+// made when missing.
 int ProfileWriteString(const char* pszSection, const char* pszKey, const std::string& strValue);
 // Sets n keys of one section in one write: a reader sees all of them old or all new.
 int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, const std::string* pValues, size_t n);

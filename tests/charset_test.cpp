@@ -413,7 +413,8 @@ TEST(StbCharset, UnknownCodePageIsRefusedAtStart)
 }
 
 // --config FILE is the settings file the daemon reads (here a bad Charset in it stops the
-// start) and the one --share writes; a file that cannot be written is said so.
+// start) and the one --share writes, in folders made for it where missing; a file that
+// cannot be written is said so.
 TEST(ConfigOption, NamedFileIsReadAndWrittenInsteadOfThePerUserOne)
 {
     // The daemon names files in the system's own form (on Windows with '\\' between the
@@ -449,9 +450,18 @@ TEST(ConfigOption, NamedFileIsReadAndWrittenInsteadOfThePerUserOne)
     EXPECT_EQ(IniValue(ini, "Config", "Path"), said(share.Share() + "/T"));
     EXPECT_EQ(GetSharedFolder(), share.Share()) << "the per-user file changed";
 
-    EXPECT_EQ(run(share.Root() + "/missing/etc.ini"), 2);
-    EXPECT_EQ(lines(err),
-              "corvane: cannot store the shared folder in " + said(share.Root() + "/missing/etc.ini") + "\n");
+    // A file stands where a folder on the way should be.
+    EXPECT_EQ(run(ini + "/etc.ini"), 2);
+    EXPECT_EQ(lines(err), "corvane: cannot store the shared folder in " + said(ini + "/etc.ini") + "\n");
+    // Missing folders on the way are made.
+    {
+        const std::string made = share.Root() + "/missing/deeper/etc.ini";
+        CDaemonProcess daemon(share.Root(), "config");
+        ASSERT_NE(daemon.StartListening({"--headless", "--quiet", "--config", made, "--share", share.Share() + "/T"}), 0)
+            << daemon.Error() << "\n"
+            << daemon.Err();
+        EXPECT_EQ(IniValue(made, "Config", "Path"), said(share.Share() + "/T"));
+    }
 
     plat::SetProfilePath(ini);
     EXPECT_EQ(GetShareSetting().strFolder, said(share.Share() + "/T"));

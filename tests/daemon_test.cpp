@@ -1,10 +1,12 @@
 // The real daemon binary, started with settings and runtime folders of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
 #include <sstream>
+#include <system_error>
 #ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
@@ -98,18 +100,30 @@ TEST(Daemon, TakenPortIsAWinsockError)
     plat::SockClose(static_cast<plat::Socket>(blocker));
 }
 
+// --share stores one folder one way however it is written: absolute, without trailing
+// separators (on Windows with its own '\' between the names).
 TEST(Daemon, ShareOptionStoresTheNormalisedFolder)
 {
-#ifdef _WIN32
-    GTEST_SKIP() << "the daemon stores its folder in its registry key, not in a settings file";
-#endif
     CTempShare share;
-    // Relative to the daemon's working folder, with a trailing '/'.
-    CDaemonProcess daemon(share.Root(), "d");
-    ASSERT_NE(daemon.StartListening({"--headless", "--share", "./share/"}, "127.0.0.1", share.Root()), 0)
-        << daemon.Error() << "\n"
-        << daemon.Err();
-    EXPECT_EQ(IniValue(share.Root() + "/cfg/Corvane/corvane.ini", "Config", "Path"), share.Share());
+    // A settings file named, so that Windows too stores the folder in a file to read back.
+    const std::string ini = share.Root() + "/d.ini";
+    std::string stored = share.Share();
+    // Relative to the daemon's working folder, with trailing separators.
+    std::vector<std::string> spellings{"./share/", "./share//"};
+#ifdef _WIN32
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    spellings.insert(spellings.end(), {".\\share\\", stored + "\\"});
+#endif
+    for (const std::string& spelling : spellings) {
+        SCOPED_TRACE(spelling);
+        std::error_code ec;
+        std::filesystem::remove(LocalFsPath(ini), ec);
+        CDaemonProcess daemon(share.Root(), "d");
+        ASSERT_NE(daemon.StartListening({"--headless", "--config", ini, "--share", spelling}, "127.0.0.1", share.Root()), 0)
+            << daemon.Error() << "\n"
+            << daemon.Err();
+        EXPECT_EQ(IniValue(ini, "Config", "Path"), stored);
+    }
 }
 
 TEST(Daemon, BadCommandLinesExitWithStatus2)

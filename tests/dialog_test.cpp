@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/corvanedlg.h"
@@ -98,6 +99,24 @@ TEST_F(MainDialog, BrowseThenCancelKeepsTheStoredFolder)
     EXPECT_EQ(GetSharedFolder(), share.Share());
     EXPECT_EQ(window.nHidden, 1);
     EXPECT_EQ(server.nStarts, 0);
+}
+
+// A folder is shown, and stored by OK, without trailing separators; a root keeps its own
+// ("/", on Windows "C:\").
+TEST_F(MainDialog, PickedFolderLosesTrailingSeparatorsButARootKeepsIts)
+{
+    std::vector<std::pair<std::string, std::string>> cases{{"/", "/"}, {share.Root() + "/other//", share.Root() + "/other"}};
+#ifdef _WIN32
+    cases.insert(cases.end(), {{"C:\\", "C:\\"}, {"C:/", "C:/"}, {share.Root() + "\\other\\", share.Root() + "\\other"}});
+#endif
+    for (const auto& [pick, shown] : cases) {
+        SCOPED_TRACE(pick);
+        window.strPick = pick;
+        dlg.OnBrowse();
+        EXPECT_EQ(window.strText, shown);
+        dlg.OnOK();
+        EXPECT_EQ(GetSharedFolder(), shown);
+    }
 }
 
 TEST_F(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "tests/test_util.h"
@@ -24,6 +25,12 @@ bool IsDir(const std::string& path)
 {
     struct stat st;
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 int64_t LengthOf(const std::string& path)
@@ -52,6 +59,16 @@ void MakeSparse(const std::string& path, uint64_t size, const std::vector<std::p
         EXPECT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(off)), static_cast<ssize_t>(bytes.size()))
             << path << " at " << off;
     close(fd);
+}
+
+std::string MakeLink(const std::string& target, const std::string& link, bool bDir)
+{
+    std::error_code ec;
+    if (bDir)
+        fs::create_directory_symlink(target, link, ec);
+    else
+        fs::create_symlink(target, link, ec);
+    return ec ? ec.message() : std::string();
 }
 
 uint64_t FreeBytes(const std::string& path)

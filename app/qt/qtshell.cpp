@@ -44,11 +44,12 @@ CQtShell::CQtShell(int& argc, char** argv)
 
 CQtShell::~CQtShell() = default;
 
-void CQtShell::RunDialog()
+int CQtShell::RunDialog()
 {
     CServerControl server(m_Boxes);
     plat::CTerminationNotifier termination;  // SIGINT and SIGTERM act as Exit
     CCorvaneWindow window(server, termination.Handle());
     window.show();
     QApplication::exec();
+    return 0;
 }

@@ -21,7 +21,7 @@ public:
     ~CQtShell() override;
 
     IMessageBoxes& Boxes() override { return m_Boxes; }
-    void RunDialog() override;
+    int RunDialog() override;
 
 private:
     std::unique_ptr<QApplication> m_pApp;

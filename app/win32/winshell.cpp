@@ -49,20 +49,22 @@ CWinShell::CWinShell()
     InitCommonControlsEx(&icc);
 }
 
-void CWinShell::RunDialog()
+int CWinShell::RunDialog()
 {
     CServerControl server(m_Boxes);
     plat::CTerminationNotifier termination;  // Ctrl+C and the console's end act as Exit
     CCorvaneWnd wnd(server);
     if (!wnd.Create()) {
-        fprintf(stderr, "corvane: the dialog cannot be created (error %lu)\n", GetLastError());
-        return;
+        fprintf(stderr, "corvane: the dialog cannot be created (error %lu); --headless runs without it\n",
+                GetLastError());
+        return -1;
     }
     ReleaseOwnConsole();
     m_Boxes.SetOwner(wnd.Handle());
     const plat::TerminationHandle hEnd = termination.Handle();
     RunDialogLoop(wnd, hEnd == plat::kNoTerminationHandle ? nullptr : reinterpret_cast<HANDLE>(hEnd));
     m_Boxes.SetOwner(nullptr);
+    return 0;
 }
 
 void RunDialogLoop(CCorvaneWnd& wnd, HANDLE hEnd)

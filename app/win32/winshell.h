@@ -25,7 +25,7 @@ public:
     CWinShell();
 
     IMessageBoxes& Boxes() override { return m_Boxes; }
-    void RunDialog() override;
+    int RunDialog() override;
 
 private:
     CWinBoxes m_Boxes;

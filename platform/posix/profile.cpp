@@ -87,13 +87,11 @@ static int MakeDirs(const std::string& strDir)
 
 int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, const std::string* pValues, size_t n)
 {
-    const std::string strChosen = ChosenProfile();
-    if (!strChosen.empty())
-        return IniWriteStrings(strChosen, pszSection, ppszKeys, pValues, n);
-    // Only the per-user file's own folder is made: a file named on purpose lives where
-    // its owner put it.
-    std::string strPath = GetProfilePath();
-    if (MakeDirs(strPath.substr(0, strPath.rfind('/'))) != 0)
+    // The folders on the way to the file are made where missing, for a file named with
+    // --config as for the per-user one.
+    const std::string strPath = GetProfilePath();
+    const size_t nSlash = strPath.rfind('/');
+    if (nSlash != std::string::npos && MakeDirs(strPath.substr(0, nSlash)) != 0)
         return -1;
     return IniWriteStrings(strPath, pszSection, ppszKeys, pValues, n);
 }

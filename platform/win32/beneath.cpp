@@ -273,6 +273,22 @@ int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess,
     return 0;
 }
 
+int OpenParentBeneath(const CShare& share, const std::string& strPath, CHandle& hOut)
+{
+    std::vector<std::wstring> comps;
+    std::wstring wstrRootFinal;
+    if (const int rc = SplitBeneath(share, strPath, comps, wstrRootFinal); rc != 0)
+        return rc;
+    // The components drop every "."; the text tells whether the last one was one
+    // (trailing separators aside, as Linux ignores them).
+    size_t nEnd = strPath.size();
+    while (nEnd > 0 && IsSepByte(strPath[nEnd - 1]))
+        --nEnd;
+    const bool bLastIsDot = nEnd >= 2 && strPath[nEnd - 1] == '.' && IsSepByte(strPath[nEnd - 2]);
+    const size_t nHeld = comps.empty() || bLastIsDot ? comps.size() : comps.size() - 1;
+    return OpenFolderBeneath(share, wstrRootFinal, comps, nHeld, hOut);
+}
+
 int ResolveParent(const CShare& share, const std::string& strPath, std::wstring& wstrOut)
 {
     wstrOut.clear();

@@ -53,6 +53,13 @@ int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess,
 // final path. 0, kOutOfShare, or kNotFound.
 int ResolveParent(const CShare& share, const std::string& strPath, std::wstring& wstrOut);
 
+// Opens the folder that holds the path's last component, resolved beneath the share as
+// ResolveParent resolves it (the shared folder itself for a name directly in it). A last
+// component "." is held by the folder named before it ("dir/." by dir), so that a caller
+// who adds "/." has that folder itself checked, as on Linux. 0 with hOut set,
+// kOutOfShare, or kNotFound.
+int OpenParentBeneath(const CShare& share, const std::string& strPath, CHandle& hOut);
+
 // True when the path names the shared folder itself ("share", "share/", "share/./"):
 // told from its components alone.
 bool NamesShareItself(const CShare& share, const std::string& strPath);

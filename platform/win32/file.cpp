@@ -202,8 +202,8 @@ bool LeadsOutOfShare(const CShare& share, const std::string& strPath)
 {
     if (share.bWideLinks)
         return false;
-    std::wstring wstrPath;
-    return ResolveParent(share, strPath, wstrPath) == kOutOfShare;
+    CHandle parent;
+    return OpenParentBeneath(share, strPath, parent) == kOutOfShare;
 }
 
 int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)

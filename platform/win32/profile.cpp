@@ -102,6 +102,24 @@ bool IniRead(const std::wstring& wstrFile, const char* pszSection, const char* p
     return true;
 }
 
+// The folders on the way to a settings file named by SetProfilePath, made where missing
+// (as the per-user store's key is): true when the file's own folder then stands.
+bool MakeFoldersOf(const std::string& strFile)
+{
+    std::wstring wstrPath;
+    if (!ToWinPath(strFile, wstrPath))
+        return false;
+    const size_t nLast = wstrPath.rfind(L'\\');
+    // Each folder on the way, past the extended-length prefix and the drive ("\\?\C:\")
+    // or "\\?\UNC\": one that is there already, or a UNC path's server, fails harmlessly.
+    for (size_t i = 7; i <= nLast; ++i) {
+        if (wstrPath[i] == L'\\')
+            CreateDirectoryW(wstrPath.substr(0, i).c_str(), nullptr);
+    }
+    const DWORD dwAttrs = GetFileAttributesW(wstrPath.substr(0, nLast + 1).c_str());
+    return dwAttrs != INVALID_FILE_ATTRIBUTES && (dwAttrs & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace
 
 std::string GetAppName()
@@ -164,7 +182,7 @@ int ProfileWriteStrings(const char* pszSection, const char* const* ppszKeys, con
 {
     const std::string strChosen = ChosenProfile();
     if (!strChosen.empty())
-        return IniWriteStrings(strChosen, pszSection, ppszKeys, pValues, n);
+        return MakeFoldersOf(strChosen) ? IniWriteStrings(strChosen, pszSection, ppszKeys, pValues, n) : -1;
     std::wstring wstrKey;
     HKEY hKey = nullptr;
     if (!SectionKeyName(pszSection, wstrKey) ||
