@@ -16,7 +16,7 @@
 
 constexpr int kWaitTimeoutMs = 10000;  // silence allowed between frames
 constexpr int kBodyTimeoutMs = 5000;   // each read of a frame's length and body
-constexpr int kSendTimeoutMs = 30000;  // a send that makes no progress ends the session
+constexpr int kSendTimeoutMs = 30000;  // a frame the STB does not take within it ends the session
 
 class CSess {
 public:

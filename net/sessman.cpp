@@ -110,7 +110,8 @@ void CSessMan::AcceptLoop()
         } else {
             plat::Trace("NEW sess\n");
             m_nAccepted.fetch_add(1);
-            // A peer that stops reading cannot hold the session in a send for longer.
+            // A peer that stops reading cannot hold the session in a frame's send for
+            // longer, however its window opens a crack now and then.
             plat::SockSetSendTimeout(hSock, pSess->m_nSendTimeoutMs);
             plat::ThreadHandle h =
                 plat::ThreadCreateSuspended(STB_SessTask, pSess, false, plat::kSessionStackBytes);
