@@ -40,7 +40,7 @@ public:
     std::atomic<int> m_nState{1};
     uint64_t m_ullTotal = 0;
     std::string m_strBaseDir;
-    CFileList m_arrFiles;
+    CFileList m_arrFiles;  // charged to the manager's budget; emptied when the session ends
     plat::Socket m_hSock;
     std::atomic<plat::ThreadHandle> m_hThread{nullptr};
     CPacket m_Packet;

@@ -179,6 +179,7 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     pSess->m_bFixedCharset = m_bFixedCharset;
     pSess->m_strCharset = m_strCharset;
     pSess->m_pBudget = &m_Budget;
+    pSess->m_arrFiles.SetBudget(&m_Budget);
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {
