@@ -39,8 +39,6 @@ public:
     void clear();
     // Gives back the room that growing left over, once the list is complete.
     void shrink_to_fit();
-    // The bytes charged for the room held now.
-    uint64_t Charged() const { return m_nNamesRoom + m_nOffsetsRoom * sizeof(uint32_t); }
 
 private:
     struct CFree {
