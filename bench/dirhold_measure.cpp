@@ -50,7 +50,9 @@ bool MakeDeepTree(const std::string& strRoot, int nEntries, int nPathBytes, DirH
         return false;
     for (int nLevel = 0; strRel.size() + kFileNameBytes < static_cast<size_t>(nPathBytes); ++nLevel) {
         const size_t nLeft = static_cast<size_t>(nPathBytes) - strRel.size() - kFileNameBytes;
-        std::string strName = "c" + std::to_string(nLevel) + "_";
+        char szPrefix[16];
+        snprintf(szPrefix, sizeof(szPrefix), "c%d_", nLevel);
+        std::string strName = szPrefix;
         strName.resize(std::max(strName.size(), std::min(kChainNameBytes, nLeft - 1)), 'x');
         strRel += strName + "/";
         if (!MakeFolder(strRoot + "/" + strRel.substr(strTop.size())))
