@@ -1,6 +1,7 @@
 // The memory that every session's transfer buffers draw from together (whole files held
-// for download, buffered uploads, listings), so that no host can take it all by
-// opening many transfers. Owned by the session manager; any thread.
+// for download, buffered uploads, listings, the entry lists of directory downloads), so
+// that no host can take it all by opening many transfers. Owned by the session manager;
+// any thread.
 #pragma once
 
 #include <atomic>

@@ -64,6 +64,7 @@ int STB_SessTask(void* pArg)
             sess.m_hSock = plat::INVALID_SOCKET;
         }
     }
+    sess.m_arrFiles.clear();     // a directory download's list, and its charge to the budget
     plat::ReleaseFreeMemory();  // what this session's transfers used goes back now
     plat::Trace("Sess(%lx) end...\n", sess.Id());
     sess.m_nState = -1;

@@ -127,9 +127,9 @@ int Send(CPacket& packet, CSess& sess)
     // STB out of step for good, so the rest follows until the connection fails.
     if (plat::SockSendAll(sess.m_hSock, packet.m_Buf, static_cast<size_t>(packet.m_nSize)) == 0)
         return 0;
-    // The connection failed, or the STB took nothing for the whole send time-out. Part of
-    // a frame may have left, so the connection is of no more use: shutting it down ends
-    // the session at its next receive instead of leaving it to wait for the STB.
+    // The connection failed, or the STB did not take the frame within the send time-out.
+    // Part of a frame may have left, so the connection is of no more use: shutting it down
+    // ends the session at its next receive instead of leaving it to wait for the STB.
     plat::SockShutdown(sess.m_hSock);
     return -1;
 }

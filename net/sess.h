@@ -16,7 +16,7 @@
 
 constexpr int kWaitTimeoutMs = 10000;  // silence allowed between frames
 constexpr int kBodyTimeoutMs = 5000;   // each read of a frame's length and body
-constexpr int kSendTimeoutMs = 30000;  // a send that makes no progress ends the session
+constexpr int kSendTimeoutMs = 30000;  // a frame the STB does not take within it ends the session
 
 class CSess {
 public:
@@ -40,7 +40,7 @@ public:
     std::atomic<int> m_nState{1};
     uint64_t m_ullTotal = 0;
     std::string m_strBaseDir;
-    CFileList m_arrFiles;
+    CFileList m_arrFiles;  // charged to the manager's budget; emptied when the session ends
     plat::Socket m_hSock;
     std::atomic<plat::ThreadHandle> m_hThread{nullptr};
     CPacket m_Packet;

@@ -121,7 +121,8 @@ void CSessMan::AcceptLoop()
         } else {
             plat::Trace("NEW sess\n");
             m_nAccepted.fetch_add(1);
-            // A peer that stops reading cannot hold the session in a send for longer.
+            // A peer that stops reading cannot hold the session in a frame's send for
+            // longer, however its window opens a crack now and then.
             plat::SockSetSendTimeout(hSock, pSess->m_nSendTimeoutMs);
             plat::ThreadHandle h =
                 plat::ThreadCreateSuspended(STB_SessTask, pSess, false, plat::kSessionStackBytes);
@@ -190,6 +191,7 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     pSess->m_bFixedCharset = m_bFixedCharset;
     pSess->m_strCharset = m_strCharset;
     pSess->m_pBudget = &m_Budget;
+    pSess->m_arrFiles.SetBudget(&m_Budget);
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {

@@ -50,8 +50,10 @@ Socket SockConnect(const char* pszHost, uint16_t usPort);
 
 // Sets TCP_NODELAY: every frame leaves at once.
 int SockSetNoDelay(Socket s);
-// Receive and send time-outs in milliseconds (0 = none). A send time-out bounds the wait
-// for room in the send buffer: a peer that reads nothing makes the send fail.
+// Receive and send time-outs in milliseconds (0 = none). A send time-out bounds each
+// SockSendAll as a whole: a peer that takes too little of it makes the send fail. Where
+// the system can judge by what the peer acknowledged (Linux), the connection also fails
+// once bytes sent, or the probes of a closed window, have gone unanswered that long.
 int SockSetRecvTimeout(Socket s, int nMillis);
 int SockSetSendTimeout(Socket s, int nMillis);
 
@@ -67,7 +69,8 @@ int SockRecvNoWait(Socket s, void* pBuf, int nLen);
 bool SockLastTimedOut();
 std::string SockLastErrorText();
 // Sends every byte, repeating partial sends; 0 when all were accepted, -1 otherwise: an
-// error, or a send time-out that passed with no byte accepted.
+// error, or the socket's send time-out passed before the last byte was accepted (it runs
+// from the call, however the bytes trickle in meanwhile).
 int SockSendAll(Socket s, const void* pBuf, size_t nLen);
 
 // Shuts the connection down in both directions: a receive or accept pending on it in

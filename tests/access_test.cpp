@@ -162,6 +162,31 @@ TEST(SessMan, ConnectionPastASessionCapIsClosedAtOnce)
     }
 }
 
+// With the default caps a few hosts that each hold every session they may (four
+// addresses, as a local user or a handful of machines have) still leave room: a host
+// that asks next is served.
+TEST(SessMan, FewHostsAtTheirCapLeaveRoomForAnother)
+{
+    constexpr int kHosts = 4;
+    CTestServer server([](CSessMan& man) {
+        man.m_nMaxSessions = kMaxSessions;
+        man.m_nMaxSessionsPerHost = kMaxSessionsPerHost;
+        man.m_nWaitTimeoutMs = 60000;
+    });
+    std::vector<std::unique_ptr<CStbSession>> held;
+    for (int h = 1; h <= kHosts; ++h) {
+        const std::string strHost = "127.0.1." + std::to_string(h);
+        for (int i = 0; i < kMaxSessionsPerHost; ++i) {
+            held.push_back(std::make_unique<CStbSession>(server.Port(), strHost.c_str()));
+            ASSERT_TRUE(held.back()->Version()) << strHost << ", session " << i + 1;
+        }
+        CStbSession extra(server.Port(), strHost.c_str());
+        EXPECT_TRUE(extra.WaitClosed(3000)) << strHost << " was served past its cap";
+    }
+    CStbSession fresh(server.Port(), "127.0.2.1");
+    EXPECT_TRUE(fresh.Version()) << "hosts at their cap keep every other host out";
+}
+
 TEST(SessMan, NewSessionTakesTheManagersOptionsAndItsPeer)
 {
     for (bool bOn : {true, false}) {
@@ -200,8 +225,8 @@ TEST(NetOptions, SettingsFileAppliesAndTheCommandLineWins)
              EXPECT_EQ(m.m_strListen, "");
              EXPECT_TRUE(m.m_Allow.Allows(Addr(192, 168, 1, 2)));
              EXPECT_FALSE(m.m_Allow.Allows(Addr(8, 8, 8, 8)));
-             EXPECT_EQ(m.m_nMaxSessions, 64);
-             EXPECT_EQ(m.m_nMaxSessionsPerHost, 16);
+             EXPECT_EQ(m.m_nMaxSessions, 256);
+             EXPECT_EQ(m.m_nMaxSessionsPerHost, 8);
              EXPECT_FALSE(m.m_bReadOnly);
              EXPECT_FALSE(m.m_bWideLinks);
          }},

@@ -272,6 +272,48 @@ TEST_F(Confinement, TransferBuffersStayWithinTheBudget)
     EXPECT_TRUE(WaitFor([&] { return server.Man().m_Budget.Used() == 0; })) << "an ended session keeps its share";
 }
 
+// A directory download's entry list is charged to the same budget as the transfer
+// buffers: a tree whose list would pass what is left answers as a walk that found nothing,
+// with its line, and what the walk had taken goes back at once; the lists of ended
+// sessions leave the budget whole.
+TEST_F(Confinement, DirectoryListPastTheBudgetListsNothing)
+{
+    share.WriteFile("small/a.txt", "abc");
+    const std::string longName(100, 'n');
+    for (int i = 0; i < 200; ++i)  // 21 KB of names
+        share.WriteFile("big/" + std::to_string(i) + longName, "x");
+    CTestServer server([](CSessMan& man) { man.m_Budget.SetLimit(16 << 10); });
+    const CBufferBudget& budget = server.Man().m_Budget;
+    // The entry count and the total of a directory download's reply.
+    const auto list = [](CStbSession& stb, const char* pszFolder) -> std::pair<uint32_t, uint64_t> {
+        const std::string reply = stb.Ask(0x13, PathPayload(pszFolder), 0xE3);
+        if (reply.size() != 13)
+            return {~0u, ~uint64_t{0}};
+        return {GetU32(reply, 1), GetLE(reply, 5, 8)};
+    };
+    auto small = std::make_unique<CStbSession>(server.Port());
+    EXPECT_EQ(list(*small, "/small"), std::make_pair(uint32_t{2}, uint64_t{3}));
+    const uint64_t ullSmallList = budget.Used();
+    EXPECT_GT(ullSmallList, 0u) << "the list is charged to no budget";
+
+    // The replies are checked once the lines are no longer captured, so that a failure's
+    // message shows.
+    testing::internal::CaptureStdout();
+    auto big = std::make_unique<CStbSession>(server.Port());
+    const auto listed = list(*big, "/big");
+    const CReply first = big->Exchange(0x01, LE(0, 4));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(listed, std::make_pair(uint32_t{0}, uint64_t{0}));
+    EXPECT_EQ(first, CReply(0x03, LE(0, 4) + '\0')) << "an entry of the dropped list";
+    const std::string line = "directory list too large: " + LocalFsString(LocalFsPath(share.Path("big"))) + "\n";
+    EXPECT_NE(out.find(line), std::string::npos) << line;
+    EXPECT_EQ(budget.Used(), ullSmallList) << "the dropped list keeps a charge";
+
+    small.reset();
+    big.reset();
+    EXPECT_TRUE(WaitFor([&] { return budget.Used() == 0; })) << "an ended session keeps its list's charge";
+}
+
 // A read-only share answers every change with its failure status and changes nothing;
 // reading works as before.
 TEST_F(Confinement, ReadOnlyShareChangesNothing)

@@ -90,36 +90,46 @@ TEST(Session, SilenceEndsTheSessionButTrafficKeepsItOpen)
 }
 
 // A peer that asks for a long stream and then reads nothing holds its session only for the
-// send time-out: the stream and the session end, and the file is free for others again.
+// send time-out, whatever room its receive buffer offers: the stream and the session end,
+// and the file is free for others again. With a small receive buffer the window closes at
+// once, and the system keeps taking a few bytes more into the daemon's own send buffer now
+// and then; a send time-out that counts those as progress never ends the session.
 TEST(Session, StalledDownloadEndsWithinTheSendTimeOutAndReleasesTheFile)
 {
-    CTempShare share;
-    // Far more than the socket buffers hold, and above the 10 MiB read into memory, so the
-    // file stays open while the stream runs.
-    constexpr uint32_t kSize = 64u << 20;
-    share.WriteFile("big.bin", "");
-    std::filesystem::resize_file(share.Path("big.bin"), kSize);
-    CTestServer server([](CSessMan& man) {
-        man.m_nSendTimeoutMs = 300;
-        man.m_nWaitTimeoutMs = 60000;  // silence alone would keep the session for a minute
-    });
-    CTestClient stalled(server.Port());
-    stalled.SendFrame(2, std::string("\x05/big.bin\0", 10));
-    uint8_t cmd = 0;
-    std::string reply;
-    ASSERT_TRUE(stalled.RecvFrame(cmd, reply));
-    ASSERT_EQ(cmd, 0xF2);
-    ASSERT_EQ(reply, std::string(1, '\0') + U32(kSize));
-    stalled.SendFrame(35, U32(0) + U32(kSize));
+    constexpr int kSendTimeoutMs = 2000;
+    // What the session may take beyond the time-out to notice it and end.
+    constexpr int kMarginMs = 1500;
+    for (int nRecvBuf : {0, 4096}) {
+        SCOPED_TRACE(nRecvBuf == 0 ? "the system's receive buffer" : "a receive buffer of 4 KiB");
+        CTempShare share;
+        // Far more than the socket buffers hold, and above the 10 MiB read into memory, so
+        // the file stays open while the stream runs.
+        constexpr uint32_t kSize = 64u << 20;
+        share.WriteFile("big.bin", "");
+        std::filesystem::resize_file(share.Path("big.bin"), kSize);
+        CTestServer server([](CSessMan& man) {
+            man.m_nSendTimeoutMs = kSendTimeoutMs;
+            man.m_nWaitTimeoutMs = 60000;  // silence alone would keep the session for a minute
+        });
+        CTestClient stalled(server.Port(), nullptr, "127.0.0.1", nRecvBuf);
+        ASSERT_TRUE(stalled.Connected());
+        stalled.SendFrame(2, std::string("\x05/big.bin\0", 10));
+        uint8_t cmd = 0;
+        std::string reply;
+        ASSERT_TRUE(stalled.RecvFrame(cmd, reply));
+        ASSERT_EQ(cmd, 0xF2);
+        ASSERT_EQ(reply, std::string(1, '\0') + U32(kSize));
+        stalled.SendFrame(35, U32(0) + U32(kSize));
 
-    CTestClient other(server.Port());
-    const auto deleted = [&] {
-        other.SendFrame(8, std::string("\x01/big.bin\0", 10));
-        return other.RecvFrame(cmd, reply) && cmd == 0xF8 && reply == std::string(1, '\0');
-    };
-    EXPECT_TRUE(WaitFor(deleted, 10000)) << "the stalled session still holds the file";
-    EXPECT_FALSE(Exists(share.Path("big.bin")));
-    EXPECT_TRUE(stalled.WaitClosed()) << "the stalled session did not end";
+        CTestClient other(server.Port());
+        const auto deleted = [&] {
+            other.SendFrame(8, std::string("\x01/big.bin\0", 10));
+            return other.RecvFrame(cmd, reply) && cmd == 0xF8 && reply == std::string(1, '\0');
+        };
+        EXPECT_TRUE(WaitFor(deleted, kSendTimeoutMs + kMarginMs)) << "the stalled session still holds the file";
+        EXPECT_FALSE(Exists(share.Path("big.bin")));
+        EXPECT_TRUE(stalled.WaitClosed()) << "the stalled session did not end";
+    }
 }
 
 // The list is read only while the accept thread is idle (WaitIdle), so that no session is

@@ -117,9 +117,14 @@ bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
     return WaitFor([&] { return m_Man.m_nAccepted.load() >= nAccepted && acceptWaiting(); }, timeoutMs);
 }
 
-CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo)
+CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo, int nRecvBufBytes)
 {
     int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (nRecvBufBytes > 0 && setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nRecvBufBytes, sizeof(nRecvBufBytes)) != 0) {
+        ADD_FAILURE() << "cannot set a receive buffer of " << nRecvBufBytes << " bytes";
+        close(s);
+        return;
+    }
     sockaddr_in sa{};
     if (pszFrom != nullptr) {
         sa.sin_family = AF_INET;

@@ -101,8 +101,10 @@ class CTestClient {
 public:
     explicit CTestClient(uint16_t port);
     // Connects to pszTo:port from the local address pszFrom (dotted IPv4; any of 127/8 is
-    // this computer's), as a host of that address would.
-    CTestClient(uint16_t port, const char* pszFrom, const char* pszTo = "127.0.0.1");
+    // this computer's; null: any), as a host of that address would. A receive buffer of
+    // nRecvBufBytes (0: the system's) is set before the connection is made, so that the
+    // window the client offers is never larger: a peer with little room.
+    CTestClient(uint16_t port, const char* pszFrom, const char* pszTo = "127.0.0.1", int nRecvBufBytes = 0);
     ~CTestClient();
     CTestClient(const CTestClient&) = delete;
     CTestClient& operator=(const CTestClient&) = delete;

@@ -273,11 +273,17 @@ bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
     return WaitFor([&] { return m_Man.m_nAccepted.load() >= nAccepted; }, timeoutMs);
 }
 
-CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo)
+CTestClient::CTestClient(uint16_t port, const char* pszFrom, const char* pszTo, int nRecvBufBytes)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) {
         ADD_FAILURE() << "no socket";
+        return;
+    }
+    if (nRecvBufBytes > 0 && setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&nRecvBufBytes),
+                                        sizeof(nRecvBufBytes)) != 0) {
+        ADD_FAILURE() << "cannot set a receive buffer of " << nRecvBufBytes << " bytes";
+        closesocket(s);
         return;
     }
     sockaddr_in sa{};

@@ -36,33 +36,34 @@ bool TakeEntry(CSess& sess, CStbNames* pNames, const std::string& strPath, std::
 }
 
 // Lists the folder as an entry and puts it on the walk; left out (and all below it) when
-// it cannot be read or the STB cannot be shown its name.
-void EnterFolder(CSess& sess, const plat::CShare& share, CStbNames* pNames, std::string strDir,
+// it cannot be read or the STB cannot be shown its name. False when the list has no room
+// for the entry.
+bool EnterFolder(CSess& sess, const plat::CShare& share, CStbNames* pNames, std::string strDir,
                  std::vector<CTreeLevel>& walk)
 {
     if (strDir.size() >= plat::kMaxPathBytes)
-        return;  // the system could not open anything below it
+        return true;  // the system could not open anything below it
     std::string strEntry;
     if (!TakeEntry(sess, pNames, strDir, strEntry))
-        return;
+        return true;
     CTreeLevel level;
     if (plat::EnumDirectory(share, strDir, level.entries) != 0)
-        return;
-    sess.m_arrFiles.push_back(strEntry);
+        return true;
+    if (!sess.m_arrFiles.push_back(strEntry))
+        return false;
     level.strDir = std::move(strDir);
     walk.push_back(std::move(level));
+    return true;
 }
 
-}  // namespace
-
-void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames)
+// The walk itself; false as soon as the list has no room for an entry.
+bool WalkTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames)
 {
-    if (pNames != nullptr && !pNames->Converts())
-        pNames = nullptr;  // every name can be shown
     // Depth first, each folder's entries in their order, as a recursion would list them.
     std::vector<CTreeLevel> walk;
     std::string strEntry;
-    EnterFolder(sess, share, pNames, strDir, walk);
+    if (!EnterFolder(sess, share, pNames, strDir, walk))
+        return false;
     while (!walk.empty()) {
         CTreeLevel& level = walk.back();
         if (level.nNext == level.entries.size()) {
@@ -74,13 +75,30 @@ void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir,
             continue;
         std::string strPath = level.strDir + e.strName;
         if (e.bDir) {
-            if (!e.bLink)  // a link to a folder is not part of the tree
-                EnterFolder(sess, share, pNames, strPath + "/", walk);
+            // A link to a folder is not part of the tree.
+            if (!e.bLink && !EnterFolder(sess, share, pNames, strPath + "/", walk))
+                return false;
         } else if (TakeEntry(sess, pNames, strPath, strEntry)) {
+            if (!sess.m_arrFiles.push_back(strEntry))
+                return false;
             sess.m_ullTotal += e.ullSize;
-            sess.m_arrFiles.push_back(strEntry);
         }
     }
+    return true;
+}
+
+}  // namespace
+
+int ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames)
+{
+    if (pNames != nullptr && !pNames->Converts())
+        pNames = nullptr;  // every name can be shown
+    if (WalkTree(sess, share, strDir, pNames))
+        return 0;
+    // A list that cannot be held whole is no list: the transaction finds nothing.
+    sess.m_arrFiles.clear();
+    sess.m_ullTotal = 0;
+    return -1;
 }
 
 static bool IsFolderEntry(std::string_view strEntry) { return !strEntry.empty() && strEntry.back() == '/'; }
@@ -127,7 +145,8 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucTag = sess.m_Packet.Payload()[0];
     if (eReq == PathReq::Ok) {
         SetBaseDir(sess, ctx.strPath);
-        ListTree(sess, ctx.share, ctx.strPath + "/", &ctx.names);
+        if (ListTree(sess, ctx.share, ctx.strPath + "/", &ctx.names) != 0)
+            plat::Trace("directory list too large: %s\n", ctx.strPath.c_str());
         sess.m_arrFiles.shrink_to_fit();
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());

@@ -24,8 +24,10 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx);
 // followed. A folder that cannot be read is left out. With names that convert, an entry
 // the STB cannot be shown is left out too (a folder with everything below it), with its
 // line. The tree is walked from a list of the folders being read, not by recursion,
-// however deep it is.
-void ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames = nullptr);
+// however deep it is. The list's room is charged to the session's transfer budget: when
+// it would pass the budget, the walk stops and the list and the total are emptied, as a
+// walk that found nothing; -1 then, 0 otherwise.
+int ListTree(CSess& sess, const plat::CShare& share, const std::string& strDir, CStbNames* pNames = nullptr);
 
 // Deletes the files among the first k entries of the list, in list order, then those
 // of its folders that are empty, deepest first. The shared folder itself stays.

@@ -2,13 +2,16 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace plat {
@@ -129,7 +132,17 @@ static int SetTimeout(Socket s, int nOption, int nMillis)
 
 int SockSetRecvTimeout(Socket s, int nMillis) { return SetTimeout(s, SO_RCVTIMEO, nMillis); }
 
-int SockSetSendTimeout(Socket s, int nMillis) { return SetTimeout(s, SO_SNDTIMEO, nMillis); }
+int SockSetSendTimeout(Socket s, int nMillis)
+{
+#ifdef TCP_USER_TIMEOUT
+    // The system's own judgement by what the peer acknowledged: sent bytes that stay
+    // unacknowledged, or a window that stays closed through its probes (kernels from 5.1
+    // on count those too), fail the connection after the time-out.
+    const unsigned int uiMillis = nMillis > 0 ? static_cast<unsigned int>(nMillis) : 0;
+    setsockopt(s, IPPROTO_TCP, TCP_USER_TIMEOUT, &uiMillis, sizeof(uiMillis));
+#endif
+    return SetTimeout(s, SO_SNDTIMEO, nMillis);
+}
 
 int SockRecv(Socket s, void* pBuf, int nLen)
 {
@@ -155,17 +168,64 @@ bool SockLastTimedOut() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 
 std::string SockLastErrorText() { return strerror(errno); }
 
+// The socket's send time-out in milliseconds; 0 when it has none.
+static int64_t SendTimeoutOf(Socket s)
+{
+    timeval tv{};
+    socklen_t len = sizeof(tv);
+    if (getsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &tv, &len) != 0)
+        return 0;
+    return static_cast<int64_t>(tv.tv_sec) * 1000 + tv.tv_usec / 1000;
+}
+
+static int64_t NowMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 int SockSendAll(Socket s, const void* pBuf, size_t nLen)
 {
+    // The send time-out bounds the whole buffer, not each wait for room: the system keeps
+    // making a little room now and then for a peer whose window is closed (its send buffer
+    // grows), and a time-out that each such trickle restarted would never pass. So every
+    // send takes only what fits at once, and the waits between them share one deadline.
     const char* p = static_cast<const char*>(pBuf);
+    const int64_t llStart = NowMs();
+    int64_t llDeadline = -1;  // read only once a wait is needed: most buffers fit at once
     while (nLen > 0) {
-        ssize_t n = send(s, p, nLen, MSG_NOSIGNAL);
+        ssize_t n = send(s, p, nLen, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            p += n;
+            nLen -= static_cast<size_t>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             return -1;
-        p += n;
-        nLen -= static_cast<size_t>(n);
+        if (llDeadline < 0) {
+            const int64_t llTimeout = SendTimeoutOf(s);
+            llDeadline = llTimeout > 0 ? llStart + llTimeout : 0;
+        }
+        int nWaitMs = -1;  // no time-out: wait for room as long as it takes
+        if (llDeadline > 0) {
+            const int64_t llLeft = llDeadline - NowMs();
+            if (llLeft <= 0) {
+                errno = EAGAIN;  // as a send whose time-out passed
+                return -1;
+            }
+            nWaitMs = static_cast<int>(llLeft > INT32_MAX ? INT32_MAX : llLeft);
+        }
+        pollfd pfd{s, POLLOUT, 0};
+        const int r = poll(&pfd, 1, nWaitMs);
+        if (r == 0) {
+            errno = EAGAIN;  // the time ran out with no room: room that comes later is too late
+            return -1;
+        }
+        if (r < 0 && errno != EINTR)
+            return -1;
     }
     return 0;
 }

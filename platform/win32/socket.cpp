@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <climits>
 #include <cstdio>
 
 #include "platform/win32/win.h"
@@ -312,28 +313,30 @@ int SockSendAll(Socket s, const void* pBuf, size_t nLen)
         dwTimeout = 0;
     // With a send time-out the wait for room is kept here (the system's own is not kept
     // everywhere, Wine's among them): the socket sends without blocking for the length of
-    // the call, and each wait for room is bounded by the time-out.
+    // the call, and the time-out bounds the whole buffer, not each wait for room. A peer
+    // whose window stays closed still has a little taken into the local send buffer now
+    // and then; a time-out that each such trickle restarted would never pass.
     u_long ulMode = dwTimeout != 0 ? 1 : 0;
     if (dwTimeout != 0)
         ioctlsocket(s, FIONBIO, &ulMode);
     int rc = 0;
-    int64_t llLastProgress = NowMs();
+    const int64_t llDeadline = NowMs() + static_cast<int64_t>(dwTimeout);
     while (nLen > 0) {
         const int nChunk = nLen > 0x40000000 ? 0x40000000 : static_cast<int>(nLen);
         const int n = send(s, p, nChunk, 0);
         if (n < 0 && dwTimeout != 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-            // The time-out runs from the last byte that left, however often the socket
-            // claims room it then does not take.
-            const int64_t llLeft = static_cast<int64_t>(dwTimeout) - (NowMs() - llLastProgress);
-            if (llLeft <= 0) {
-                WSASetLastError(WSAETIMEDOUT);
-                rc = -1;
-                break;
-            }
+            const int64_t llLeft = llDeadline - NowMs();
             WSAPOLLFD pfd{};
             pfd.fd = s;
             pfd.events = POLLWRNORM;
-            if (WSAPoll(&pfd, 1, static_cast<int>(llLeft)) < 0) {
+            const int nWaitMs = static_cast<int>(llLeft > INT_MAX ? INT_MAX : llLeft);
+            const int r = llLeft > 0 ? WSAPoll(&pfd, 1, nWaitMs) : 0;
+            if (r == 0) {
+                WSASetLastError(WSAETIMEDOUT);  // room that comes later is too late
+                rc = -1;
+                break;
+            }
+            if (r < 0) {
                 rc = -1;
                 break;
             }
@@ -345,7 +348,6 @@ int SockSendAll(Socket s, const void* pBuf, size_t nLen)
         }
         p += n;
         nLen -= static_cast<size_t>(n);
-        llLastProgress = NowMs();
     }
     if (dwTimeout != 0) {
         const int nErr = WSAGetLastError();
