@@ -3,7 +3,9 @@
 // path beneath the shared folder by the kernel, not by the text of the path.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -14,6 +16,11 @@ struct CShare {
     // Links may lead anywhere (the user linked folders in on purpose); without it a link
     // that leads out of the shared folder, or has an absolute target, is refused.
     bool bWideLinks = false;
+    // The daemon's own files (absolute paths: its settings file, its lock), which no
+    // request made with this share may open, replace, delete or move, whatever name
+    // reaches them (platform/ownfiles.h). Never changed once set, so that every copy of
+    // the share (a copy or move worker keeps one) may read it; null when there are none.
+    std::shared_ptr<const std::vector<std::string>> pOwnFiles = nullptr;
 };
 
 }  // namespace plat

@@ -57,6 +57,8 @@ std::string GetProfilePath()
     return strChosen.empty() ? ConfigRoot() + "/Corvane/" + GetAppName() + ".ini" : strChosen;
 }
 
+std::string GetProfileFile() { return GetProfilePath(); }
+
 std::string ProfileGetString(const char* pszSection, const char* pszKey, const char* pszDefault)
 {
     CSimpleIniA ini;
