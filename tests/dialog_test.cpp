@@ -17,6 +17,7 @@ namespace {
 class CFakeWindow : public IDlgWindow {
 public:
     void SetFolderText(const std::string& strFolder) override { strText = strFolder; }
+    void SetShareNote(const std::string& strNote) override { strShareNote = strNote; }
     void ShowDialog() override { ++nShown; }
     void HideDialog() override { ++nHidden; }
     bool PickFolder(const std::string& strStart, std::string& strChosen) override
@@ -37,6 +38,7 @@ public:
     void EndDialog() override { bEnded = true; }
 
     std::string strText = "\x01untouched";
+    std::string strShareNote = "\x01untouched";
     std::string strPick;  // what the picker returns; empty: the user cancels
     std::string strPickerStart;
     int nShown = 0, nHidden = 0, nAbout = 0, nMenus = 0;
@@ -151,4 +153,19 @@ TEST_F(MainDialog, ExitStopsTheServerEndsAndDropsAnUnconfirmedFolder)
     EXPECT_EQ(server.nStarts, 0);
     EXPECT_TRUE(window.bEnded);
     EXPECT_EQ(GetSharedFolder(), share.Share());
+}
+
+// A folder that holds the settings file in use (a home folder) is shown with one line that
+// says STBs cannot reach the file; any other folder without it.
+TEST_F(MainDialog, FolderHoldingTheSettingsFileIsShownWithOneLine)
+{
+    dlg.OnInitDialog();
+    EXPECT_EQ(window.strShareNote, "");
+    window.strPick = share.Root();  // holds cfg/, the settings folder
+    dlg.OnBrowse();
+    EXPECT_EQ(window.strShareNote, "The shared folder holds Corvane's settings file " + plat::GetProfilePath() +
+                                       "; STBs cannot reach it.");
+    dlg.OnCancel();
+    EXPECT_EQ(window.strText, share.Share());
+    EXPECT_EQ(window.strShareNote, "");
 }
