@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -159,6 +160,15 @@ TEST_F(MainDialog, ExitStopsTheServerEndsAndDropsAnUnconfirmedFolder)
 // says STBs cannot reach the file; any other folder without it.
 TEST_F(MainDialog, FolderHoldingTheSettingsFileIsShownWithOneLine)
 {
+#ifdef _WIN32
+    // The registry is no file a folder could hold: the settings file --config names.
+    struct CNamedSettings {
+        explicit CNamedSettings(const std::string& strFile) { plat::SetProfilePath(strFile); }
+        ~CNamedSettings() { plat::SetProfilePath(""); }
+    } named(share.Root() + "/cfg/Corvane/corvane.ini");
+    std::filesystem::create_directories(LocalFsPath(share.Root() + "/cfg/Corvane"));
+    ASSERT_EQ(StoreSharedFolder(share.Share()), 0);
+#endif
     dlg.OnInitDialog();
     EXPECT_EQ(window.strShareNote, "");
     window.strPick = share.Root();  // holds cfg/, the settings folder

@@ -56,6 +56,7 @@ protected:
     std::string m_strIniName;  // its name
     std::string m_strLock;     // the lock below the shared folder; empty where it is no file
     std::string m_strNoLinks;  // why the links could not be made; empty when they stand
+    bool m_bHardLink = false;  // a hard link to the settings file stands in stage/
 
     void SetUp() override
     {
@@ -80,10 +81,10 @@ protected:
         fs::create_directory_symlink(".config/Corvane", LocalFsPath(share.Path("in-link")), ec);
         if (!ec && !m_strLock.empty())
             fs::create_directory_symlink("run", LocalFsPath(share.Path("run-link")), ec);
-        if (!ec)
-            fs::create_hard_link(LocalFsPath(share.Path(m_strIni)), LocalFsPath(share.Path("stage/hard.ini")), ec);
         if (ec)
             m_strNoLinks = ec.message();
+        fs::create_hard_link(LocalFsPath(share.Path(m_strIni)), LocalFsPath(share.Path("stage/hard.ini")), ec);
+        m_bHardLink = !ec;
     }
 
     // Puts the layout back after a request that changed it (only a fault does).
@@ -98,83 +99,118 @@ protected:
         MakeLayout();
     }
 
-    std::vector<COwnCase> SettingsCases() const
+    // Each request in a session of its own: answered as the same request with a ".." path
+    // is, and the share unchanged (put back when it is not, so that each case tells).
+    void ExpectRefusedAndNothingChanged(const std::vector<COwnCase>& cases)
     {
-        const auto path = [](const std::string& p) { return PathPayload(p); };
-        const auto upload = [](const std::string& p) { return std::string(1, '\x01') + U32(5) + p + '\0'; };
-        const auto upload64 = [](const std::string& p) { return std::string(1, '\x01') + LE(5, 8) + p + '\0'; };
-        const auto copyOf = [](const std::string& p) { return TwoPaths(p, "stage/copy.ini"); };
-        const auto copyOnto = [](const std::string& p) { return TwoPaths("stage/evil.ini", p); };
-        const auto folderOnto = [](const std::string& p) { return TwoPaths("stage/Corvane", p); };
-        const auto moveAway = [](const std::string& p) { return TwoPaths(p, "stage/moved"); };
-        const auto rename = [](const std::string& p) { return TwoPaths(p, ".config/Renamed"); };
-        std::vector<COwnCase> cases = {
-            {"download of the settings file", 0x02, 0xF2, m_strIni, path},
-            {"its size", 0x10, 0xE0, m_strIni, path},
-            {"upload onto it", 0x0D, 0xFD, m_strIni, upload},
-            {"64-bit upload onto it", 0x27, 0xDD, m_strIni, upload64},
-            {"its deletion", 0x08, 0xF8, m_strIni, path},
-            {"a copy of it", 0x0B, 0xFB, m_strIni, copyOf},
-            {"a copy onto it", 0x0B, 0xFB, m_strIni, copyOnto},
-            {"a copy of a folder onto a folder on the way", 0x0B, 0xFB, ".config", folderOnto},
-            {"a move of it", 0x0C, 0xFC, m_strIni, moveAway},
-            {"a move onto it", 0x0C, 0xFC, m_strIni, copyOnto},
-            {"a move of a folder onto a folder on the way", 0x0C, 0xFC, ".config", folderOnto},
-            {"a move of a folder on the way", 0x0C, 0xFC, ".config", moveAway},
-            {"a rename of its folder", 0x0C, 0xFC, ".config/Corvane", rename},
-            {"removal of its folder", 0x0A, 0xFA, ".config/Corvane", path},
-            {"removal of the folder above it", 0x0A, 0xFA, ".config", path},
-        };
-        if (m_strNoLinks.empty()) {
-            cases.push_back({"upload through a link to its folder", 0x0D, 0xFD, "in-link/" + m_strIniName, upload});
-            cases.push_back({"deletion through a link to its folder", 0x08, 0xF8, "in-link/" + m_strIniName, path});
-            cases.push_back({"removal of its folder through a link", 0x0A, 0xFA, "in-link/.", path});
-            cases.push_back({"a move of its folder through a link", 0x0C, 0xFC, "in-link/.", moveAway});
-            cases.push_back({"download of a hard link to it", 0x02, 0xF2, "stage/hard.ini", path});
-            cases.push_back({"upload onto a hard link to it", 0x0D, 0xFD, "stage/hard.ini", upload});
-        }
-        if (!m_strLock.empty()) {
-            // The lock is made anew where it is missing: no daemon of this test holds it.
-            cases.push_back({"the lock made by an upload", 0x0D, 0xFD, m_strLock, upload});
-            cases.push_back({"the lock made as a folder", 0x09, 0xF9, m_strLock, path});
-            cases.push_back({"removal of the lock's folder", 0x0A, 0xFA, "run", path});
-            if (m_strNoLinks.empty())
-                cases.push_back({"the lock made through a link to its folder", 0x0D, 0xFD, "run-link/CORVANE.lock", upload});
-        }
-        return cases;
-    }
-};
-
-}  // namespace
-
-// Every command against the settings file, the lock and the folders on the way to them,
-// by their own names and through links: the answer of a ".." path, and nothing changes.
-TEST_F(DaemonOwnFiles, EveryCommandIsAnsweredAsOutOfTheShareAndNothingChanges)
-{
-    CTestServer server;
-    const std::string strIni = share.ReadFile(m_strIni);
-    ASSERT_FALSE(strIni.empty());
-    const auto before = Tree(share.Share());
-    for (const COwnCase& c : SettingsCases()) {
-        SCOPED_TRACE(c.strWhat);
-        CStbSession viaParent(server.Port());
-        const std::string refused = viaParent.Ask(c.ucReq, c.payload("../" + c.strPath), c.ucReply);
-        {
+        CTestServer server;
+        const std::string strIni = share.ReadFile(m_strIni);
+        ASSERT_FALSE(strIni.empty());
+        const auto before = Tree(share.Share());
+        for (const COwnCase& c : cases) {
+            SCOPED_TRACE(c.strWhat);
+            CStbSession viaParent(server.Port());
+            const std::string refused = viaParent.Ask(c.ucReq, c.payload("../" + c.strPath), c.ucReply);
             CStbSession client(server.Port());
             EXPECT_EQ(client.Ask(c.ucReq, c.payload(c.strPath), c.ucReply), refused);
             if (c.ucReq == 0x0B || c.ucReq == 0x0C) {
                 // A refused copy or move starts nothing: the same request is refused again,
-                // not answered as a poll of an operation (which is awaited here).
+                // not answered as a poll of an operation (one that runs is awaited).
                 std::string again;
-                EXPECT_TRUE(WaitFor([&] { return (again = client.Ask(c.ucReq, c.payload(c.strPath), c.ucReply)) != "\x02"; }));
+                EXPECT_TRUE(WaitFor([&] {
+                    return (again = client.Ask(c.ucReq, c.payload(c.strPath), c.ucReply)) != "\x02";
+                }));
                 EXPECT_EQ(again, refused);
             }
             ASSERT_TRUE(client.Settled());
-        }  // an upload left open ends with its session
-        EXPECT_TRUE(WaitFor([&] { return Tree(share.Share()) == before; }, 500)) << "the request changed the share";
-        if (Tree(share.Share()) != before)
-            RestoreLayout(strIni);
+            if (Tree(share.Share()) != before) {
+                ADD_FAILURE() << "the request changed the share";
+                RestoreLayout(strIni);
+            }
+        }
     }
+
+    const std::function<std::string(const std::string&)> path = [](const std::string& p) { return PathPayload(p); };
+    const std::function<std::string(const std::string&)> upload = [](const std::string& p) {
+        return std::string(1, '\x01') + U32(5) + p + '\0';
+    };
+    const std::function<std::string(const std::string&)> moveAway = [](const std::string& p) {
+        return TwoPaths(p, "stage/moved");
+    };
+};
+
+// Links need a privilege on Windows, and Wine makes none.
+const char kNoLinks[] = "makes symbolic links, which need a privilege on Windows (and which Wine cannot make): ";
+
+}  // namespace
+
+// Every command against the settings file and the folders on the way to it: the answer of
+// a ".." path, and nothing changes.
+TEST_F(DaemonOwnFiles, EveryCommandIsAnsweredAsOutOfTheShareAndNothingChanges)
+{
+    const auto upload64 = [](const std::string& p) { return std::string(1, '\x01') + LE(5, 8) + p + '\0'; };
+    const auto copyOf = [](const std::string& p) { return TwoPaths(p, "stage/copy.ini"); };
+    const auto copyOnto = [](const std::string& p) { return TwoPaths("stage/evil.ini", p); };
+    const auto folderOnto = [](const std::string& p) { return TwoPaths("stage/Corvane", p); };
+    const auto rename = [](const std::string& p) { return TwoPaths(p, ".config/Renamed"); };
+    ExpectRefusedAndNothingChanged({
+        {"download of the settings file", 0x02, 0xF2, m_strIni, path},
+        {"its size", 0x10, 0xE0, m_strIni, path},
+        {"upload onto it", 0x0D, 0xFD, m_strIni, upload},
+        {"64-bit upload onto it", 0x27, 0xDD, m_strIni, upload64},
+        {"its deletion", 0x08, 0xF8, m_strIni, path},
+        {"a copy of it", 0x0B, 0xFB, m_strIni, copyOf},
+        {"a copy onto it", 0x0B, 0xFB, m_strIni, copyOnto},
+        {"a copy of a folder onto a folder on the way", 0x0B, 0xFB, ".config", folderOnto},
+        {"a move of it", 0x0C, 0xFC, m_strIni, moveAway},
+        {"a move onto it", 0x0C, 0xFC, m_strIni, copyOnto},
+        {"a move of a folder onto a folder on the way", 0x0C, 0xFC, ".config", folderOnto},
+        {"a move of a folder on the way", 0x0C, 0xFC, ".config", moveAway},
+        {"a rename of its folder", 0x0C, 0xFC, ".config/Corvane", rename},
+        {"removal of its folder", 0x0A, 0xFA, ".config/Corvane", path},
+        {"removal of the folder above it", 0x0A, 0xFA, ".config", path},
+    });
+}
+
+// The same through a link inside the shared folder that leads to the settings folder:
+// the file is neither replaced, made nor deleted there, nor the folder removed or moved.
+TEST_F(DaemonOwnFiles, LinkToItsFolderReachesNothing)
+{
+    if (!m_strNoLinks.empty())
+        GTEST_SKIP() << kNoLinks << m_strNoLinks;
+    ExpectRefusedAndNothingChanged({
+        {"upload through a link to its folder", 0x0D, 0xFD, "in-link/" + m_strIniName, upload},
+        {"deletion through a link to its folder", 0x08, 0xF8, "in-link/" + m_strIniName, path},
+        {"removal of its folder through a link", 0x0A, 0xFA, "in-link/.", path},
+        {"a move of its folder through a link", 0x0C, 0xFC, "in-link/.", moveAway},
+    });
+}
+
+// A hard link that a local user made to the settings file is the file all the same.
+TEST_F(DaemonOwnFiles, HardLinkToItReachesNothing)
+{
+    if (!m_bHardLink)
+        GTEST_SKIP() << "the file system makes no hard links here";
+    ExpectRefusedAndNothingChanged({
+        {"download of a hard link to it", 0x02, 0xF2, "stage/hard.ini", path},
+        {"upload onto a hard link to it", 0x0D, 0xFD, "stage/hard.ini", upload},
+    });
+}
+
+// The single-instance lock is made anew nowhere, by its name or through a link to its
+// folder (no daemon of this test holds it, so it is missing), and its folder stays.
+TEST_F(DaemonOwnFiles, LockIsNeverMadeNorItsFolderRemoved)
+{
+    if (m_strLock.empty())
+        GTEST_SKIP() << "the single-instance guard is a named mutex here, not a file";
+    std::vector<COwnCase> cases = {
+        {"the lock made by an upload", 0x0D, 0xFD, m_strLock, upload},
+        {"the lock made as a folder", 0x09, 0xF9, m_strLock, path},
+        {"removal of the lock's folder", 0x0A, 0xFA, "run", path},
+    };
+    if (m_strNoLinks.empty())
+        cases.push_back({"the lock made through a link to its folder", 0x0D, 0xFD, "run-link/CORVANE.lock", upload});
+    ExpectRefusedAndNothingChanged(cases);
 }
 
 // A directory download of a folder on the way lists everything but the settings file, and
