@@ -11,7 +11,11 @@
 #include <string>
 #include <system_error>
 #include <vector>
+#ifndef _WIN32
+#include <unistd.h>  // getpid
+#endif
 
+#include "app/settings.h"
 #include "fs/ownpath.h"
 #include "platform/instance.h"
 #include "platform/profile.h"
@@ -268,6 +272,21 @@ TEST_F(DaemonOwnFiles, EverythingElseInItsFolderWorksAsBefore)
     EXPECT_EQ(client.Ask(0x02, PathPayload(strNew), 0xF2), std::string(1, '\0') + U32(strBytes.size()));
     EXPECT_EQ(client.Fetch(0x03, 0, strBytes.size(), strBytes.size()), strBytes);
 }
+
+#ifndef _WIN32
+// The settings are written to a file beside them that then takes their place: an upload
+// an STB holds open under that name must not become the settings file.
+TEST_F(DaemonOwnFiles, UploadUnderTheWritersTemporaryNameNeverBecomesTheSettings)
+{
+    CTestServer server;
+    CStbSession client(server.Port());
+    const std::string strTemp = m_strIni + ".tmp." + std::to_string(getpid());
+    ASSERT_EQ(client.UploadOpen(0x0D, kEvil.size(), strTemp), 0);  // held until its last block
+    ASSERT_EQ(StoreSharedFolder(share.Path("stage")), 0);           // the dialog's OK meanwhile
+    EXPECT_EQ(client.UploadBlock(0x0E, 0, kEvil), kEvil.size());
+    EXPECT_EQ(IniValue(plat::GetProfilePath(), "Config", "Path"), share.Path("stage"));
+}
+#endif
 
 // A folder on the way that a local user moved away is known by its name when an STB makes
 // it anew: the folders may be made, the settings file in them not.
