@@ -6,6 +6,7 @@
 
 #include "app/launcher.h"
 #include "app/msgbox.h"
+#include "app/ownfiles.h"
 #include "app/settings.h"
 #include "app/stbaddress.h"
 #include "fs/names.h"
@@ -33,10 +34,14 @@ int StoreShareOption(const std::string& strShare)
         fprintf(stderr, "corvane: '%s' is not a folder\n", strShare.c_str());
         return -1;
     }
-    if (StoreSharedFolder(NormaliseFolder(abs.lexically_normal().string())) != 0) {
+    const std::string strFolder = NormaliseFolder(abs.lexically_normal().string());
+    if (StoreSharedFolder(strFolder) != 0) {
         fprintf(stderr, "corvane: cannot store the shared folder in %s\n", plat::GetProfilePath().c_str());
         return -1;
     }
+    const std::string strNote = OwnFilesNote(strFolder);
+    if (!strNote.empty())
+        fprintf(stderr, "corvane: %s\n", strNote.c_str());
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "app/corvanedlg.h"
 
+#include "app/ownfiles.h"
 #include "app/settings.h"
 #include "fs/names.h"
 
@@ -22,9 +23,20 @@ CCorvaneDlg::CCorvaneDlg(IDlgWindow& window, IServerControl& server) : m_Window(
     m_strCharset = std::move(setting.strCharset);
 }
 
-void CCorvaneDlg::OnInitDialog()
+void CCorvaneDlg::ShowFolder()
 {
     m_Window.SetFolderText(m_strFolder);
+    std::string strNote = OwnFilesNote(m_strFolder);
+    if (!strNote.empty()) {
+        strNote[0] = static_cast<char>(strNote[0] - 'a' + 'A');  // a sentence of its own
+        strNote += '.';
+    }
+    m_Window.SetShareNote(strNote);
+}
+
+void CCorvaneDlg::OnInitDialog()
+{
+    ShowFolder();
     m_Window.SetCharsetChoice(m_strCharset);
 }
 
@@ -40,7 +52,7 @@ void CCorvaneDlg::OnCancel()
     CShareSetting stored = GetShareSetting();
     if (stored.strFolder != m_strFolder) {
         m_strFolder = std::move(stored.strFolder);
-        m_Window.SetFolderText(m_strFolder);
+        ShowFolder();
     }
     if (stored.strCharset != m_strCharset) {
         m_strCharset = std::move(stored.strCharset);
@@ -57,7 +69,7 @@ void CCorvaneDlg::OnBrowse()
     if (!m_Window.PickFolder(m_strFolder, strChosen) || strChosen.empty())
         return;
     m_strFolder = NormaliseFolder(strChosen);
-    m_Window.SetFolderText(m_strFolder);
+    ShowFolder();
 }
 
 void CCorvaneDlg::OnTrayNotify(TrayEvent event)

@@ -12,6 +12,9 @@ public:
     virtual ~IDlgWindow() = default;
     // Shows the text in the sunken folder field.
     virtual void SetFolderText(const std::string& strFolder) = 0;
+    // Shows the line that says the folder shown holds the daemon's settings file, which
+    // STBs cannot reach (empty: no line). A window without that line ignores it.
+    virtual void SetShareNote(const std::string& /*strNote*/) {}
     // Shows the code page chosen for names on the STB (empty: "Unchanged"). A window
     // without that row ignores it.
     virtual void SetCharsetChoice(const std::string& /*strCharset*/) {}
@@ -72,6 +75,9 @@ public:
     std::string m_strCharset;  // the code page shown, stored with the folder
 
 private:
+    // Shows m_strFolder, with the line about the settings file when it holds it.
+    void ShowFolder();
+
     IDlgWindow& m_Window;
     IServerControl& m_Server;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "fs/ownpath.h"
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
@@ -72,7 +73,8 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     // or a destination that is, a folder reached through a link out of the shared
     // folder is refused as a ".." path is.
     if (MapStbPath(sess, ctx, pszSrc, ctx.strPath) != 0 || MapSecondStbPath(ctx, pszDst, ctx.strPath2) != 0 ||
-        plat::LeadsOutOfShare(ctx.share, ctx.strPath) || plat::LeadsOutOfShare(ctx.share, ctx.strPath2 + "/.")) {
+        plat::LeadsOutOfShare(ctx.share, ctx.strPath) || plat::LeadsOutOfShare(ctx.share, ctx.strPath2 + "/.") ||
+        IsOwnCopyMove(ctx, bMove)) {
         plat::Trace("(%x) refused: %s %s\n", ucTag, pszSrc, pszDst);
         SendStatus(sess, ucReply, kStatusFailed);
         return CmdNext::Continue;

@@ -62,7 +62,7 @@ using PathChange = int (*)(const plat::CShare& share, const std::string& strPath
 CmdNext ChangePath(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, PathChange pfnChange)
 {
     plat::Trace("%s(%lx)\n", pszName, sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath, OwnUse::Open);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq != PathReq::Invalid)
         ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && pfnChange(ctx.share, ctx.strPath) == 0) ? kStatusDone
@@ -92,7 +92,7 @@ CmdNext HandleMkdirReq(CSess& sess, CXferCtx& ctx)
 CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_RMDIR_REQ(%lx)\n", sess.Id());
-    PathReq eReq = TakePathRequest(sess, ctx, "FC_RMDIR_REQ", ctx.strPath);
+    PathReq eReq = TakePathRequest(sess, ctx, "FC_RMDIR_REQ", ctx.strPath, OwnUse::Change);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq == PathReq::Refused || (eReq == PathReq::Ok && plat::LeadsOutOfShare(ctx.share, ctx.strPath))) {
         ucStatus = kStatusFailed;

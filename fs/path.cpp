@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/ownfiles.h"
 #include "app/settings.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
@@ -39,6 +40,13 @@ int SelectShare(const CSess& sess, CXferCtx& ctx)
         return -1;
     ctx.share.strRoot = std::move(setting.strFolder);
     ctx.share.bWideLinks = sess.m_bWideLinks;
+    // The daemon's own files go with every share: the list is made afresh only when it
+    // changed, and every copy of the share reads it.
+    std::vector<std::string> own = DaemonOwnPaths();
+    if (own.empty())
+        ctx.share.pOwnFiles.reset();
+    else if (!ctx.share.pOwnFiles || *ctx.share.pOwnFiles != own)
+        ctx.share.pOwnFiles = std::make_shared<const std::vector<std::string>>(std::move(own));
     return 0;
 }
 

@@ -21,8 +21,9 @@ int GetLocalPath(char* pszStbPath, std::string& strLocal);
 int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& strLocal);
 // Reads the shared folder and the STB's code page together (the command line's code
 // page, when it gave one, wins), selects the code page for the context's names and fills
-// the context's share with the folder and the session's rule for links. 0, or -1 (the
-// share left as it was) when no folder is stored or the code page cannot be used.
+// the context's share with the folder, the session's rule for links and the daemon's own
+// files. 0, or -1 (the share left as it was) when no folder is stored or the code page
+// cannot be used.
 int SelectShare(const CSess& sess, CXferCtx& ctx);
 // Selects the share as above, then maps as GetLocalPath: the STB path is first decoded
 // from the code page, so that separators and ".." are found in the decoded text and no

@@ -9,7 +9,7 @@
 #include "net/xferctx.h"
 #include "platform/log.h"
 
-PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal)
+static PathReq TakePath(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal, const OwnUse* pUse)
 {
     CPacket& packet = sess.m_Packet;
     uint8_t* p = packet.Payload();
@@ -18,12 +18,23 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
         return PathReq::Invalid;
     }
     char* pszStbPath = reinterpret_cast<char*>(p + 1);
-    if (MapStbPath(sess, ctx, pszStbPath, strLocal) != 0) {
+    if ((pUse != nullptr ? MapStbPathFor(sess, ctx, pszStbPath, strLocal, *pUse)
+                         : MapStbPath(sess, ctx, pszStbPath, strLocal)) != 0) {
         plat::Trace("(%x) refused: %s\n", p[0], pszStbPath);
         return PathReq::Refused;
     }
     plat::Trace("(%x) %s\n", p[0], strLocal.c_str());
     return PathReq::Ok;
+}
+
+PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal)
+{
+    return TakePath(sess, ctx, pszName, strLocal, nullptr);
+}
+
+PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal, OwnUse use)
+{
+    return TakePath(sess, ctx, pszName, strLocal, &use);
 }
 
 PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,

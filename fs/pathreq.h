@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/ownpath.h"
+
 class CSess;
 struct CXferCtx;
 
@@ -18,6 +20,9 @@ enum class PathReq {
 // Otherwise maps the path into strLocal (and the context's share) and prints
 // "(tag) local path".
 PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal);
+// The same for a request that uses its path so: a path of the daemon's own files is
+// refused as a path out of the shared folder is (fs/ownpath.h).
+PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal, OwnUse use);
 
 // The start of a request that opens its path as the session's sized transfer
 // (FC_FILE_DN_REQ, FC_FILE_SIZE_REQ): an invalid one is answered at once with

@@ -22,6 +22,7 @@ struct FindEntry {
     bool bDir = false;    // a folder, or a link to one
     bool bLink = false;   // the entry itself is a symbolic link
     uint64_t ullSize = 0; // 0 for folders
+    bool bOwn = false;    // one of the daemon's own files (platform/ownfiles.h), by name or identity
 };
 
 // Lists the folder (resolved beneath the share) into entries, in the order above. 0, or

@@ -19,4 +19,9 @@ int AcquireInstanceGuard(const char* pszName);
 // folder), or the empty string when no folder qualifies.
 std::string InstanceGuardPath(const char* pszName);
 
+// The file of the guard pszName: the one this process holds, else the one
+// AcquireInstanceGuard would take now (nothing is made to find it); empty when the guard
+// is no file (Windows: a named mutex) or no folder qualifies. Any thread.
+std::string InstanceGuardFile(const char* pszName);
+
 }  // namespace plat

@@ -16,6 +16,9 @@ std::string GetProfilePath();
 // Uses the file as the settings file instead of the per-user one (--config); the empty
 // string goes back to the per-user file. Set at start-up, before any session runs.
 void SetProfilePath(const std::string& strFile);
+// The settings file in use: GetProfilePath(), or the empty string where the settings are
+// no file (the Windows registry, unless SetProfilePath named one).
+std::string GetProfileFile();
 
 // The value of key in section, or the default when the file, section or key is missing.
 std::string ProfileGetString(const char* pszSection, const char* pszKey, const char* pszDefault);

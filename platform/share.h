@@ -4,7 +4,9 @@
 // path.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -15,6 +17,11 @@ struct CShare {
     // Links may lead anywhere (the user linked folders in on purpose); without it a link
     // that leads out of the shared folder, or has an absolute target, is refused.
     bool bWideLinks = false;
+    // The daemon's own files (absolute paths: its settings file, its lock), which no
+    // request made with this share may open, replace, delete or move, whatever name
+    // reaches them (platform/ownfiles.h). Never changed once set, so that every copy of
+    // the share (a copy or move worker keeps one) may read it; null when there are none.
+    std::shared_ptr<const std::vector<std::string>> pOwnFiles = nullptr;
 };
 
 // How this process resolves paths beneath the shared folder, for the daemon's start-up

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -18,6 +19,7 @@ namespace {
 class CFakeWindow : public IDlgWindow {
 public:
     void SetFolderText(const std::string& strFolder) override { strText = strFolder; }
+    void SetShareNote(const std::string& strNote) override { strShareNote = strNote; }
     void ShowDialog() override { ++nShown; }
     void HideDialog() override { ++nHidden; }
     bool PickFolder(const std::string& strStart, std::string& strChosen) override
@@ -38,6 +40,7 @@ public:
     void EndDialog() override { bEnded = true; }
 
     std::string strText = "\x01untouched";
+    std::string strShareNote = "\x01untouched";
     std::string strPick;  // what the picker returns; empty: the user cancels
     std::string strPickerStart;
     int nShown = 0, nHidden = 0, nAbout = 0, nMenus = 0;
@@ -170,4 +173,28 @@ TEST_F(MainDialog, ExitStopsTheServerEndsAndDropsAnUnconfirmedFolder)
     EXPECT_EQ(server.nStarts, 0);
     EXPECT_TRUE(window.bEnded);
     EXPECT_EQ(GetSharedFolder(), share.Share());
+}
+
+// A folder that holds the settings file in use (a home folder) is shown with one line that
+// says STBs cannot reach the file; any other folder without it.
+TEST_F(MainDialog, FolderHoldingTheSettingsFileIsShownWithOneLine)
+{
+#ifdef _WIN32
+    // The registry is no file a folder could hold: the settings file --config names.
+    struct CNamedSettings {
+        explicit CNamedSettings(const std::string& strFile) { plat::SetProfilePath(strFile); }
+        ~CNamedSettings() { plat::SetProfilePath(""); }
+    } named(share.Root() + "/cfg/Corvane/corvane.ini");
+    std::filesystem::create_directories(LocalFsPath(share.Root() + "/cfg/Corvane"));
+    ASSERT_EQ(StoreSharedFolder(share.Share()), 0);
+#endif
+    dlg.OnInitDialog();
+    EXPECT_EQ(window.strShareNote, "");
+    window.strPick = share.Root();  // holds cfg/, the settings folder
+    dlg.OnBrowse();
+    EXPECT_EQ(window.strShareNote, "The shared folder holds Corvane's settings file " + plat::GetProfilePath() +
+                                       "; STBs cannot reach it.");
+    dlg.OnCancel();
+    EXPECT_EQ(window.strText, share.Share());
+    EXPECT_EQ(window.strShareNote, "");
 }

@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -48,7 +49,7 @@ void Restore(const char* pszName, const std::string& old, bool bHad)
 
 }  // namespace
 
-CTempShare::CTempShare()
+CTempShare::CTempShare(OwnFilesPlace ePlace)
 {
     std::string strTemplate = (fs::temp_directory_path() / "corvane-test-XXXXXX").string();
     if (mkdtemp(strTemplate.data()) == nullptr) {
@@ -57,10 +58,14 @@ CTempShare::CTempShare()
     }
     m_strRoot = strTemplate;
     m_strShare = m_strRoot + "/share";
-    for (const char* pszSub : {"/share", "/cfg", "/run"})
-        fs::create_directory(m_strRoot + pszSub);
-    SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
-    SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    const bool bInShare = ePlace == OwnFilesPlace::InShare;
+    const std::string strConfig = bInShare ? m_strShare + "/.config" : m_strRoot + "/cfg";
+    const std::string strRuntime = bInShare ? m_strShare + "/run" : m_strRoot + "/run";
+    for (const std::string& strDir : {m_strShare, strConfig, strRuntime})
+        fs::create_directory(strDir);
+    chmod(strRuntime.c_str(), 0700);  // a lock folder no one else may write in
+    SaveAndSet("XDG_CONFIG_HOME", strConfig, m_strOldConfig, m_bHadConfig);
+    SaveAndSet("XDG_RUNTIME_DIR", strRuntime, m_strOldRuntime, m_bHadRuntime);
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
 

@@ -11,13 +11,23 @@
 
 #include "net/sessman.h"
 
+// Where a CTempShare puts the daemon's own files (its settings file and its lock).
+enum class OwnFilesPlace {
+    Beside,   // beside the shared folder: <root>/cfg and <root>/run
+    InShare,  // in it: <share>/.config and <share>/run (a whole home folder shared)
+};
+
 // A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
 // XDG_CONFIG_HOME and <root>/run is XDG_RUNTIME_DIR (set by the constructor, restored by the
 // destructor, which also removes the tree). The constructor stores <root>/share as the
-// shared folder through StoreSharedFolder().
+// shared folder through StoreSharedFolder(). With OwnFilesPlace::InShare the two folders
+// are <share>/.config and <share>/run instead; on Windows, whose settings live in the
+// registry, the settings file <share>/.config/Corvane/<app name>.ini is then named as
+// --config names one.
 class CTempShare {
 public:
-    CTempShare();
+    CTempShare() : CTempShare(OwnFilesPlace::Beside) {}
+    explicit CTempShare(OwnFilesPlace ePlace);
     ~CTempShare();
     CTempShare(const CTempShare&) = delete;
     CTempShare& operator=(const CTempShare&) = delete;
@@ -35,6 +45,7 @@ private:
     std::string m_strShare;
     std::string m_strOldConfig, m_strOldRuntime;
     bool m_bHadConfig = false, m_bHadRuntime = false;
+    bool m_bNamedSettings = false;  // the settings file is named as --config names one
 };
 
 // A local path as the tests' file-system calls take it: its bytes read as UTF-8 on

@@ -205,7 +205,7 @@ std::string ExactLocalPath(const std::string& strPath)
     return Utf8(L"\\\\?\\" + full.make_preferred().wstring());
 }
 
-CTempShare::CTempShare()
+CTempShare::CTempShare(OwnFilesPlace ePlace)
 {
     const fs::path base = fs::temp_directory_path();
     static std::atomic<unsigned> s_nNext{0};
@@ -226,12 +226,21 @@ CTempShare::CTempShare()
     SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
     ClearSettings();
+    if (ePlace == OwnFilesPlace::InShare) {
+        // The settings in a file in the shared folder, as --config names one there.
+        fs::create_directories(LocalFsPath(m_strShare + "/.config/Corvane"));
+        fs::create_directories(LocalFsPath(m_strShare + "/run"));
+        plat::SetProfilePath(m_strShare + "/.config/Corvane/" + plat::GetAppName() + ".ini");
+        m_bNamedSettings = true;
+    }
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
 
 CTempShare::~CTempShare()
 {
     ClearSettings();
+    if (m_bNamedSettings)
+        plat::SetProfilePath("");
     Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
     Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
     if (!m_strRoot.empty()) {

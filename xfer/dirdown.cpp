@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fs/ownpath.h"
 #include "fs/path.h"
 #include "fs/pathreq.h"
 #include "net/reply.h"
@@ -73,6 +74,8 @@ bool WalkTree(CSess& sess, const plat::CShare& share, const std::string& strDir,
         const plat::FindEntry& e = level.entries[level.nNext++];
         if (e.strName == "." || e.strName == "..")
             continue;
+        if (e.bOwn)
+            continue;  // the daemon's own files are left out, as names not shown are
         std::string strPath = level.strDir + e.strName;
         if (e.bDir) {
             // A link to a folder is not part of the tree.
@@ -131,6 +134,8 @@ void AfterMoveDir(CSess& sess, const plat::CShare& share, int nCount)
         // A move of the whole shared folder empties it but keeps the folder the user chose.
         if (IsSharedFolderItself(strPath))
             continue;
+        if (IsDaemonOwnPath(share, strPath, OwnUse::Change))
+            continue;  // a folder on the way to the daemon's own files stays
         if (plat::RemoveDirectory(share, strPath) != 0)
             plat::Trace("DeleteDir fail : %s\n", strPath.c_str());
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "fs/ownpath.h"
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
@@ -58,7 +59,7 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucType = p[0];
     ctx.RecordSize(SizeWidth::Bits32, GetU32LE(p + 1));
     std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
-    const bool bMapped = MapStbPath(sess, ctx, strStb.data(), ctx.strPath2) == 0;
+    const bool bMapped = MapStbPathFor(sess, ctx, strStb.data(), ctx.strPath2, OwnUse::Open) == 0;
     plat::Trace("(%x) %u %s\n", ucType, ctx.nXferSize, bMapped ? ctx.strPath2.c_str() : "(refused)");
     uint8_t ucStatus = kStatusDone;
     if (ucType == kEntryFolder && ctx.nXferSize == 0) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "fs/ownpath.h"
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
@@ -141,7 +142,7 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
     }
     const uint64_t ullSize = PayloadField(packet, 1, nWidth);
     ctx.RecordSize(width, ullSize);
-    const int nMapped = MapStbPath(sess, ctx, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath);
+    const int nMapped = MapStbPathFor(sess, ctx, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath, OwnUse::Open);
     if (ctx.hFile.IsOpen()) {
         plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
         ctx.CloseFile();

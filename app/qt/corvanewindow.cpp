@@ -52,9 +52,18 @@ void CCorvaneWindow::BuildControls()
     auto* pBrowse = new QPushButton("Browse...", pGroup);
     pBrowse->setObjectName("browse");
     pBrowse->setAutoDefault(false);
-    auto* pGroupRow = new QHBoxLayout(pGroup);
+    auto* pGroupRow = new QHBoxLayout;
     pGroupRow->addWidget(m_pFolder, 1);
     pGroupRow->addWidget(pBrowse);
+    // The line about the daemon's own files in the folder shown.
+    m_pShareNote = new QLabel(pGroup);
+    m_pShareNote->setObjectName("shareNote");
+    m_pShareNote->setTextFormat(Qt::PlainText);
+    m_pShareNote->setWordWrap(true);
+    m_pShareNote->hide();
+    auto* pGroupRows = new QVBoxLayout(pGroup);
+    pGroupRows->addLayout(pGroupRow);
+    pGroupRows->addWidget(m_pShareNote);
 
     // The code page of names on the STB, stored with the folder.
     auto* pCharsetLabel = new QLabel("Names on the STB", this);
@@ -83,7 +92,8 @@ void CCorvaneWindow::BuildControls()
     pLayout->addWidget(pGroup);
     pLayout->addLayout(pCharsetRow);
     pLayout->addLayout(pButtons);
-    setFixedSize(sizeHint());
+    // The dialog keeps the size its contents need, as the note comes and goes.
+    pLayout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(pBrowse, &QPushButton::clicked, this, [this] { m_pLogic->OnBrowse(); });
     connect(m_pCharset, &QComboBox::activated, this,
@@ -112,6 +122,12 @@ void CCorvaneWindow::BuildTray()
 }
 
 void CCorvaneWindow::SetFolderText(const std::string& strFolder) { m_pFolder->setText(QString::fromStdString(strFolder)); }
+
+void CCorvaneWindow::SetShareNote(const std::string& strNote)
+{
+    m_pShareNote->setText(QString::fromStdString(strNote));
+    m_pShareNote->setVisible(!strNote.empty());
+}
 
 void CCorvaneWindow::SetCharsetChoice(const std::string& strCharset)
 {

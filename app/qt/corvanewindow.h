@@ -27,6 +27,7 @@ public:
 
     // IDlgWindow
     void SetFolderText(const std::string& strFolder) override;
+    void SetShareNote(const std::string& strNote) override;
     void SetCharsetChoice(const std::string& strCharset) override;
     void ShowDialog() override;
     void HideDialog() override;
@@ -46,6 +47,7 @@ private:
 
     std::unique_ptr<CCorvaneDlg> m_pLogic;
     QLabel* m_pFolder = nullptr;
+    QLabel* m_pShareNote = nullptr;  // shown only while it has something to say
     QComboBox* m_pCharset = nullptr;
     QSystemTrayIcon* m_pTray = nullptr;
     QMenu* m_pTrayMenu = nullptr;

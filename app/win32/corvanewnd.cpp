@@ -225,6 +225,11 @@ void CCorvaneWnd::SetFolderText(const std::string& strFolder)
     SetDlgItemTextW(m_hWnd, IDC_FOLDER, WideText(strFolder).c_str());
 }
 
+void CCorvaneWnd::SetShareNote(const std::string& strNote)
+{
+    SetDlgItemTextW(m_hWnd, IDC_SHARE_NOTE, WideText(strNote).c_str());
+}
+
 void CCorvaneWnd::SetCharsetChoice(const std::string& strCharset)
 {
     size_t nIndex = 0;

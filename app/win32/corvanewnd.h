@@ -33,6 +33,7 @@ public:
 
     // IDlgWindow
     void SetFolderText(const std::string& strFolder) override;
+    void SetShareNote(const std::string& strNote) override;
     void SetCharsetChoice(const std::string& strCharset) override;
     void ShowDialog() override;
     void HideDialog() override;

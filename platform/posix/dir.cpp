@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/ownid.h"
 
 namespace plat {
 
@@ -36,6 +38,23 @@ bool LookUp(const CShare& share, const std::string& strDir, int dfd, const char*
     return true;
 }
 
+// True when the entry (not a folder) of the open folder is one of the daemon's own files:
+// by its place, or by where it leads.
+bool IsOwnEntry(const COwnFiles& own, const CShare& share, const std::string& strDir, int dfd, const dirent& ent,
+                bool bLink)
+{
+    struct stat st;
+    if (own.HasName(ent.d_name) && fstat(dfd, &st) == 0 && own.IsPlace(IdOf(st), ent.d_name))
+        return true;
+    if (bLink) {
+        CFd fd(OpenBeneath(share, strDir + "/" + ent.d_name, O_PATH));
+        return fd.Ok() && fstat(fd.Get(), &st) == 0 && own.IsFile(IdOf(st));
+    }
+    // The index the folder gives picks the few entries worth a look.
+    return own.MayBeFile(static_cast<uint64_t>(ent.d_ino)) && fstatat(dfd, ent.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           own.IsFile(IdOf(st));
+}
+
 }  // namespace
 
 // Opens the folder beneath the share for reading its entries; null when it cannot be.
@@ -57,6 +76,7 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
     if (pDir == nullptr)
         return -1;
     const int dfd = dirfd(pDir);
+    const COwnFiles own(share);
     FindEntry e;
     while (dirent* pEnt = readdir(pDir)) {
         e = FindEntry{};
@@ -66,6 +86,8 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
         } else if (!LookUp(share, strDir, dfd, pEnt->d_name, e)) {
             continue;  // vanished between the read and the look-up
         }
+        if (!e.bDir && !own.Empty())
+            e.bOwn = IsOwnEntry(own, share, strDir, dfd, *pEnt, e.bLink);
         fnEntry(e);
     }
     closedir(pDir);

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/ownid.h"
 
 namespace plat {
 
@@ -16,14 +18,18 @@ bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & 0222) == 0; }
 
 // Opens beneath the share with a share lock taken before anything else touches the
 // file. The opening never blocks (a FIFO or device would hold the session), and only a
-// regular file is kept. A descriptor, or -1.
+// regular file is kept; never one of the daemon's own files, whatever name reaches it,
+// and none is made in an own file's place. A descriptor, or -1.
 int OpenLocked(const CShare& share, const std::string& strPath, int nFlags, int nLock, bool bWrite)
 {
+    const COwnFiles own(share);
+    if ((nFlags & O_CREAT) != 0 && own.IsPlaceOf(strPath))
+        return -1;
     int fd = OpenBeneath(share, strPath, nFlags | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0)
         return -1;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (bWrite && HasNoWriteBit(st)) ||
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (bWrite && HasNoWriteBit(st)) || own.IsFile(IdOf(st)) ||
         flock(fd, nLock | LOCK_NB) != 0) {
         close(fd);
         return -1;
@@ -189,6 +195,8 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     struct stat st;
     if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
+    if (COwnFiles(share).IsFile(IdOf(st)))
+        return -EXDEV;  // the daemon's own file: as out of the shared folder
     if (S_ISDIR(st.st_mode))
         return -EISDIR;
     if (S_ISLNK(st.st_mode))
@@ -223,7 +231,7 @@ int MakeDirectory(const CShare& share, const std::string& strPath)
 {
     std::string strLast;
     CFd parent(OpenParentBeneath(share, strPath, strLast));
-    if (!parent.Ok())
+    if (!parent.Ok() || COwnFiles(share).IsPlaceOf(strPath))
         return -1;
     return mkdirat(parent.Get(), strLast.c_str(), 0777) == 0 ? 0 : -1;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,9 +34,9 @@ int OpenPrivateFolder(const std::string& strDir)
     return fd;
 }
 
-// The settings folder, made (0700, parents too) when missing; empty when there is no
-// home to put it in.
-std::string SettingsFolder()
+// The settings folder, made (0700, parents too) when missing unless bMake is false;
+// empty when there is no home to put it in.
+std::string SettingsFolder(bool bMake)
 {
     const char* pszXdg = getenv("XDG_CONFIG_HOME");
     const char* pszHome = getenv("HOME");
@@ -47,15 +48,16 @@ std::string SettingsFolder()
     else
         return std::string();
     const std::string strDir = strRoot + "/Corvane";
-    for (size_t i = 1; i <= strDir.size(); ++i) {
+    for (size_t i = 1; bMake && i <= strDir.size(); ++i) {
         if (i == strDir.size() || strDir[i] == '/')
             mkdir(strDir.substr(0, i).c_str(), 0700);  // an existing part is fine; the check follows
     }
     return strDir;
 }
 
-// The first private folder of the list, opened; its path in strDir. -1 when none.
-int OpenLockFolder(std::string& strDir)
+// The first private folder of the list, opened; its path in strDir. -1 when none. The
+// settings folder is made when missing unless bMake is false.
+int OpenLockFolder(std::string& strDir, bool bMake = true)
 {
     const char* pszRuntime = getenv("XDG_RUNTIME_DIR");
     if (pszRuntime != nullptr && *pszRuntime != '\0') {
@@ -68,11 +70,23 @@ int OpenLockFolder(std::string& strDir)
     int fd = OpenPrivateFolder(strDir);
     if (fd >= 0)
         return fd;
-    strDir = SettingsFolder();
+    strDir = SettingsFolder(bMake);
     return OpenPrivateFolder(strDir);
 }
 
 std::string LockName(const char* pszName) { return std::string(pszName) + ".lock"; }
+
+// The guard this process holds: its name and its file. Set once, when it is taken.
+struct CHeldGuard {
+    std::mutex lock;
+    std::string strName, strPath;
+};
+
+CHeldGuard& HeldGuard()
+{
+    static CHeldGuard s_held;
+    return s_held;
+}
 
 }  // namespace
 
@@ -80,6 +94,22 @@ std::string InstanceGuardPath(const char* pszName)
 {
     std::string strDir;
     int fd = OpenLockFolder(strDir);
+    if (fd < 0)
+        return std::string();
+    close(fd);
+    return strDir + "/" + LockName(pszName);
+}
+
+std::string InstanceGuardFile(const char* pszName)
+{
+    {
+        CHeldGuard& held = HeldGuard();
+        std::lock_guard<std::mutex> guard(held.lock);
+        if (!held.strPath.empty() && held.strName == pszName)
+            return held.strPath;
+    }
+    std::string strDir;
+    int fd = OpenLockFolder(strDir, false);
     if (fd < 0)
         return std::string();
     close(fd);
@@ -121,6 +151,10 @@ int AcquireInstanceGuard(const char* pszName)
         return 0;
     }
     // The descriptor stays open, and the lock held, until the process ends.
+    CHeldGuard& held = HeldGuard();
+    std::lock_guard<std::mutex> guard(held.lock);
+    held.strName = pszName;
+    held.strPath = strPath;
     return 1;
 }
 

@@ -7,7 +7,9 @@
 #include <SimpleIni.h>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +58,8 @@ std::string GetProfilePath()
     std::string strChosen = ChosenProfile();
     return strChosen.empty() ? ConfigRoot() + "/Corvane/" + GetAppName() + ".ini" : strChosen;
 }
+
+std::string GetProfileFile() { return GetProfilePath(); }
 
 std::string ProfileGetString(const char* pszSection, const char* pszKey, const char* pszDefault)
 {
@@ -112,9 +116,22 @@ int IniWriteStrings(const std::string& strFile, const char* pszSection, const ch
     for (size_t i = 0; i < n; ++i)
         ini.SetValue(pszSection, ppszKeys[i], pValues[i].c_str());
     // Write beside the file, then rename over it: a reader on another thread sees the
-    // old file or the new one, never half of one.
+    // old file or the new one, never half of one. The file beside is always a new one:
+    // whatever stood under its name (left by a crash, or an upload an STB holds open
+    // there while the folder is shared) would otherwise become the settings file.
     std::string strTemp = strFile + ".tmp." + std::to_string(getpid());
-    if (ini.SaveFile(strTemp.c_str(), false) < 0) {
+    unlink(strTemp.c_str());
+    const int fd = open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE* pFile = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (pFile == nullptr) {
+        if (fd >= 0) {
+            close(fd);
+            unlink(strTemp.c_str());
+        }
+        return -1;
+    }
+    const bool bSaved = ini.SaveFile(pFile, false) >= 0;
+    if (fclose(pFile) != 0 || !bSaved) {
         unlink(strTemp.c_str());
         return -1;
     }

@@ -12,7 +12,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/common/ownfiles_sys.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/ownid.h"
 
 namespace plat {
 
@@ -99,10 +101,14 @@ int CopyFileAt(int srcDir, const char* pszSrc, const struct stat& st, int dstDir
     struct stat held;
     if (!in.Ok() || fstat(in.Get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_ino != st.st_ino)
         return -1;
+    if (IsOwnFileInOperation(held) || IsOwnPlaceInOperation(dstDir, pszDst))
+        return -1;  // the daemon's own files are neither read nor made for an STB
     CFd out(openat(dstDir, pszDst, O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
     struct stat dstSt;
     if (!out.Ok() || fstat(out.Get(), &dstSt) != 0 || !S_ISREG(dstSt.st_mode) || IsReadOnlyFile(dstSt))
         return -1;
+    if (IsOwnFileInOperation(dstSt))
+        return -1;  // nor written over through another name
     if (ftruncate(out.Get(), 0) != 0 || CopyBytes(in.Get(), out.Get(), static_cast<uint64_t>(held.st_size)) != 0)
         return -1;
     return fchmod(out.Get(), held.st_mode & 07777) == 0 ? 0 : -1;
@@ -111,6 +117,8 @@ int CopyFileAt(int srcDir, const char* pszSrc, const struct stat& st, int dstDir
 // Copies one link as a link. 0 or -1.
 int CopyLinkAt(int srcDir, const char* pszSrc, int dstDir, const char* pszDst)
 {
+    if (IsOwnPlaceInOperation(dstDir, pszDst))
+        return -1;  // a link never takes the place of one of the daemon's own files
     struct stat dstSt;
     if (fstatat(dstDir, pszDst, &dstSt, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISDIR(dstSt.st_mode) || IsReadOnlyFile(dstSt) || unlinkat(dstDir, pszDst, 0) != 0)
@@ -325,6 +333,12 @@ int ShellFileOperation(const CFileOp& op)
     std::string strDstName;
     CFd dstParent(OpenParentBeneath(share, strDst, strDstName));
     if (!dstParent.Ok())
+        return -1;
+    // The daemon's own files are neither copied, moved nor written over, whatever name
+    // reaches them; every step below checks the files it meets against them too.
+    const COwnFiles own(share);
+    const COwnFilesScope ownScope(own);
+    if (IsOwnFileInOperation(st) || IsOwnPlaceInOperation(dstParent.Get(), strDstName.c_str()))
         return -1;
     const FileId srcId{st.st_dev, st.st_ino};
     if (S_ISDIR(st.st_mode) && LandsInside(share, srcId, dstParent.Get()))

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 
+#include "platform/ownfiles.h"
 #include "platform/win32/beneath.h"
+#include "platform/win32/ownid.h"
 
 namespace plat {
 
@@ -70,12 +73,32 @@ bool EachEntry(const CShare& share, const std::string& strDir,
     return true;
 }
 
+// True when the entry of the folder (its final path, ending with a separator) stands in
+// the place of one of the daemon's own files. The folder's identity is looked up once.
+bool IsOwnPlace(const COwnFiles& own, const std::wstring& wstrFolder, const std::string& strName,
+                std::optional<CFileId>& folderId)
+{
+    if (!own.HasName(strName))
+        return false;
+    if (!folderId) {
+        CHandle h(CreateFileW(wstrFolder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        HandleInfo info;
+        if (!h.Ok() || !GetHandleInfo(h.Get(), info))
+            return false;
+        folderId = IdOf(info);
+    }
+    return own.IsPlace(*folderId, strName);
+}
+
 }  // namespace
 
 int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
                   const std::function<void(FindEntry& entry)>& fnEntry)
 {
     (void)bSizes;  // the enumeration gives every size at no cost
+    const COwnFiles own(share);
+    std::optional<CFileId> folderId;  // the folder's identity, once an entry needs it
     FindEntry e;
     const bool bRead = EachEntry(share, strDir, [&](const std::wstring& wstrFolder, const WIN32_FIND_DATAW& data,
                                                     std::string& strName) {
@@ -86,6 +109,7 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
         e.bLink = IsLinkEntry(data) || (bDirEntry && FolderEntryLeadsElsewhere(wstrFolder, data));
         DWORD dwAttributes = data.dwFileAttributes;
         uint64_t ullSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        bool ownTarget = false;  // a link that leads to one of the daemon's own files
         if (e.bLink) {
             // Typed by where it leads, when the share lets it lead there; otherwise a
             // link to nothing.
@@ -97,6 +121,7 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
                 GetFileType(t.Get()) == FILE_TYPE_DISK && GetHandleInfo(t.Get(), target)) {
                 dwAttributes = target.dwAttributes;
                 ullSize = target.ullSize;
+                ownTarget = !own.Empty() && own.IsFile(IdOf(target));
             } else {
                 dwAttributes = 0;
                 ullSize = 0;
@@ -104,6 +129,8 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
         }
         e.bDir = (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         e.ullSize = e.bDir ? 0 : ullSize;
+        if (!e.bDir && !own.Empty())
+            e.bOwn = ownTarget || IsOwnPlace(own, wstrFolder, e.strName, folderId);
         fnEntry(e);
     });
     return bRead ? 0 : -1;

@@ -1,6 +1,8 @@
 #include "platform/file.h"
 
+#include "platform/ownfiles.h"
 #include "platform/win32/beneath.h"
+#include "platform/win32/ownid.h"
 
 namespace plat {
 
@@ -56,25 +58,30 @@ bool SetEnd(HANDLE h, uint64_t ullLength)
     return SetFileInformationByHandle(h, FileEndOfFileInfo, &eof, sizeof(eof)) != 0;
 }
 
-// Opens an existing file beneath the share, following links.
+// Opens an existing file beneath the share, following links; never one of the daemon's
+// own files, whatever name reaches it.
 HANDLE OpenExisting(const CShare& share, const std::string& strPath, DWORD dwAccess, DWORD dwShare)
 {
     CHandle h;
     if (OpenBeneath(share, strPath, dwAccess, dwShare, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, h) != 0 ||
-        !IsPlainFile(h.Get(), (dwAccess & GENERIC_WRITE) != 0))
+        !IsPlainFile(h.Get(), (dwAccess & GENERIC_WRITE) != 0) || IsOwnHandle(COwnFiles(share), h.Get()))
         return nullptr;
     return h.Release();
 }
 
 // The upload target: an existing file is taken (and truncated once it is held); a
 // missing one is created under its own name, never through a link, and kept only when it
-// really lies in the shared folder.
+// really lies in the shared folder. Never one of the daemon's own files, nor one made in
+// an own file's place.
 HANDLE OpenUploadTarget(const CShare& share, const std::string& strPath)
 {
+    const COwnFiles own(share);
+    if (own.IsPlaceOf(strPath))
+        return nullptr;
     CHandle h;
     const int rc = OpenBeneath(share, strPath, GENERIC_WRITE, kShareWriter, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, h);
     if (rc == 0) {
-        if (!IsPlainFile(h.Get(), true) || !SetEnd(h.Get(), 0))
+        if (!IsPlainFile(h.Get(), true) || IsOwnHandle(own, h.Get()) || !SetEnd(h.Get(), 0))
             return nullptr;
         return h.Release();
     }
@@ -265,8 +272,8 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0)
         return rc;
     HandleInfo info;
-    if (!GetHandleInfo(h.Get(), info))
-        return -static_cast<int>(ERROR_ACCESS_DENIED);
+    if (!GetHandleInfo(h.Get(), info) || COwnFiles(share).IsFile(IdOf(info)))
+        return -static_cast<int>(ERROR_ACCESS_DENIED);  // the daemon's own file: as out of the share
     if (!info.IsLink()) {
         if (info.IsDir())
             return -static_cast<int>(ERROR_DIRECTORY);
@@ -287,7 +294,8 @@ int RemoveHeldFile(const CShare& share, const std::string& strPath)
 int MakeDirectory(const CShare& share, const std::string& strPath)
 {
     std::wstring wstrPath;
-    if (ResolveParent(share, strPath, wstrPath) != 0 || !CreateDirectoryW(wstrPath.c_str(), nullptr))
+    if (COwnFiles(share).IsPlaceOf(strPath) || ResolveParent(share, strPath, wstrPath) != 0 ||
+        !CreateDirectoryW(wstrPath.c_str(), nullptr))
         return -1;
     // A folder on the way swapped for a link between the check and the creation puts the
     // new folder somewhere else: it is taken back (it is ours and empty) and refused.

@@ -24,4 +24,6 @@ int AcquireInstanceGuard(const char* pszName)
 // The guard is a kernel object, not a file: its name.
 std::string InstanceGuardPath(const char* pszName) { return pszName; }
 
+std::string InstanceGuardFile(const char* /*pszName*/) { return std::string(); }
+
 }  // namespace plat

@@ -135,6 +135,9 @@ std::string GetProfilePath()
     return strChosen.empty() ? "HKEY_CURRENT_USER\\Software\\Corvane\\" + GetAppName() : strChosen;
 }
 
+// The registry is no file: only one that --config names counts.
+std::string GetProfileFile() { return ChosenProfile(); }
+
 void ProfileGetStrings(const char* pszSection, const char* const* ppszKeys, std::string* pValues, size_t n)
 {
     for (size_t i = 0; i < n; ++i)

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/ownfiles_sys.h"
 #include "platform/win32/beneath.h"
+#include "platform/win32/ownid.h"
 
 #include <shellapi.h>
 
@@ -58,6 +60,8 @@ bool LookUpEntry(const std::wstring& wstrEntry, bool bShownAsLink, const std::ws
     const bool bLink = bShownAsLink || !SamePath(wstrFinal, wstrEntry);
     if (bLink && (target.IsDir() || !(bWideLinks || IsBelow(wstrRoot, wstrFinal))))
         return false;
+    if (IsOwnFileInOperation(IdOf(target)))
+        return false;  // the daemon's own files are never copied for an STB
     bFolder = target.IsDir();
     ullBytes = bFolder ? 0 : target.ullSize;
     return true;
@@ -144,6 +148,12 @@ int ShellFileOperation(const CFileOp& op)
         return -1;
     if (SamePath(wstrSrc, wstrRoot))
         return -1;  // the shared folder itself goes nowhere
+    // The daemon's own files are neither copied, moved nor written over, whatever name
+    // reaches them; the walk below checks the files it meets against them too.
+    const COwnFiles own(share);
+    const COwnFilesScope ownScope(own);
+    if (own.IsFile(IdOf(src)))
+        return -1;
     const bool bSrcLink = src.IsLink() || !bSrcItself;
     // Into an existing folder the item lands inside it; otherwise the destination names
     // it. A destination that leads out of the shared folder is refused.
@@ -160,7 +170,7 @@ int ShellFileOperation(const CFileOp& op)
             strLanding += BaseName(strSrc);
         }
     }
-    if (ResolveParent(share, strLanding, wstrLanding) != 0)
+    if (ResolveParent(share, strLanding, wstrLanding) != 0 || own.IsPlaceOf(strLanding))
         return -1;
     const std::wstring wstrLandingParent = ParentOf(wstrLanding);
     // A folder copied into itself would grow until the volume is full.
@@ -174,7 +184,7 @@ int ShellFileOperation(const CFileOp& op)
         if (OpenNameItself(wstrLanding, FILE_READ_ATTRIBUTES, kShareAll, hLanding, bLandingItself) == 0 &&
             GetHandleInfo(hLanding.Get(), landing)) {
             // An existing name that leads elsewhere would be written through.
-            if (!bLandingItself && !share.bWideLinks)
+            if ((!bLandingItself && !share.bWideLinks) || own.IsFile(IdOf(landing)))
                 return -1;
             if (landing.dwVolume == src.dwVolume && landing.ullFileIndex == src.ullFileIndex)
                 return op.wFunc == FileOpFunc::Move ? 0 : -1;  // the item onto itself

@@ -68,6 +68,21 @@ TEST(DialogWindow, OkRestartsTheServerAndCancelShowsTheStoredFolder)
     EXPECT_EQ(GetSharedFolder(), share.Share());
 }
 
+// A folder that holds the settings file says so under the folder; another says nothing.
+TEST(DialogWindow, SaysWhenTheFolderHoldsTheSettingsFile)
+{
+    CTempShare share{OwnFilesPlace::InShare};
+    CCountingServer server;
+    CCorvaneWindow window(server, -1);
+    window.show();
+    QLabel* pNote = Child<QLabel>(window, "shareNote");
+    ASSERT_NE(pNote, nullptr);
+    EXPECT_TRUE(pNote->isVisible());
+    EXPECT_TRUE(pNote->text().endsWith("; STBs cannot reach it.")) << pNote->text().toStdString();
+    window.SetShareNote("");
+    EXPECT_FALSE(pNote->isVisible());
+}
+
 // The row of the STB's code page: the common ones offered after "Unchanged", the choice
 // stored with the folder by OK ("Unchanged" as empty), dropped by Cancel.
 TEST(DialogWindow, CodePageRowIsStoredByOkAndForgottenByCancel)
