@@ -48,6 +48,9 @@ public:
     std::atomic<uint64_t> ullConnections{0};
     std::atomic<uint64_t> ullConnectRetries{0};
     std::atomic<uint64_t> ullSlowConnects{0};  // taken after more than half a second
+    // Connections dropped because their first version exchange went unanswered: their
+    // handshake was stuck in the daemon's full listen backlog.
+    std::atomic<uint64_t> ullLostHandshakes{0};
     std::array<std::atomic<uint64_t>, kSoakOps> done{};
     std::array<std::atomic<uint64_t>, kSoakOps> cut{};
 
@@ -98,6 +101,7 @@ private:
     // The connection the short operations share, renewed after a random number of them
     // and before the daemon's idle time-out; nullptr when it cannot connect.
     CStbConn* MainConn();
+    // Connects, and proves the session with a version exchange (see kHandshakeMs).
     bool Connect(CStbConn& conn);
     // Sends a request, unless the cut falls on it: then only part of its frame, or all of
     // it with the reply left unread, and the connection is closed. false when cut or failed.
