@@ -29,7 +29,8 @@ constexpr int kHandshakeMs = 5000;
 // before that.
 constexpr auto kMainIdleLimit = std::chrono::seconds(8);
 constexpr int kMainOpsMost = 30;
-// The daemon's backlog is small: a crowd sees handshakes dropped and retried.
+// SYNs dropped by the full backlog are retried by the system: a connect that takes longer
+// than kSlowConnect is counted.
 constexpr auto kConnectPatience = std::chrono::seconds(60);
 constexpr auto kSlowConnect = std::chrono::milliseconds(500);
 constexpr auto kConnectPause = std::chrono::milliseconds(50);
@@ -348,8 +349,11 @@ void CSoakClient::CheckFiles()
     for (const auto& [strPath, possible] : m_Possible) {
         std::vector<uint8_t> bytes;
         const bool bThere = ReadShared(strPath, bytes);
-        if (possible.count(bThere ? DigestOf(bytes) : kAbsent) == 0)
-            m_Stats.Fault("files", strPath + (bThere ? " holds " + std::to_string(bytes.size()) + " bytes of no whole upload or copy"
-                                                     : " is missing after its upload or copy was done"));
+        if (possible.count(bThere ? DigestOf(bytes) : kAbsent) != 0)
+            continue;
+        if (bThere)
+            m_Stats.Fault("files", strPath + " holds " + std::to_string(bytes.size()) + " bytes of no whole upload or copy");
+        else
+            m_Stats.Fault("files", strPath + " is missing after its upload or copy was done");
     }
 }
