@@ -24,7 +24,9 @@
 
 namespace {
 
-constexpr double kTargetRssMiB = 300;
+// The aim shown beside the figure: the buffer budget (256 MiB) and what the process needs
+// besides it.
+constexpr double kAimRssMiB = 300;
 // The largest file that an open reads whole into memory.
 constexpr uint64_t kHeldBytes = 10ull << 20;
 // The directory downloads: resident memory above the idle daemon's, and the tree.
@@ -156,7 +158,7 @@ int main(int argc, char** argv)
         rows.insert(rows.end(), {base, dirBase});
     }
     BenchRow before = MakeRow(strName + "_before", "MiB", TargetKind::None, 0, 1);
-    BenchRow held = MakeRow(strName, "MiB", TargetKind::AtMost, kTargetRssMiB, 1);
+    BenchRow held = MakeAimRow(strName, "MiB", TargetKind::AtMost, kAimRssMiB, 1);
     fprintf(stderr, "%s: %d sessions each holding %s open for download\n", kProgram, opt.nSessions, kHoldStbPath);
     MeasureRows(opt, opt.strDaemon, strFile, held, &before);
     BenchRow dirHeld = MakeRow(strDirName, "MiB", TargetKind::AtMost, kTargetDirRssMiB, 1);

@@ -23,6 +23,18 @@ long ProcStatusField(pid_t pid, const char* pszKey)
     return -1;
 }
 
+long ProcOpenDescriptors(pid_t pid)
+{
+    if (pid <= 0)
+        return -1;
+    std::error_code ec;
+    long nCount = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+         it.increment(ec))
+        ++nCount;
+    return ec ? -1 : nCount;
+}
+
 double ProcThreadsCpuSeconds(pid_t pid)
 {
     if (pid <= 0)

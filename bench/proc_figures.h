@@ -6,6 +6,8 @@
 
 // A numeric field of /proc/PID/status ("VmRSS" in KiB, "Threads"), or -1.
 long ProcStatusField(pid_t pid, const char* pszKey);
+// The descriptors the process holds open (the entries of /proc/PID/fd), or -1.
+long ProcOpenDescriptors(pid_t pid);
 
 // CPU time the live threads of the process have run so far, in seconds (from
 // /proc/PID/task/*/schedstat), or -1. Threads that have ended are not counted.

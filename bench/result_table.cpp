@@ -15,10 +15,19 @@ BenchRow MakeRow(std::string strName, const char* pszUnit, TargetKind eTarget, d
     return r;
 }
 
+BenchRow MakeAimRow(std::string strName, const char* pszUnit, TargetKind eAim, double dAim, int nDecimals)
+{
+    BenchRow r = MakeRow(std::move(strName), pszUnit, eAim, dAim, nDecimals);
+    r.bAim = true;
+    return r;
+}
+
 const char* BenchRow::Verdict() const
 {
     if (!bMeasured)
         return "FAIL";
+    if (bAim)
+        return "info";
     switch (eTarget) {
     case TargetKind::AtLeast:
         return dValue >= dTarget ? "PASS" : "FAIL";
@@ -44,7 +53,7 @@ std::string BenchRow::TargetText() const
     if (eTarget == TargetKind::None)
         return "-";
     char sz[64];
-    snprintf(sz, sizeof(sz), "%s %g", eTarget == TargetKind::AtLeast ? ">=" : "<=", dTarget);
+    snprintf(sz, sizeof(sz), bAim ? "(%s %g)" : "%s %g", eTarget == TargetKind::AtLeast ? ">=" : "<=", dTarget);
     return sz;
 }
 

@@ -22,9 +22,11 @@
 
 namespace {
 
-constexpr double kTargetRoundTrips = 20000;  // per second, one connection
 constexpr double kTargetOfFloorPercent = 95;  // of the floor server's rate, one connection
-constexpr double kTargetIdleKiB = 100;        // resident memory per idle session
+// Aims, shown beside absolute figures: the host's wake-ups and the C library's memory
+// decide them as much as the daemon does.
+constexpr double kAimRoundTrips = 20000;  // per second, one connection
+constexpr double kAimIdleKiB = 100;       // resident memory per idle session
 
 struct Options {
     std::string strDaemon = CORVANE_BIN;
@@ -127,7 +129,7 @@ int main(int argc, char** argv)
     std::vector<BenchRow> rows;
     WarnIfBusy("bench_ver", 500, 0.10);
 
-    BenchRow serial = MakeRow("ver_1conn", "round trips/s", TargetKind::AtLeast, kTargetRoundTrips, 0);
+    BenchRow serial = MakeAimRow("ver_1conn", "round trips/s", TargetKind::AtLeast, kAimRoundTrips, 0);
     BenchRow p50 = MakeRow("ver_1conn_p50", "us", TargetKind::None, 0, 1);
     BenchRow p99 = MakeRow("ver_1conn_p99", "us", TargetKind::None, 0, 1);
     BenchRow cpu = MakeRow("ver_1conn_daemon_cpu", "us/round trip", TargetKind::None, 0, 1);
@@ -173,7 +175,7 @@ int main(int argc, char** argv)
 
     const std::string strIdle = "idle_rss_per_sess_" + std::to_string(opt.nIdle);
     BenchRow openRate = MakeRow("sess_open_" + std::to_string(opt.nIdle), "sessions/s", TargetKind::None, 0, 0);
-    BenchRow perSess = MakeRow(strIdle, "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
+    BenchRow perSess = MakeAimRow(strIdle, "KiB", TargetKind::AtMost, kAimIdleKiB, 1);
     BenchRow shutdown = MakeRow("sigterm_exit_" + std::to_string(opt.nIdle) + "sess", "ms", TargetKind::None, 0, 0);
     IdleFigures idle;
     fprintf(stderr, "bench_ver: %d idle sessions\n", opt.nIdle);
@@ -183,7 +185,7 @@ int main(int argc, char** argv)
         if (idle.dShutdownMs >= 0)
             shutdown.Set(idle.dShutdownMs);
     }
-    BenchRow perSessLarge = MakeRow(strIdle + "_after_64k_frame", "KiB", TargetKind::AtMost, kTargetIdleKiB, 1);
+    BenchRow perSessLarge = MakeAimRow(strIdle + "_after_64k_frame", "KiB", TargetKind::AtMost, kAimIdleKiB, 1);
     fprintf(stderr, "bench_ver: %d idle sessions, each after one frame of the largest size\n", opt.nIdle);
     if (MeasureIdle(opt.strDaemon, opt.nIdle, true, false, idle))
         perSessLarge.Set(idle.dKiBPerSess);

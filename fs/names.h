@@ -20,8 +20,6 @@ public:
     int Select(const std::string& strCodePage);
     // True when a code page is in use.
     bool Converts() const { return !m_strCodePage.empty(); }
-    // True when the last Select failed.
-    bool Broken() const { return m_bBroken; }
 
     // The STB path (the bytes up to the first 0) in the local form. 0, or -1 when it does
     // not decode or its local form is longer than any path the system can open.

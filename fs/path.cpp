@@ -112,8 +112,6 @@ std::string GetRelativePath(const CSess& sess, const std::string& strPath)
     return strPath.size() > n ? strPath.substr(n) : std::string();
 }
 
-bool HasFreeSpace(uint64_t ullBytes) { return HasFreeSpace(plat::CShare{GetSharedFolder()}, ullBytes); }
-
 bool HasFreeSpace(const plat::CShare& share, uint64_t ullBytes)
 {
     plat::VolumeSpace space;

@@ -44,9 +44,8 @@ std::string GetBaseDir(const CSess& sess);
 // The path less the length of the base folder; empty when it is not longer than that.
 std::string GetRelativePath(const CSess& sess, const std::string& strPath);
 
-// True when the count is strictly below the free bytes of the shared folder's volume.
-bool HasFreeSpace(uint64_t ullBytes);
-// The same for the volume of the share's folder.
+// True when the count is strictly below the free bytes of the volume of the share's
+// folder; false for a share without a folder.
 bool HasFreeSpace(const plat::CShare& share, uint64_t ullBytes);
 
 // True when the local path names an existing folder (through a link only as far as the

@@ -2,6 +2,8 @@
 // that record their start and working directory, then wait until they are ended: on
 // Linux a script waiting on a pipe, on Windows a copy of this test program, which turns
 // into a stand-in when the environment names a record folder.
+// The suite's name begins with "Streaming": ctest runs such suites one at a time, since
+// the launcher stops every serverd.exe of this user (CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <filesystem>

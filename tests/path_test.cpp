@@ -100,7 +100,7 @@ TEST_F(PathTest, NothingStoredRefusesEveryPath)
             EXPECT_EQ(Map(psz, local), -1) << psz;
             EXPECT_EQ(local, "");
         }
-        EXPECT_FALSE(HasFreeSpace(0));
+        EXPECT_FALSE(HasFreeSpace(plat::CShare{GetSharedFolder()}, 0));
     }
 }
 
@@ -162,17 +162,18 @@ TEST_F(PathTest, BaseDirAndRelativePaths)
 
 TEST_F(PathTest, HasFreeSpaceIsStrict)
 {
-    EXPECT_TRUE(HasFreeSpace(0));
-    EXPECT_FALSE(HasFreeSpace(std::numeric_limits<uint64_t>::max()));
+    const plat::CShare share{m_Share.Share()};
+    EXPECT_TRUE(HasFreeSpace(share, 0));
+    EXPECT_FALSE(HasFreeSpace(share, std::numeric_limits<uint64_t>::max()));
     // Other tests write to the same disk: repeat until the free bytes held still across
     // the calls.
     bool bStable = false;
     for (int i = 0; i < 50 && !bStable; ++i) {
         plat::VolumeSpace before, after;
         ASSERT_EQ(plat::GetVolumeSpace(m_Share.Share(), before), 0);
-        bool bEqual = HasFreeSpace(before.ullFreeBytes);
-        bool bBelow = HasFreeSpace(before.ullFreeBytes - 1);
-        bool bAbove = HasFreeSpace(before.ullFreeBytes + 1);
+        bool bEqual = HasFreeSpace(share, before.ullFreeBytes);
+        bool bBelow = HasFreeSpace(share, before.ullFreeBytes - 1);
+        bool bAbove = HasFreeSpace(share, before.ullFreeBytes + 1);
         ASSERT_EQ(plat::GetVolumeSpace(m_Share.Share(), after), 0);
         if (before.ullFreeBytes != after.ullFreeBytes)
             continue;

@@ -2,6 +2,8 @@
 // the daemon's --stream starts it from a working directory holding the example: byte
 // ranges of a shared file over HTTP, nothing changed, no link followed out, and nothing
 // left running or lying in the temporary folder.
+// The suite's name begins with "Streaming": ctest runs such suites one at a time, since
+// each starts a server on port 8880 (CMakeLists.txt).
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>

@@ -69,10 +69,15 @@ int CStbConn::Connect(const std::string& strHost, uint16_t usPort, int nTimeoutM
     m_hSock = plat::SockConnect(strHost.c_str(), usPort);
     if (m_hSock == plat::INVALID_SOCKET)
         return Reject("cannot connect to " + strHost + ":" + std::to_string(usPort));
+    SetTimeout(nTimeoutMs);
+    return 0;
+}
+
+void CStbConn::SetTimeout(int nTimeoutMs)
+{
     m_nTimeoutMs = nTimeoutMs;
     plat::SockSetRecvTimeout(m_hSock, nTimeoutMs);
     plat::SockSetSendTimeout(m_hSock, nTimeoutMs);
-    return 0;
 }
 
 int CStbConn::Reject(const std::string& strWhy)

@@ -26,6 +26,8 @@ public:
 
     // Connects and sets the time-out (milliseconds) of every later receive and send.
     int Connect(const std::string& strHost, uint16_t usPort, int nTimeoutMs);
+    // Sets the time-out (milliseconds) of every later receive and send.
+    void SetTimeout(int nTimeoutMs);
     // Sends one frame with the payload. 0, or -1.
     int Send(uint8_t ucCmd, const uint8_t* pPayload, size_t nLength);
     // Sends the frame whose payload was written into OutPayload(). 0, or -1.
