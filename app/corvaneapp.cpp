@@ -14,6 +14,7 @@
 #include "platform/profile.h"
 #include "platform/log.h"
 #include "platform/signals.h"
+#include "xfer/journal.h"
 
 CCorvaneApp theApp;
 
@@ -129,6 +130,9 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         fprintf(stderr, "corvane: %s\n", strError.c_str());
         return 2;
     }
+    // What a crash left of the uploads in progress goes before any session can begin
+    // new ones (the single-instance guard keeps another copy from starting meanwhile).
+    CleanUpJournal();
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
     const int r = SessMan.Create();

@@ -61,6 +61,7 @@ CTempShare::CTempShare()
         fs::create_directory(m_strRoot + pszSub);
     SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    SaveAndSet("XDG_STATE_HOME", m_strRoot + "/state", m_strOldState, m_bHadState);
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
 
@@ -68,6 +69,7 @@ CTempShare::~CTempShare()
 {
     Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
     Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    Restore("XDG_STATE_HOME", m_strOldState, m_bHadState);
     if (!m_strRoot.empty()) {
         std::error_code ec;
         fs::remove_all(m_strRoot, ec);

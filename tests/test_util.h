@@ -12,8 +12,9 @@
 #include "net/sessman.h"
 
 // A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
-// XDG_CONFIG_HOME and <root>/run is XDG_RUNTIME_DIR (set by the constructor, restored by the
-// destructor, which also removes the tree). The constructor stores <root>/share as the
+// XDG_CONFIG_HOME, <root>/run is XDG_RUNTIME_DIR and <root>/state holds the daemon's state
+// folder (XDG_STATE_HOME, on Windows LOCALAPPDATA) (set by the constructor, restored by
+// the destructor, which also removes the tree). The constructor stores <root>/share as the
 // shared folder through StoreSharedFolder().
 class CTempShare {
 public:
@@ -33,8 +34,8 @@ public:
 private:
     std::string m_strRoot;
     std::string m_strShare;
-    std::string m_strOldConfig, m_strOldRuntime;
-    bool m_bHadConfig = false, m_bHadRuntime = false;
+    std::string m_strOldConfig, m_strOldRuntime, m_strOldState;
+    bool m_bHadConfig = false, m_bHadRuntime = false, m_bHadState = false;
 };
 
 // A local path as the tests' file-system calls take it: its bytes read as UTF-8 on

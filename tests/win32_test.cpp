@@ -163,6 +163,7 @@ CTempShare::CTempShare()
         fs::create_directory(m_strRoot + pszSub);
     SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    SaveAndSet("LOCALAPPDATA", m_strRoot + "/state", m_strOldState, m_bHadState);
     ClearSettings();
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
@@ -172,6 +173,7 @@ CTempShare::~CTempShare()
     ClearSettings();
     Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
     Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    Restore("LOCALAPPDATA", m_strOldState, m_bHadState);
     if (!m_strRoot.empty())
         RemoveTree(LocalFsPath(ExactLocalPath(m_strRoot)).wstring());
 }
