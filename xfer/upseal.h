@@ -20,11 +20,14 @@ struct CXferCtx;
 // with the journal records that name them. Used by the session's thread.
 class CDirUpBatch {
 public:
-    // A batch is flushed, beside at the transaction's last entry, once it holds this
-    // many entries, this many bytes, or its first entry has waited this long.
-    static constexpr uint32_t kMaxEntries = 4096;
+    // A batch is flushed, beside at the transaction's last entry and at the end of the
+    // session, once it holds this many entries, this many bytes, or its first entry has
+    // waited this long: what an STB that announced more entries than it sends leaves
+    // unflushed is bounded. Each flush takes in whatever else waits to be written on the
+    // volume, so they are not made more often than that.
+    static constexpr uint32_t kMaxEntries = 8192;
     static constexpr uint64_t kMaxBytes = 1ull << 30;
-    static constexpr uint64_t kMaxWaitNs = 1000000000ull;
+    static constexpr uint64_t kMaxWaitNs = 5000000000ull;
 
     // Records a new entry in the batch's own record, not flushed: a small entry pays no
     // flush at its start. 0, or -1 when the journal cannot be written.
