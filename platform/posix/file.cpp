@@ -268,16 +268,18 @@ int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatF
 
 int RemoveIfSameFile(const CShare& share, const std::string& strPath, const FileIdentity& id)
 {
+    // A name that cannot be reached any more (gone, or now through a link out of the
+    // shared folder) is not that file.
     std::string strLast;
     CFd parent(OpenParentBeneath(share, strPath, strLast));
     if (!parent.Ok())
-        return parent.Get() == -ENOENT ? 0 : -1;
+        return 0;
     const int dfd = parent.Get();
     const char* pszLast = strLast.c_str();
     // Looked at, opened and locked without following a link, and never a FIFO or device.
     struct stat st;
     if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? 0 : -1;
+        return 0;
     auto same = [&](const struct stat& s) {
         return S_ISREG(s.st_mode) && static_cast<uint64_t>(s.st_dev) == id.ullVolume &&
                static_cast<uint64_t>(s.st_ino) == id.ullIndex && static_cast<uint64_t>(s.st_size) == id.ullSize;

@@ -320,12 +320,11 @@ int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatF
 
 int RemoveIfSameFile(const CShare& share, const std::string& strPath, const FileIdentity& id)
 {
-    // No sharing: a file that another opener holds cannot be had, and stays.
+    // No sharing: a file that another opener holds cannot be had, and stays. A name that
+    // cannot be reached any more is not that file.
     CHandle h;
-    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0) {
-        const DWORD dwError = static_cast<DWORD>(-rc);
-        return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? 0 : -1;
-    }
+    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0)
+        return static_cast<DWORD>(-rc) == ERROR_SHARING_VIOLATION ? -1 : 0;
     HandleInfo info;
     if (!GetHandleInfo(h.Get(), info))
         return -1;
