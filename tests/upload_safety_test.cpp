@@ -211,7 +211,7 @@ TEST(UploadJournal, EntriesReadBackAsWrittenAndACutRecordGivesItsWholeEntries)
 {
     const CJournalEntry entries[] = {
         {{"/srv/share", false}, "/srv/share/a b/movie.ts", {2049, 1234567, 20u << 20}},
-        {{"/srv/share", true}, std::string("/srv/share/odd\nname\x01\xff", 24), {7, 8, 1}},
+        {{"/srv/share", true}, "/srv/share/odd\nname\x01\xff", {7, 8, 1}},
     };
     std::string text = "corvane unfinished 1\n";
     for (const CJournalEntry& entry : entries)
