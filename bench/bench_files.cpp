@@ -128,6 +128,15 @@ bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes)
     return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= ullBytes;
 }
 
+void SettleVolume(const std::string& strDir)
+{
+    const int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        syncfs(fd);
+        close(fd);
+    }
+}
+
 const char* PlaceName(Place ePlace) { return ePlace == Place::Disk ? "disk" : "tmpfs"; }
 
 bool IsFolderOn(const std::string& strDir, Place ePlace, const char* pszProgram)

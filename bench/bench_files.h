@@ -31,6 +31,10 @@ bool WriteAt(int fd, uint64_t ullOffset, const uint8_t* p, size_t n);
 // True when the volume holding strDir has at least ullBytes free.
 bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes);
 
+// Writes out what waits to be written on the volume that holds strDir (syncfs), so that a
+// timed run does not pay for what an earlier one, or another program, left behind.
+void SettleVolume(const std::string& strDir);
+
 // Where the daemons of an upload measurement keep their folders: on the machine's disk,
 // where flushes reach the device, or on tmpfs, where they cost nothing.
 enum class Place { Disk, Tmpfs };

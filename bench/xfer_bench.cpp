@@ -163,6 +163,8 @@ void UnpacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile&
 bool UploadOnce(const CBenchDaemon& server, CUploadBlocks& blocks, uint64_t ullSize, XferRun& run)
 {
     const std::string strTarget = server.ShareDir() + "/up.bin";
+    // No server pays for what another left to be written.
+    SettleVolume(server.ShareDir());
     const bool bOk = Upload(server, "up.bin", blocks, ullSize, run) && CheckUploaded(strTarget, blocks, ullSize);
     unlink(strTarget.c_str());
     return bOk;

@@ -105,7 +105,10 @@ static int CompleteUpload(CXferCtx& ctx, int nDirectEndLine)
     if (bBuffered)
         ctx.ReleaseBin();
     if (bOk) {
-        ctx.upWriteBack.Finish(held, ctx.ullUpSize);
+        // What is left of a large file is handed to the disk now; the small files of a
+        // directory upload are written back together when their batch is flushed.
+        if (!bBuffered)
+            ctx.upWriteBack.Finish(held, ctx.ullUpSize);
         bOk = SealUpload(ctx, held) == 0;
     }
     // A file that cannot be made whole on the disk is removed while it is still held.
