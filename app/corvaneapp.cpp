@@ -19,6 +19,7 @@
 #include "platform/share.h"
 #include "platform/signals.h"
 #include "platform/socket.h"
+#include "xfer/journal.h"
 
 CCorvaneApp theApp;
 
@@ -138,6 +139,9 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         fprintf(stderr, "corvane: %s\n", strError.c_str());
         return 2;
     }
+    // What a crash left of the uploads in progress goes before any session can begin
+    // new ones (the single-instance guard keeps another copy from starting meanwhile).
+    CleanUpJournal();
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
     // Which way paths are resolved (one name at a time where the kernel has no openat2).

@@ -34,13 +34,14 @@ int CBenchDaemon::MakeFolders(std::string& strError)
 {
     if (!m_strRoot.empty())
         return 0;
-    char szTemplate[] = "/tmp/corvane-bench.XXXXXX";
-    if (mkdtemp(szTemplate) == nullptr) {
-        strError = std::string("mkdtemp: ") + strerror(errno);
+    std::string strTemplate = m_strBase + "/corvane-bench.XXXXXX";
+    if (mkdtemp(strTemplate.data()) == nullptr) {
+        strError = "mkdtemp in " + m_strBase + ": " + strerror(errno);
         return -1;
     }
-    m_strRoot = szTemplate;
-    // The starter's layout: cfg/ and run/ become XDG_CONFIG_HOME and XDG_RUNTIME_DIR.
+    m_strRoot = strTemplate;
+    // The starter's layout: cfg/ and run/ become XDG_CONFIG_HOME and XDG_RUNTIME_DIR
+    // (and state/ XDG_STATE_HOME, which the daemon makes).
     std::error_code ec;
     for (const char* pszSub : {"/cfg", "/run", "/share"})
         std::filesystem::create_directory(m_strRoot + pszSub, ec);

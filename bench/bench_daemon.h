@@ -1,6 +1,6 @@
 // The daemon, or a floor server, started for one measurement by the starter the tests use
-// (tests/daemon_proc.h): settings, runtime and shared folders of its own under /tmp (so it
-// never meets another copy), a free loopback port, and readiness proved by an FC_VER_REQ
+// (tests/daemon_proc.h): settings, runtime, state and shared folders of its own under /tmp
+// or another folder (so it never meets another copy), a free loopback port, and readiness proved by an FC_VER_REQ
 // answered. With its diagnostic lines on, a thread of ours drains them from a pipe, as a
 // terminal would.
 #pragma once
@@ -44,6 +44,9 @@ public:
     // arguments in its own process (corvane_no_openat2): the process measured is still
     // the daemon's.
     void SetWrapper(const std::string& strWrapper) { m_strWrapper = strWrapper; }
+    // The folder that holds the program's folders (its shared folder and its state
+    // folder among them) instead of /tmp; set before the first Start.
+    void SetPlace(const std::string& strBase) { m_strBase = strBase; }
 
     // Sends SIGTERM and waits up to nTimeoutMs for the program to end. Its exit status, or
     // a negative number (killed, or it did not end in time). pSeconds receives the time it
@@ -65,6 +68,7 @@ private:
     void Reap();
 
     std::string m_strRoot;
+    std::string m_strBase = "/tmp";
     std::string m_strMaxSessions = "100000";  // the daemon's largest --max-sessions
     std::string m_strMaxPerHost = "100000";
     bool m_bWideLinks = false;

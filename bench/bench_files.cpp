@@ -7,7 +7,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 #if defined(__SSE2__) && defined(__x86_64__)
@@ -124,6 +126,33 @@ bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes)
     if (statvfs(strDir.c_str(), &vfs) != 0)
         return false;
     return static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize >= ullBytes;
+}
+
+void SettleVolume(const std::string& strDir)
+{
+    const int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        syncfs(fd);
+        close(fd);
+    }
+}
+
+const char* PlaceName(Place ePlace) { return ePlace == Place::Disk ? "disk" : "tmpfs"; }
+
+bool IsFolderOn(const std::string& strDir, Place ePlace, const char* pszProgram)
+{
+    struct statfs fs;
+    struct stat st;
+    if (statfs(strDir.c_str(), &fs) != 0 || stat(strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        fprintf(stderr, "%s: %s is not a folder\n", pszProgram, strDir.c_str());
+        return false;
+    }
+    const bool bTmpfs = fs.f_type == TMPFS_MAGIC;
+    if (bTmpfs == (ePlace == Place::Tmpfs))
+        return true;
+    fprintf(stderr, "%s: %s is %son tmpfs; name a folder %son tmpfs for the %s measurements\n", pszProgram,
+            strDir.c_str(), bTmpfs ? "" : "not ", ePlace == Place::Tmpfs ? "" : "not ", PlaceName(ePlace));
+    return false;
 }
 
 void FillPattern(uint8_t* p, size_t n, uint64_t ullSeed)

@@ -31,6 +31,18 @@ bool WriteAt(int fd, uint64_t ullOffset, const uint8_t* p, size_t n);
 // True when the volume holding strDir has at least ullBytes free.
 bool HasFreeBytes(const std::string& strDir, uint64_t ullBytes);
 
+// Writes out what waits to be written on the volume that holds strDir (syncfs), so that a
+// timed run does not pay for what an earlier one, or another program, left behind.
+void SettleVolume(const std::string& strDir);
+
+// Where the daemons of an upload measurement keep their folders: on the machine's disk,
+// where flushes reach the device, or on tmpfs, where they cost nothing.
+enum class Place { Disk, Tmpfs };
+const char* PlaceName(Place ePlace);  // "disk", "tmpfs"
+// True when strDir is a folder on a file system of that kind (tmpfs or not); false, with
+// the reason on standard error, otherwise.
+bool IsFolderOn(const std::string& strDir, Place ePlace, const char* pszProgram);
+
 // Sum of the bytes, not reduced: what the benchmarks check a file's content by.
 uint64_t ByteSum(const uint8_t* p, size_t n);
 

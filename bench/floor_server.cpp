@@ -9,7 +9,8 @@
 //                           cannot, 0xFF for a request without its fields
 //   FC_BIGFILE_DATA_UP_REQ  one pwrite of the block (cut at the announced end), answered
 //                           with its offset and the count taken; the block that reaches the
-//                           end closes the file
+//                           end brings the file to the disk (one fdatasync) and closes it
+//                           before its reply, as the daemon does
 //
 // Everything else gets no reply. No paths beneath folders, no confinement, no sessions, no
 // diagnostics: what the daemon does beyond this is what the comparison measures.
@@ -106,8 +107,11 @@ int Answer(const CFrameView& request, const std::string& strDir, CFloorUpload& u
             t = L - o;
         if (t > 0 && (up.fd < 0 || !WriteAt(up.fd, o, p + 8, static_cast<size_t>(t))))
             t = 0;
-        if (o >= L || t >= L - o)
+        if (o >= L || t >= L - o) {
+            if (up.fd >= 0 && fdatasync(up.fd) != 0)
+                t = 0;
             up.Close();
+        }
         PutU64LE(pReply, o);
         PutU64LE(pReply + 8, t);
         return 16;

@@ -2,7 +2,8 @@
 // a floor measured in the same run.
 //
 //   bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]
-//              [--up-files N] [--repeat R] [--rows]
+//              [--up-files N] [--repeat R] [--base-daemon PATH] [--disk-dir DIR]
+//              [--tmpfs-dir DIR] [--rows]
 //
 // - A listing (FC_DIR_REQ plus its block fetched with 0x23) of a folder of N empty files
 //   against readdir + case-folded sort of the same folder. The shipped daemon paces the
@@ -10,7 +11,9 @@
 // - The list of a directory download (FC_DIR_DN_REQ to its reply) of a tree of folders
 //   and files against nftw with a stat of every entry, and the daemon's memory growth
 //   while it holds the list against the bytes of the listed names.
-// - A directory upload of many 1 KiB files: files per second.
+// - A directory upload of many 1 KiB files, on the machine's disk and on tmpfs: files per
+//   second, against a baseline daemon (an earlier commit, built by bench/run) in the same
+//   place, alternating: the daemon must keep at least half the baseline's rate.
 // Timed measurements run R times, alternating with their floor; the ratio is the median
 // of the R paired ratios.
 #include <cstdio>
@@ -28,6 +31,7 @@ namespace {
 constexpr double kTargetListingTimes = 3;
 constexpr double kTargetTreeTimes = 3;
 constexpr double kTargetRssTimes = 2;
+constexpr double kTargetUploadPercent = 50;
 constexpr size_t kUploadFileBytes = 1024;
 constexpr const char* kProgram = "bench_tree";
 
@@ -38,6 +42,9 @@ struct Options {
     int nUpFolders = 100;
     int nUpFiles = 100;  // per folder
     int nRepeat = 3;
+    std::string strBaseDaemon;
+    std::string strDiskDir = "/var/tmp";
+    std::string strTmpfsDir = "/dev/shm";
     bool bRows = false;
 };
 
@@ -116,40 +123,88 @@ void TreeRows(const Options& opt, const CBenchDaemon& daemon, const std::string&
     rows.insert(rows.end(), {daemonMs, plainMs, times, growth, names, perEntry, rssTimes});
 }
 
-void UploadRow(const Options& opt, const CBenchDaemon& daemon, std::vector<BenchRow>& rows)
+// One directory upload into the daemon's shared folder: files per second, or 0 when it
+// failed.
+double DirUploadRate(const Options& opt, const CBenchDaemon& daemon)
 {
     const int nFiles = opt.nUpFolders * opt.nUpFiles;
-    BenchRow rate = MakeRow("dir_up_" + std::to_string(nFiles) + "x1KiB", "files/s", TargetKind::None, 0, 0);
     const std::string strInto = daemon.ShareDir() + "/incoming";
     double dSeconds = 0;
-    fprintf(stderr, "bench_tree: directory upload of %d files of %zu bytes in %d folders\n", nFiles, kUploadFileBytes,
-            opt.nUpFolders);
+    // Neither daemon pays for what the other left to be written.
+    SettleVolume(daemon.ShareDir());
     // The receiving folder exists on the STB's side of a real upload too.
-    if (mkdir(strInto.c_str(), 0755) == 0 &&
+    const bool bOk =
+        mkdir(strInto.c_str(), 0755) == 0 &&
         DaemonDirUpload(daemon, "incoming/", "batch", opt.nUpFolders, opt.nUpFiles, kUploadFileBytes, dSeconds) &&
-        CheckDirUpload(strInto + "/batch", opt.nUpFolders, opt.nUpFiles, kUploadFileBytes)) {
-        rate.Set(nFiles / dSeconds);
-        fprintf(stderr, "bench_tree:   %.2f s, %.0f files/s\n", dSeconds, rate.dValue);
-    }
+        CheckDirUpload(strInto + "/batch", opt.nUpFolders, opt.nUpFiles, kUploadFileBytes);
     RemovePath(strInto);
-    rows.push_back(rate);
+    return bOk ? nFiles / dSeconds : 0;
+}
+
+// Directory uploads in strDir, on the disk or on tmpfs, by this build's daemon and the
+// baseline's, R times alternating; each rate the median of its runs, the share the median
+// of the paired shares.
+void UploadRows(const Options& opt, Place ePlace, const std::string& strDir, std::vector<BenchRow>& rows)
+{
+    const int nFiles = opt.nUpFolders * opt.nUpFiles;
+    const std::string strName = "dir_up_" + std::to_string(nFiles) + "x1KiB_" + PlaceName(ePlace);
+    BenchRow rate = MakeRow(strName, "files/s", TargetKind::None, 0, 0);
+    BenchRow baseRate = MakeRow(strName + "_base", "files/s", TargetKind::None, 0, 0);
+    BenchRow share = MakeRow(strName + "_of_base", "%", TargetKind::AtLeast, kTargetUploadPercent, 1);
+    fprintf(stderr, "bench_tree: directory upload of %d files of %zu bytes in %d folders on %s (%s), %d x\n", nFiles,
+            kUploadFileBytes, opt.nUpFolders, PlaceName(ePlace), strDir.c_str(), opt.nRepeat);
+    CBenchDaemon daemon, base;
+    daemon.SetPlace(strDir);
+    base.SetPlace(strDir);
+    const bool bBase = !opt.strBaseDaemon.empty();
+    if (!bBase)
+        fprintf(stderr, "bench_tree: no --base-daemon: the directory uploads have nothing to compare with\n");
+    std::vector<double> rates, baseRates, shares;
+    if (IsFolderOn(strDir, ePlace, kProgram) && StartDaemon(daemon, CORVANE_BIN, false, kProgram) &&
+        (!bBase || StartDaemon(base, opt.strBaseDaemon, false, kProgram))) {
+        for (int i = 0; i < opt.nRepeat; ++i) {
+            const double dBase = bBase ? DirUploadRate(opt, base) : 0;
+            const double dRate = DirUploadRate(opt, daemon);
+            if (dRate <= 0 || (bBase && dBase <= 0))
+                break;
+            rates.push_back(dRate);
+            if (bBase) {
+                baseRates.push_back(dBase);
+                shares.push_back(100 * dRate / dBase);
+            }
+            fprintf(stderr, "bench_tree:   run %d: %.0f files/s, the baseline %.0f files/s\n", i + 1, dRate, dBase);
+        }
+    }
+    if (static_cast<int>(rates.size()) == opt.nRepeat) {
+        rate.Set(Median(rates));
+        if (bBase) {
+            baseRate.Set(Median(baseRates));
+            share.Set(Median(shares));
+        }
+    }
+    rows.insert(rows.end(), {rate, baseRate, share});
 }
 
 int ParseOptions(int argc, char** argv, Options& opt)
 {
-    const BenchOption options[] = {{"--entries", &opt.nEntries},     {"--tree-folders", &opt.nTreeFolders},
-                                   {"--tree-files", &opt.nTreeFiles}, {"--up-folders", &opt.nUpFolders},
-                                   {"--up-files", &opt.nUpFiles},     {"--repeat", &opt.nRepeat},
-                                   {"--rows", &opt.bRows}};
+    const BenchOption options[] = {{"--entries", &opt.nEntries},         {"--tree-folders", &opt.nTreeFolders},
+                                   {"--tree-files", &opt.nTreeFiles},     {"--up-folders", &opt.nUpFolders},
+                                   {"--up-files", &opt.nUpFiles},         {"--repeat", &opt.nRepeat},
+                                   {"--base-daemon", &opt.strBaseDaemon}, {"--disk-dir", &opt.strDiskDir},
+                                   {"--tmpfs-dir", &opt.strTmpfsDir},     {"--rows", &opt.bRows}};
     const char* pszUsage =
         "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
-        "                  [--up-files N] [--repeat R] [--rows]\n"
+        "                  [--up-files N] [--repeat R] [--base-daemon PATH] [--disk-dir DIR]\n"
+        "                  [--tmpfs-dir DIR] [--rows]\n"
         "  --entries N       files of the listed folder (default 100000)\n"
         "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
         "  --tree-files N    files in each of them (default 100)\n"
         "  --up-folders N    folders of the directory upload (default 100)\n"
         "  --up-files N      1 KiB files in each of them (default 100)\n"
         "  --repeat R        runs of each timed measurement (default 3)\n"
+        "  --base-daemon PATH  the baseline corvane binary the directory uploads compare with\n"
+        "  --disk-dir DIR    a folder on the machine's disk, not tmpfs (default /var/tmp)\n"
+        "  --tmpfs-dir DIR   a folder on tmpfs (default /dev/shm)\n"
         "  --rows            tab-separated rows for bench/run instead of a table\n";
     if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
@@ -197,9 +252,9 @@ int main(int argc, char** argv)
         fprintf(stderr, "bench_tree: listing of %d entries, %d x\n", opt.nEntries, opt.nRepeat);
         ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);
         rows.insert(rows.end(), {daemonMs, plainMs, times});
-
-        UploadRow(opt, daemon, rows);
     }
+    UploadRows(opt, Place::Disk, opt.strDiskDir, rows);
+    UploadRows(opt, Place::Tmpfs, opt.strTmpfsDir, rows);
     {
         CBenchDaemon daemon;
         const std::string strName = "dir_list_" + std::to_string(opt.nEntries) + "_nopace";

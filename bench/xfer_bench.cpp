@@ -1,16 +1,21 @@
 // bench_xfer: large-file downloads and uploads through the real daemon over loopback,
 // each held against a floor measured in the same run.
 //
-//   bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]
+//   bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced]
+//              [--disk-dir DIR] [--tmpfs-dir DIR] [--last-mib N] [--last-repeat R] [--rows]
 //
 // Paced downloads (the shipped daemon sleeps 1 ms after every full 32 KiB frame) are held
 // against the ceiling that pacing allows; downloads from a daemon built without the
-// pause against a plain pread + checksum + send loop; uploads against the floor server
-// (bench/floor_server.cpp), which answers the same requests, one block at a time as the
-// daemon does, with nothing but the frame codec and a pwrite. The unpaced and upload
-// measurements run R times, alternating with their floor; each ratio is the median of the
-// R paired ratios. Beside each, the CPU time of the measuring side: it must stay well
-// below the time of the run, or the client itself would set the pace.
+// pause against a plain pread + checksum + send loop; uploads, on the machine's disk and
+// on tmpfs, against the floor server (bench/floor_server.cpp), which answers the same
+// requests, one block at a time as the daemon does, with nothing but the frame codec, a
+// pwrite and one fdatasync at the end. The unpaced and upload measurements run R times,
+// alternating with their floor; each ratio is the median of the R paired ratios. Beside
+// each, the CPU time of the measuring side: it must stay well below the time of the run,
+// or the client itself would set the pace. Last, on the disk: the time from an upload's
+// last block to its reply, which waits for the file to be on the disk, for a large upload
+// and for a 64 MiB one (median of R each): the write-back must have kept up with the
+// large one.
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -28,6 +33,8 @@ namespace {
 constexpr double kTargetPacedPercent = 95;
 constexpr double kTargetUnpacedPercent = 80;
 constexpr double kTargetUploadPercent = 90;
+constexpr double kTargetLastReplyExtraMs = 100;
+constexpr uint64_t kLastReplySmallMiB = 64;
 constexpr int kSleepSamples = 1000;
 constexpr size_t kUploadBlock = CUploadBlocks::kMaxBlock;  // the largest frame: LEN 0xFFFF
 constexpr double kMiB = 1024.0 * 1024.0;
@@ -39,6 +46,10 @@ struct Options {
     uint64_t ullUploadMiB = 1024;
     int nRepeat = 3;
     bool bPaced = true;
+    std::string strDiskDir = "/var/tmp";
+    std::string strTmpfsDir = "/dev/shm";
+    uint64_t ullLastMiB = 4096;
+    int nLastRepeat = 5;
     bool bRows = false;
 };
 
@@ -152,15 +163,31 @@ void UnpacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile&
 bool UploadOnce(const CBenchDaemon& server, CUploadBlocks& blocks, uint64_t ullSize, XferRun& run)
 {
     const std::string strTarget = server.ShareDir() + "/up.bin";
+    // No server pays for what another left to be written.
+    SettleVolume(server.ShareDir());
     const bool bOk = Upload(server, "up.bin", blocks, ullSize, run) && CheckUploaded(strTarget, blocks, ullSize);
     unlink(strTarget.c_str());
     return bOk;
 }
 
-void UploadRows(const Options& opt, const CBenchDaemon& daemon, const CBenchDaemon& floor, std::vector<BenchRow>& rows)
+// The uploads of a daemon and a floor server whose folders lie in strDir, on the disk or
+// on tmpfs.
+void UploadRows(const Options& opt, Place ePlace, const std::string& strDir, std::vector<BenchRow>& rows)
 {
-    const std::string strMiB = std::to_string(opt.ullUploadMiB) + "MiB";
+    const std::string strMiB = std::to_string(opt.ullUploadMiB) + "MiB_" + PlaceName(ePlace);
     CPairedRows paired("up_0x28_" + strMiB, "up_floor_" + strMiB, "_of_floor", kTargetUploadPercent, "floor server");
+    fprintf(stderr, "bench_xfer: upload on %s (%s), %llu MiB in blocks of %zu bytes, %d x, alternating with the floor\n",
+            PlaceName(ePlace), strDir.c_str(), static_cast<unsigned long long>(opt.ullUploadMiB), kUploadBlock,
+            opt.nRepeat);
+    CBenchDaemon daemon, floor;
+    daemon.SetPlace(strDir);
+    floor.SetPlace(strDir);
+    if (!IsFolderOn(strDir, ePlace, kProgram) || !HasFreeBytes(strDir, (opt.ullUploadMiB + 1024) << 20) ||
+        !StartDaemon(daemon, CORVANE_BIN, false, kProgram) || !StartFloor(floor, CORVANE_FLOOR_BIN, kProgram)) {
+        Fail(kProgram, "no upload measurement on " + strDir);
+        paired.AppendTo(opt.nRepeat, rows);
+        return;
+    }
     CUploadBlocks blocks(kUploadBlock);
     const uint64_t ullSize = opt.ullUploadMiB << 20;
     // Each block wakes the server up, at a price that must not depend on where the
@@ -180,27 +207,77 @@ void UploadRows(const Options& opt, const CBenchDaemon& daemon, const CBenchDaem
     paired.AppendTo(opt.nRepeat, rows);
 }
 
+// The time from the last block's request to its reply, on the disk, for uploads of
+// kLastReplySmallMiB and of --last-mib, alternating: the large one may take at most
+// kTargetLastReplyExtraMs longer (medians).
+void LastReplyRows(const Options& opt, std::vector<BenchRow>& rows)
+{
+    const std::string strSmall = std::to_string(kLastReplySmallMiB) + "MiB";
+    const std::string strLarge = std::to_string(opt.ullLastMiB) + "MiB";
+    BenchRow small = MakeRow("up_last_reply_" + strSmall + "_disk", "ms", TargetKind::None, 0, 1);
+    BenchRow large = MakeRow("up_last_reply_" + strLarge + "_disk", "ms", TargetKind::None, 0, 1);
+    BenchRow extra = MakeRow("up_last_reply_" + strLarge + "_over_" + strSmall + "_disk", "ms", TargetKind::AtMost,
+                             kTargetLastReplyExtraMs, 1);
+    fprintf(stderr, "bench_xfer: last block to its reply on disk (%s), %s and %s, %d x each\n", opt.strDiskDir.c_str(),
+            strSmall.c_str(), strLarge.c_str(), opt.nLastRepeat);
+    CBenchDaemon daemon;
+    daemon.SetPlace(opt.strDiskDir);
+    std::vector<double> smallMs, largeMs;
+    if (IsFolderOn(opt.strDiskDir, Place::Disk, kProgram) &&
+        HasFreeBytes(opt.strDiskDir, (opt.ullLastMiB + 1024) << 20) &&
+        StartDaemon(daemon, CORVANE_BIN, false, kProgram)) {
+        CUploadBlocks blocks(kUploadBlock);
+        for (int i = 0; i < opt.nLastRepeat; ++i) {
+            XferRun smallRun, largeRun;
+            if (!UploadOnce(daemon, blocks, kLastReplySmallMiB << 20, smallRun) ||
+                !UploadOnce(daemon, blocks, opt.ullLastMiB << 20, largeRun))
+                break;
+            smallMs.push_back(smallRun.dLastReply * 1e3);
+            largeMs.push_back(largeRun.dLastReply * 1e3);
+            fprintf(stderr, "bench_xfer:   run %d: %s %.1f ms, %s %.1f ms (%.1f MiB/s)\n", i + 1, strSmall.c_str(),
+                    smallMs.back(), strLarge.c_str(), largeMs.back(),
+                    static_cast<double>(opt.ullLastMiB) / largeRun.dSeconds);
+        }
+    }
+    if (static_cast<int>(largeMs.size()) == opt.nLastRepeat) {
+        small.Set(Median(smallMs));
+        large.Set(Median(largeMs));
+        extra.Set(large.dValue - small.dValue);
+    }
+    rows.insert(rows.end(), {small, large, extra});
+}
+
 int ParseOptions(int argc, char** argv, Options& opt)
 {
     const BenchOption options[] = {{"--download-mib", &opt.ullDownloadMiB},
                                    {"--upload-mib", &opt.ullUploadMiB},
                                    {"--repeat", &opt.nRepeat},
                                    {"--no-paced", &opt.bPaced, false},
+                                   {"--disk-dir", &opt.strDiskDir},
+                                   {"--tmpfs-dir", &opt.strTmpfsDir},
+                                   {"--last-mib", &opt.ullLastMiB},
+                                   {"--last-repeat", &opt.nLastRepeat},
                                    {"--rows", &opt.bRows}};
     const char* pszUsage =
-        "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--rows]\n"
+        "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced]\n"
+        "                  [--disk-dir DIR] [--tmpfs-dir DIR] [--last-mib N] [--last-repeat R] [--rows]\n"
         "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
         "  --upload-mib N    size of the uploaded file (default 1024)\n"
         "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
         "  --no-paced        skip the paced downloads\n"
+        "  --disk-dir DIR    a folder on the machine's disk, not tmpfs (default /var/tmp)\n"
+        "  --tmpfs-dir DIR   a folder on tmpfs (default /dev/shm)\n"
+        "  --last-mib N      the large upload of the last-reply measurement (default 4096)\n"
+        "  --last-repeat R   runs of the last-reply measurement (default 5)\n"
         "  --rows            tab-separated rows for bench/run instead of a table\n";
     if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
     // Up to 4 GiB - 1: the file is announced with the 32-bit size either request uses.
     const bool bBad = opt.ullDownloadMiB < 11 || opt.ullDownloadMiB >= 4096 || opt.ullUploadMiB < 11 ||
-                      opt.ullUploadMiB > 65536 || opt.nRepeat < 1;
-    return CheckOptions(bBad,
-                        "bench_xfer: --download-mib 11..4095 (served from disk), --upload-mib 11..65536, --repeat >= 1\n");
+                      opt.ullUploadMiB > 65536 || opt.nRepeat < 1 || opt.ullLastMiB < kLastReplySmallMiB ||
+                      opt.ullLastMiB > 65536 || opt.nLastRepeat < 1;
+    return CheckOptions(bBad, "bench_xfer: --download-mib 11..4095 (served from disk), --upload-mib 11..65536, "
+                              "--last-mib 64..65536, --repeat and --last-repeat >= 1\n");
 }
 
 }  // namespace
@@ -215,8 +292,8 @@ int main(int argc, char** argv)
     CScratchDir scratch;
     if (scratch.Create(kProgram) != 0)
         return 1;
-    // The test file, and one upload at a time, with room to spare.
-    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + opt.ullUploadMiB + 1024) << 20)) {
+    // The test file, with room to spare (the uploads check their own folders).
+    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + 1024) << 20)) {
         fprintf(stderr, "bench_xfer: not enough free space in %s\n", scratch.Path().c_str());
         return 1;
     }
@@ -230,22 +307,19 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    {
-        CBenchDaemon daemon, floor;
+    if (opt.bPaced) {
+        CBenchDaemon daemon;
         if (StartDaemon(daemon, CORVANE_BIN, false, kProgram) &&
-            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram) &&
-            StartFloor(floor, CORVANE_FLOOR_BIN, kProgram)) {
-            if (opt.bPaced) {
-                PacedRows(opt, daemon, file, FC_DATA_REQ_LARGE, rows);
-                PacedRows(opt, daemon, file, FC_BIGFILE_DATA_REQ_LARGE, rows);
-            }
-            fprintf(stderr, "bench_xfer: upload, %llu MiB in blocks of %zu bytes, %d x, alternating with the floor\n",
-                    static_cast<unsigned long long>(opt.ullUploadMiB), kUploadBlock, opt.nRepeat);
-            UploadRows(opt, daemon, floor, rows);
+            ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram)) {
+            PacedRows(opt, daemon, file, FC_DATA_REQ_LARGE, rows);
+            PacedRows(opt, daemon, file, FC_BIGFILE_DATA_REQ_LARGE, rows);
         } else {
-            rows.push_back(MakeRow("dn_paced_and_upload", "-", TargetKind::AtLeast, 0, 0));  // fails
+            rows.push_back(MakeRow("dn_paced", "-", TargetKind::AtLeast, 0, 0));  // fails
         }
     }
+    UploadRows(opt, Place::Disk, opt.strDiskDir, rows);
+    UploadRows(opt, Place::Tmpfs, opt.strTmpfsDir, rows);
+    LastReplyRows(opt, rows);
     {
         CBenchDaemon daemon;
         fprintf(stderr, "bench_xfer: unpaced download with 0x23 (corvane_nopace), %d x\n", opt.nRepeat);

@@ -87,8 +87,11 @@ bool Upload(const CBenchDaemon& server, const std::string& strStbPath, CUploadBl
     const uint64_t ullCount = blocks.Count(ullSize);
     const double dCpu0 = ProcCpuSeconds(server.Pid()), dOwn0 = OwnCpuSeconds();
     const auto t0 = Clock::now();
+    auto tLast = t0;
     for (uint64_t k = 0; k < ullCount; ++k) {
         const size_t n = blocks.Length(k, ullSize);
+        if (k + 1 == ullCount)
+            tLast = Clock::now();
         const uint64_t ullOffset = k * blocks.BlockSize();
         int rc;
         if (n == blocks.BlockSize()) {
@@ -105,7 +108,9 @@ bool Upload(const CBenchDaemon& server, const std::string& strStbPath, CUploadBl
             GetU64LE(f.pPayload + 8) != n)
             return Fail(pszWhat, "block " + std::to_string(k) + " was not taken whole");
     }
-    run.dSeconds = Seconds(Clock::now() - t0);
+    const auto tEnd = Clock::now();
+    run.dSeconds = Seconds(tEnd - t0);
+    run.dLastReply = Seconds(tEnd - tLast);
     run.dServerCpu = ProcCpuSeconds(server.Pid()) - dCpu0;
     run.dClientCpu = OwnCpuSeconds() - dOwn0;
     return true;

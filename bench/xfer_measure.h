@@ -14,6 +14,7 @@ struct XferRun {
     uint64_t ullFullFrames = 0;  // data frames that carried a full 32 KiB
     double dServerCpu = 0;       // the server's user + system seconds over the same span
     double dClientCpu = 0;       // and ours, the measuring side's
+    double dLastReply = 0;       // an upload's last block sent to its reply, in seconds
 };
 
 // FC_FILE_DN_REQ of strStbPath (ullSize bytes, byte sum ullSum), then one data request

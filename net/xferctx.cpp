@@ -52,16 +52,10 @@ void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
 
 void CXferCtx::AbandonUpload()
 {
-    plat::CPlatFile& held = bUpBuffered ? hUpFile : hFile;
-    if (held.IsOpen()) {
-        plat::RemoveHeldFile(upShare, strUpPath);
-        held.Close();
-    } else {
-        plat::DeleteFile(upShare, strUpPath);
-    }
+    // Only the held file is ever removed: a name without it may be anybody's by now.
+    DiscardUpload(*this, bUpBuffered ? hUpFile : hFile);
     bUploading = false;
     bUpBuffered = false;
-    bUpFailed = false;
 }
 
 void CXferCtx::RecordSize(SizeWidth width, uint64_t ullSize)
@@ -97,4 +91,6 @@ void CXferCtx::ReleaseAtEnd()
     CloseFile();
     if (bUploading)
         AbandonUpload();
+    if (!dirBatch.Empty())
+        dirBatch.Flush();
 }

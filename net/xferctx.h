@@ -12,6 +12,10 @@
 #include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
+#include "xfer/coverage.h"
+#include "xfer/journal.h"
+#include "xfer/upseal.h"
+#include "xfer/writeback.h"
 
 class CBufferBudget;
 
@@ -45,8 +49,18 @@ struct CXferCtx {
     // no other opener can take it over (and no late end of this session can delete a
     // file someone else has written since).
     plat::CPlatFile hUpFile;
-    bool bUpFailed = false;           // a block of the pending upload could not be stored
     uint64_t ullUpSize = 0;           // the announced size of the pending upload
+    CCoverage upCover;                // the bytes of the pending upload that have arrived
+    CWriteBack upWriteBack;           // the write-back of a direct upload's file
+    // The pending upload's own journal record (a directory upload's small entries are
+    // recorded in dirBatch instead).
+    CJournalRecord upRecord;
+    // The directory upload: whether the session is in one, the entries it announced and
+    // the entries requested so far, and its completed entries not flushed yet.
+    bool bDirUp = false;
+    uint32_t ulDirAnnounced = 0;
+    uint32_t ulDirSeen = 0;
+    CDirUpBatch dirBatch;
     std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
     // What the session may do, from its options: nothing in the shared folder changes
     // when read-only; buffers are charged to the budget (none: no limit).
@@ -70,8 +84,8 @@ struct CXferCtx {
     // Releases what an earlier transfer left behind before a new one begins: the buffer,
     // then the file, each announced by its "E ip <line>" diagnostic line.
     void ReleaseEarlier(int nBinLine, int nFileLine);
-    // Deletes the file of the pending upload, while it is still held, and forgets the
-    // upload.
+    // Deletes the file of the pending upload while it is still held and its name still
+    // leads to it, and forgets the upload.
     void AbandonUpload();
 
     // Records the size of the current transfer in the field of its width, and the width
@@ -86,6 +100,7 @@ struct CXferCtx {
     uint64_t DataLimit(SizeWidth width) const;
 
     // What the command loop does when the session ends: the buffer is freed, the transfer
-    // file closed, and the file of an unfinished upload deleted.
+    // file closed, the file of an unfinished upload deleted, and the completed entries of
+    // a directory upload flushed.
     void ReleaseAtEnd();
 };

@@ -15,6 +15,18 @@ namespace plat {
 
 // How a transfer file is opened. Sharing is enforced between all openers of this layer,
 // in this process and in others.
+// What tells one file from another: its volume and its number there (device and inode;
+// on Windows the volume's serial number and the file index), with the file's length.
+struct FileIdentity {
+    uint64_t ullVolume = 0;
+    uint64_t ullIndex = 0;
+    uint64_t ullSize = 0;
+    bool SameFile(const FileIdentity& other) const
+    {
+        return ullVolume == other.ullVolume && ullIndex == other.ullIndex;
+    }
+};
+
 enum class OpenMode {
     Download,          // read; others may read, not write; must exist and not be a folder
     UploadTarget,      // write; no sharing; created, or truncated if it exists
@@ -76,6 +88,21 @@ public:
     // SetLength. 0 or -1.
     int Reserve(uint64_t ullLength) const;
 
+    // The open file's identity. 0 or -1.
+    int Identity(FileIdentity& id) const;
+    // Brings the file's data to the disk, with what reading it back needs (its length and
+    // blocks): fdatasync, FlushFileBuffers. Counted in GetFlushCounts (platform/flush.h).
+    // 0, or -1 when the system reports that some of it may not have been written.
+    int Flush() const;
+    // Starts writing the range's data to the disk and returns without waiting for it
+    // (Linux: sync_file_range), so that a later Flush has little left to do. Nothing where
+    // the system has no such call (Windows).
+    void StartWriteBack(uint64_t ullOffset, uint64_t ullLength) const;
+    // Waits until the range's data, written back as StartWriteBack started it, has
+    // reached the disk: keeps the data not yet on the disk to the stretches written
+    // since. Nothing where the system has no such call.
+    void AwaitWriteBack(uint64_t ullOffset, uint64_t ullLength) const;
+
 private:
 #ifdef _WIN32
     void* m_hFile = nullptr;  // the file's HANDLE; null when closed
@@ -106,8 +133,14 @@ int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)
 // socket or device. 0, or the system's error code negated.
 int DeleteFile(const CShare& share, const std::string& strPath);
 // Removes the name of a file the caller holds open and locked (an upload that is given
-// up): no checks, since the caller's lock keeps every other opener out.
-int RemoveHeldFile(const CShare& share, const std::string& strPath);
+// up), but only while the name still leads to the held file itself: a file that someone
+// moved into its place meanwhile is left alone (-EEXIST). 0, or a negative code.
+int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatFile& held);
+// Removes the file at the path when it is still the file of the identity (the same
+// volume, number and length) and no opener holds it; a link is never followed. 1 when it
+// was removed; 0 when the name is missing or leads to another file (left as it is); -1
+// when it is held by another opener or cannot be removed.
+int RemoveIfSameFile(const CShare& share, const std::string& strPath, const FileIdentity& id);
 // Creates one folder; fails when it exists or its parent is missing.
 int MakeDirectory(const CShare& share, const std::string& strPath);
 // Removes one empty folder (never a link to one).

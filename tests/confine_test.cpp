@@ -169,8 +169,8 @@ TEST_F(Confinement, MovedRelativeLinkCannotLeadOut)
     EXPECT_EQ(client.Ask(0x02, PathPayload("up/outside/secret.txt"), 0xF2)[0], '\x01');
 }
 
-// A buffered upload that no block covers is written out as zeros, never as memory that
-// another transfer left behind.
+// A buffered upload whose blocks leave bytes uncovered is never written out: its file
+// holds zeros, never memory that another transfer left behind.
 TEST_F(Confinement, UncoveredBytesOfBufferedUploadAreZero)
 {
     const std::string noise = RandomBytes(200000, 7);
@@ -184,10 +184,10 @@ TEST_F(Confinement, UncoveredBytesOfBufferedUploadAreZero)
     }
     ASSERT_EQ(client.Ask(0x2D, std::string(1, '\x01') + U32(200000) + "up.bin" + '\0', 0xDD), std::string(1, '\0'));
     client.Ask(0x2E, U32(199999) + "Z", 0xDE);
-    const std::string written = share.ReadFile("up.bin");
-    ASSERT_EQ(written.size(), 200000u);
-    EXPECT_EQ(written.substr(0, 199999), std::string(199999, '\0'));
-    EXPECT_EQ(written.back(), 'Z');
+#ifdef _WIN32
+    GTEST_SKIP() << "the pending upload's file is not read: Windows' share modes keep every other opener out of it";
+#endif
+    EXPECT_EQ(share.ReadFile("up.bin"), std::string(200000, '\0'));
 }
 
 // An upload the volume could not hold is refused before anything exists; one it can

@@ -21,12 +21,15 @@ extern char** environ;
 namespace {
 
 
-// Our environment with the child's own settings and runtime folders in place of ours.
+// Our environment with the child's own settings, runtime and state folders in place of
+// ours (and no service's state folder).
 std::vector<std::string> ChildEnvironment(const std::string& strFolder)
 {
-    std::vector<std::string> env{"XDG_CONFIG_HOME=" + strFolder + "/cfg", "XDG_RUNTIME_DIR=" + strFolder + "/run"};
+    std::vector<std::string> env{"XDG_CONFIG_HOME=" + strFolder + "/cfg", "XDG_RUNTIME_DIR=" + strFolder + "/run",
+                                 "XDG_STATE_HOME=" + strFolder + "/state"};
     for (char** pp = environ; *pp != nullptr; ++pp)
-        if (strncmp(*pp, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*pp, "XDG_RUNTIME_DIR=", 16) != 0)
+        if (strncmp(*pp, "XDG_CONFIG_HOME=", 16) != 0 && strncmp(*pp, "XDG_RUNTIME_DIR=", 16) != 0 &&
+            strncmp(*pp, "XDG_STATE_HOME=", 15) != 0 && strncmp(*pp, "STATE_DIRECTORY=", 16) != 0)
             env.emplace_back(*pp);
     return env;
 }

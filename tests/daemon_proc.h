@@ -14,7 +14,8 @@
 class CDaemonProcess {
 public:
     // strFolder holds cfg/ and run/, the child's XDG_CONFIG_HOME and XDG_RUNTIME_DIR (as a
-    // CTempShare's Root() does), and receives <strTag>.out and <strTag>.err. strProgram:
+    // CTempShare's Root() does), and state/, its XDG_STATE_HOME (made by the child), and
+    // receives <strTag>.out and <strTag>.err. strProgram:
     // the program to run; empty for the daemon built beside the tests.
     explicit CDaemonProcess(const std::string& strFolder, const std::string& strTag = "daemon",
                             const std::string& strProgram = "");
@@ -52,6 +53,9 @@ public:
     // The exit status of the ended child; -1000 minus the raw wait status when it did not
     // exit by itself (a signal), -1 when it has not ended.
     int ExitCode() const;
+    // Ends the child at once, as a crash or a power cut would (SIGKILL; TerminateProcess),
+    // and reaps it.
+    void Crash() { Kill(); }
     // Sends SIGTERM and waits up to timeoutMs; then SIGKILL. The ExitCode().
     int Stop(int timeoutMs = 10000);
     void Signal(int nSig) const;

@@ -66,6 +66,7 @@ CTempShare::CTempShare(OwnFilesPlace ePlace)
     chmod(strRuntime.c_str(), 0700);  // a lock folder no one else may write in
     SaveAndSet("XDG_CONFIG_HOME", strConfig, m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", strRuntime, m_strOldRuntime, m_bHadRuntime);
+    SaveAndSet("XDG_STATE_HOME", m_strRoot + "/state", m_strOldState, m_bHadState);
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
 
@@ -73,6 +74,7 @@ CTempShare::~CTempShare()
 {
     Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
     Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    Restore("XDG_STATE_HOME", m_strOldState, m_bHadState);
     if (!m_strRoot.empty()) {
         std::error_code ec;
         fs::remove_all(m_strRoot, ec);

@@ -18,12 +18,13 @@ enum class OwnFilesPlace {
 };
 
 // A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
-// XDG_CONFIG_HOME and <root>/run is XDG_RUNTIME_DIR (set by the constructor, restored by the
-// destructor, which also removes the tree). The constructor stores <root>/share as the
-// shared folder through StoreSharedFolder(). With OwnFilesPlace::InShare the two folders
-// are <share>/.config and <share>/run instead; on Windows, whose settings live in the
-// registry, the settings file <share>/.config/Corvane/<app name>.ini is then named as
-// --config names one.
+// XDG_CONFIG_HOME, <root>/run is XDG_RUNTIME_DIR and <root>/state holds the daemon's state
+// folder (XDG_STATE_HOME, on Windows LOCALAPPDATA) (set by the constructor, restored by
+// the destructor, which also removes the tree). The constructor stores <root>/share as the
+// shared folder through StoreSharedFolder(). With OwnFilesPlace::InShare the settings and
+// runtime folders are <share>/.config and <share>/run instead; on Windows, whose settings
+// live in the registry, the settings file <share>/.config/Corvane/<app name>.ini is then
+// named as --config names one.
 class CTempShare {
 public:
     CTempShare() : CTempShare(OwnFilesPlace::Beside) {}
@@ -43,8 +44,8 @@ public:
 private:
     std::string m_strRoot;
     std::string m_strShare;
-    std::string m_strOldConfig, m_strOldRuntime;
-    bool m_bHadConfig = false, m_bHadRuntime = false;
+    std::string m_strOldConfig, m_strOldRuntime, m_strOldState;
+    bool m_bHadConfig = false, m_bHadRuntime = false, m_bHadState = false;
     bool m_bNamedSettings = false;  // the settings file is named as --config names one
 };
 

@@ -225,6 +225,7 @@ CTempShare::CTempShare(OwnFilesPlace ePlace)
         fs::create_directory(m_strRoot + pszSub);
     SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
+    SaveAndSet("LOCALAPPDATA", m_strRoot + "/state", m_strOldState, m_bHadState);
     ClearSettings();
     if (ePlace == OwnFilesPlace::InShare) {
         // The settings in a file in the shared folder, as --config names one there.
@@ -243,6 +244,7 @@ CTempShare::~CTempShare()
         plat::SetProfilePath("");
     Restore("XDG_CONFIG_HOME", m_strOldConfig, m_bHadConfig);
     Restore("XDG_RUNTIME_DIR", m_strOldRuntime, m_bHadRuntime);
+    Restore("LOCALAPPDATA", m_strOldState, m_bHadState);
     if (!m_strRoot.empty()) {
         // Under Wine the host removes the tree: links made there are not all seen from
         // Windows (Wine lists no link whose target is missing).

@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/log.h"
 #include "xfer/upload.h"
+#include "xfer/upseal.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
         return CmdNext::Continue;  // the session stays in the main loop
     const uint32_t ulCount = GetU32LE(p + 1);
     sess.m_ullTotal = GetU64LE(p + 5);
+    BeginDirUpBatch(ctx, ulCount);
     // Every entry's path is the receiving folder followed directly by its name; the
     // folder is kept as the STB sent it so that each joined path is checked whole.
     ctx.strUpDir = reinterpret_cast<const char*>(p + 13);
@@ -57,6 +59,7 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     if (p == nullptr)
         return CmdNext::Continue;
     const uint8_t ucType = p[0];
+    CountDirUpEntry(ctx);
     ctx.RecordSize(SizeWidth::Bits32, GetU32LE(p + 1));
     std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
     const bool bMapped = MapStbPathFor(sess, ctx, strStb.data(), ctx.strPath2, OwnUse::Open) == 0;
@@ -81,6 +84,13 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
             ucStatus = kStatusNoFile;
             ctx.nXferSize = 0;
         }
+    }
+    // An entry complete with its request (a folder, an empty or refused file) may be the
+    // last: the entries before it reach the disk before its reply.
+    if (!ctx.bUploading && SettleDirUp(ctx) != 0 && ucStatus == kStatusDone) {
+        const bool bFolder = ucType == kEntryFolder && ctx.nXferSize == 0;
+        ucStatus = bFolder ? kStatusNoFolder : kStatusNoFile;
+        ctx.nXferSize = 0;
     }
     SendStatusU32(sess, RS_FILE_UP_REP, ucStatus, ctx.nXferSize);
     return CmdNext::Continue;

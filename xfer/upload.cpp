@@ -10,6 +10,7 @@
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
+#include "xfer/upseal.h"
 
 int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine, int nBufferedLine)
 {
@@ -23,11 +24,16 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         ctx.ReleaseBin();
         return -1;
     }
+    ctx.strUpPath = strPath;
+    ctx.upShare = ctx.share;
+    ctx.ullUpSize = ullSize;
+    // Journaled while still empty: a crash from here on leaves nothing that looks whole.
+    if (ullSize > 0)
+        JournalUpload(ctx, ctx.hFile);
     // The announced size is reserved on the volume, not only promised by a sparse file.
     if (ctx.hFile.Reserve(ullSize) != 0) {
         // The volume cannot hold the announced size: leave nothing behind.
-        plat::RemoveHeldFile(ctx.share, strPath);
-        ctx.hFile.Close();
+        DiscardUpload(ctx, ctx.hFile);
         ctx.ReleaseBin();
         return -1;
     }
@@ -40,10 +46,8 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     }
     ctx.bUploading = true;
     ctx.bUpBuffered = false;
-    ctx.bUpFailed = false;
-    ctx.strUpPath = strPath;
-    ctx.upShare = ctx.share;
-    ctx.ullUpSize = ullSize;
+    ctx.upCover.Reset(ullSize);
+    ctx.upWriteBack.Reset();
     if (ullSize > kMaxBufferedUpload) {
         ctx.ReleaseBin();
         return 0;
@@ -64,55 +68,67 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     return 0;
 }
 
-// Ends the pending upload after its last block. A buffered one is written out in one
-// piece; either kind is deleted when any part of it could not be stored.
-static int FinishUpload(CXferCtx& ctx, int nDirectEndLine)
+// Stores a block of the pending upload, unless the coverage cannot record it (then the
+// STB may send it again later). False when it was not stored.
+static bool StoreBlock(CXferCtx& ctx, uint64_t o, const uint8_t* pBytes, uint64_t t)
 {
-    bool bFailed = ctx.bUpFailed;
+    if (!ctx.upCover.CanAdd(o, t))
+        return false;
+    if (ctx.bUpBuffered) {
+        if (o > ctx.nBinSize || t > ctx.nBinSize - o)  // never past the buffer
+            return false;
+        std::copy_n(pBytes, t, ctx.pBin.get() + o);
+    } else if (!ctx.hFile.IsOpen() || ctx.hFile.WriteAt(o, pBytes, t) != 0) {
+        return false;
+    }
+    ctx.upCover.Add(o, t);
+    if (!ctx.bUpBuffered)
+        ctx.upWriteBack.Advance(ctx.hFile, ctx.upCover.Front());
+    return true;
+}
+
+// Ends the pending upload once every byte of it has arrived. A buffered one is written
+// out in one piece; either kind is then brought to the disk (see SealUpload), or deleted
+// when it cannot be written out or flushed.
+static int CompleteUpload(CXferCtx& ctx, int nDirectEndLine)
+{
     const bool bBuffered = ctx.bUpBuffered;
     plat::CPlatFile& held = bBuffered ? ctx.hUpFile : ctx.hFile;
-    ctx.bUploading = false;
-    ctx.bUpBuffered = false;
-    ctx.bUpFailed = false;
+    bool bOk = held.IsOpen();
     if (bBuffered) {
         // The collected data goes out in one write through the file held since the start.
-        if (!held.IsOpen() || held.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) != 0)
-            bFailed = true;
-        ctx.ReleaseBin();
+        bOk = bOk && held.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) == 0;
     } else if (nDirectEndLine != 0) {
         plat::Trace("E %s %d\n", "ip", nDirectEndLine);
     }
-    // A file that lost any part of itself is removed while it is still held.
-    if (bFailed && held.IsOpen())
-        plat::RemoveHeldFile(ctx.upShare, ctx.strUpPath);
+    ctx.bUploading = false;
+    ctx.bUpBuffered = false;
+    if (bBuffered)
+        ctx.ReleaseBin();
+    if (bOk) {
+        // What is left of a large file is handed to the disk now; the small files of a
+        // directory upload are written back together when their batch is flushed.
+        if (!bBuffered)
+            ctx.upWriteBack.Finish(held, ctx.ullUpSize);
+        bOk = SealUpload(ctx, held) == 0;
+    }
+    // A file that cannot be made whole on the disk is removed while it is still held.
+    if (!bOk)
+        DiscardUpload(ctx, held);
     held.Close();
-    return bFailed ? -1 : 0;
+    return bOk ? 0 : -1;
 }
 
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 {
     const uint64_t o = block.ullOffset;
-    const uint64_t L = block.ullLimit;
-    uint64_t t = ClampCount(o, block.ullCount, L);
-    // The block reaches the announced end whether or not it can be stored.
-    const bool bLast = o >= L || t >= L - o;
-
-    if (t > 0 && ctx.bUploading) {
-        bool bStored;
-        if (ctx.bUpBuffered)
-            bStored = o <= ctx.nBinSize && t <= ctx.nBinSize - o;  // never past the buffer
-        else
-            bStored = ctx.hFile.IsOpen() && ctx.hFile.WriteAt(o, block.pBytes, t) == 0;
-        if (bStored && ctx.bUpBuffered)
-            std::copy_n(block.pBytes, t, ctx.pBin.get() + o);
-        if (!bStored) {
-            ctx.bUpFailed = true;
-            t = 0;
-        }
-    }
-    // The last block is answered only once the file is complete: a buffered upload
-    // that cannot be written out has its block answered as not taken.
-    if (bLast && ctx.bUploading && FinishUpload(ctx, block.nDirectEndLine) != 0)
+    uint64_t t = ClampCount(o, block.ullCount, block.ullLimit);
+    if (t > 0 && ctx.bUploading && !StoreBlock(ctx, o, block.pBytes, t))
+        t = 0;
+    // The block that completes the upload is answered only once the file is whole on the
+    // disk: one that cannot be written out or flushed is answered as not taken.
+    if (t > 0 && ctx.bUploading && ctx.upCover.Complete() &&
+        (CompleteUpload(ctx, block.nDirectEndLine) != 0 || (ctx.bDirUp && SettleDirUp(ctx) != 0)))
         t = 0;
 
     // The reply is built over the request: the block was stored above, before this.

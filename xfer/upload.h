@@ -21,9 +21,9 @@ CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx);
 // Uploads up to this size are collected in memory.
 constexpr uint64_t kMaxBufferedUpload = 10485760;
 
-// Creates the upload target at the path, pre-sized to the announced size, and chooses
-// buffered or direct. A pending upload of this session is abandoned first (its file
-// deleted). nReleaseLine is the number of the "E ip" line printed when a buffer of an
+// Creates the upload target at the path, journals it (xfer/upseal.h), pre-sizes it to
+// the announced size, and chooses buffered or direct. A pending upload of this session
+// is abandoned first (its file deleted). nReleaseLine is the number of the "E ip" line printed when a buffer of an
 // earlier transfer is freed, nBufferedLine (unless 0) the one printed when the upload is
 // to be collected in memory. 0, or -1 when the target cannot be created or sized (then
 // no file is left and no buffer held).
@@ -46,8 +46,10 @@ struct CBlock {
 CBlock RequestBlock(const CPacket& packet, SizeWidth width, uint8_t ucReply, const char* pszName);
 
 // Stores one block of the pending upload, clamped to the announced end, and replies with
-// its offset and the count taken (0 when it could not be stored). The block that reaches
-// the end finishes the upload: a buffered one is written out, a direct one closed; an
-// upload that lost a block is deleted instead of being left looking complete. A block
-// with no upload pending is answered but stores nothing.
+// its offset and the count taken (0 when it could not be stored). The upload is complete
+// once every byte of its announced size has arrived, in whatever order: the block that
+// completes it has a buffered one written out, the file brought to the disk and closed,
+// all before the reply. An upload that never completes stays pending until it is
+// abandoned, and so is never left looking complete. A block with no upload pending is
+// answered but stores nothing.
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block);

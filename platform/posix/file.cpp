@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/common/flush_note.h"
 #include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/ownid.h"
@@ -149,6 +150,42 @@ int CPlatFile::Reserve(uint64_t ullLength) const
     return -1;
 }
 
+int CPlatFile::Identity(FileIdentity& id) const
+{
+    struct stat st;
+    if (m_nFd < 0 || fstat(m_nFd, &st) != 0)
+        return -1;
+    id.ullVolume = static_cast<uint64_t>(st.st_dev);
+    id.ullIndex = static_cast<uint64_t>(st.st_ino);
+    id.ullSize = static_cast<uint64_t>(st.st_size);
+    return 0;
+}
+
+int CPlatFile::Flush() const
+{
+    if (m_nFd < 0)
+        return -1;
+    NoteFlush(FlushKind::File);
+    int rc;
+    do
+        rc = fdatasync(m_nFd);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : -1;
+}
+
+void CPlatFile::StartWriteBack(uint64_t ullOffset, uint64_t ullLength) const
+{
+    if (m_nFd >= 0 && ullLength > 0)
+        sync_file_range(m_nFd, static_cast<off_t>(ullOffset), static_cast<off_t>(ullLength), SYNC_FILE_RANGE_WRITE);
+}
+
+void CPlatFile::AwaitWriteBack(uint64_t ullOffset, uint64_t ullLength) const
+{
+    if (m_nFd >= 0 && ullLength > 0)
+        sync_file_range(m_nFd, static_cast<off_t>(ullOffset), static_cast<off_t>(ullLength),
+                        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+}
+
 bool LeadsOutOfShare(const CShare& share, const std::string& strPath)
 {
     if (share.bWideLinks)
@@ -218,13 +255,57 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     return unlinkat(dfd, pszLast, 0) == 0 ? 0 : -errno;
 }
 
-int RemoveHeldFile(const CShare& share, const std::string& strPath)
+int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatFile& held)
 {
+    FileIdentity heldId;
+    if (held.Identity(heldId) != 0)
+        return -EBADF;
     std::string strLast;
     CFd parent(OpenParentBeneath(share, strPath, strLast));
     if (!parent.Ok())
         return parent.Get();
+    // The name may have been moved aside and another file put in its place (a rename
+    // takes no notice of the lock): only the held file's own name goes.
+    struct stat st;
+    if (fstatat(parent.Get(), strLast.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return -errno;
+    if (static_cast<uint64_t>(st.st_dev) != heldId.ullVolume || static_cast<uint64_t>(st.st_ino) != heldId.ullIndex)
+        return -EEXIST;
     return unlinkat(parent.Get(), strLast.c_str(), 0) == 0 ? 0 : -errno;
+}
+
+int RemoveIfSameFile(const CShare& share, const std::string& strPath, const FileIdentity& id)
+{
+    // A name that cannot be reached any more (gone, or now through a link out of the
+    // shared folder) is not that file.
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return 0;
+    const int dfd = parent.Get();
+    const char* pszLast = strLast.c_str();
+    // Looked at, opened and locked without following a link, and never a FIFO or device.
+    struct stat st;
+    if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return 0;
+    auto same = [&](const struct stat& s) {
+        return S_ISREG(s.st_mode) && static_cast<uint64_t>(s.st_dev) == id.ullVolume &&
+               static_cast<uint64_t>(s.st_ino) == id.ullIndex && static_cast<uint64_t>(s.st_size) == id.ullSize;
+    };
+    if (!same(st))
+        return 0;
+    CFd file(openat(dfd, pszLast, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    struct stat held;
+    if (!file.Ok() || fstat(file.Get(), &held) != 0)
+        return -1;
+    if (!same(held))
+        return 0;
+    // An opener that holds it (an upload of another copy of the daemon) keeps it.
+    if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
+        return -1;
+    if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0 || !same(st))
+        return 0;
+    return unlinkat(dfd, pszLast, 0) == 0 ? 1 : -1;
 }
 
 int MakeDirectory(const CShare& share, const std::string& strPath)

@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include "platform/common/flush_note.h"
 #include "platform/ownfiles.h"
 #include "platform/win32/beneath.h"
 #include "platform/win32/ownid.h"
@@ -205,6 +206,31 @@ int CPlatFile::Reserve(uint64_t ullLength) const
     return 0;
 }
 
+int CPlatFile::Identity(FileIdentity& id) const
+{
+    HandleInfo info;
+    if (m_hFile == nullptr || !GetHandleInfo(AsHandle(m_hFile), info))
+        return -1;
+    id.ullVolume = info.dwVolume;
+    id.ullIndex = info.ullFileIndex;
+    id.ullSize = info.ullSize;
+    return 0;
+}
+
+int CPlatFile::Flush() const
+{
+    if (m_hFile == nullptr)
+        return -1;
+    NoteFlush(FlushKind::File);
+    return FlushFileBuffers(AsHandle(m_hFile)) ? 0 : -1;
+}
+
+// Windows starts no write-back of a range on request: FlushFileBuffers at the end is
+// what it offers.
+void CPlatFile::StartWriteBack(uint64_t, uint64_t) const {}
+
+void CPlatFile::AwaitWriteBack(uint64_t, uint64_t) const {}
+
 bool LeadsOutOfShare(const CShare& share, const std::string& strPath)
 {
     if (share.bWideLinks)
@@ -283,12 +309,36 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     return MarkForDeletion(h.Get()) ? 0 : NegatedLastError();
 }
 
-int RemoveHeldFile(const CShare& share, const std::string& strPath)
+int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatFile& held)
 {
+    FileIdentity heldId;
+    if (held.Identity(heldId) != 0)
+        return -static_cast<int>(ERROR_INVALID_HANDLE);
     CHandle h;
-    if (const int rc = OpenToDelete(share, strPath, 0, kShareAll, h); rc != 0)
+    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, kShareAll, h); rc != 0)
         return rc;
+    // The name may have been moved aside and another file put in its place: only the
+    // held file's own name goes.
+    HandleInfo info;
+    if (!GetHandleInfo(h.Get(), info) || info.dwVolume != heldId.ullVolume || info.ullFileIndex != heldId.ullIndex)
+        return -static_cast<int>(ERROR_FILE_EXISTS);
     return MarkForDeletion(h.Get()) ? 0 : NegatedLastError();
+}
+
+int RemoveIfSameFile(const CShare& share, const std::string& strPath, const FileIdentity& id)
+{
+    // No sharing: a file that another opener holds cannot be had, and stays. A name that
+    // cannot be reached any more is not that file.
+    CHandle h;
+    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0)
+        return static_cast<DWORD>(-rc) == ERROR_SHARING_VIOLATION ? -1 : 0;
+    HandleInfo info;
+    if (!GetHandleInfo(h.Get(), info))
+        return -1;
+    if (info.IsDir() || info.IsLink() || info.dwVolume != id.ullVolume || info.ullFileIndex != id.ullIndex ||
+        info.ullSize != id.ullSize)
+        return 0;
+    return MarkForDeletion(h.Get()) ? 1 : -1;
 }
 
 int MakeDirectory(const CShare& share, const std::string& strPath)

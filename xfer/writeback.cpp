@@ -1,0 +1,25 @@
+#include "xfer/writeback.h"
+
+void CWriteBack::Advance(const plat::CPlatFile& file, uint64_t ullDone)
+{
+    while (ullDone >= m_ullStarted + kStretch) {
+        file.StartWriteBack(m_ullStarted, kStretch);
+        if (m_ullStarted >= kStretch) {
+            file.AwaitWriteBack(m_ullStarted - kStretch, kStretch);
+            m_ullSinceFlush += kStretch;
+        }
+        m_ullStarted += kStretch;
+        if (m_ullSinceFlush >= kFlushEvery) {
+            // A failure shows again in the flush at the end, which decides.
+            file.Flush();
+            m_ullSinceFlush = 0;
+        }
+    }
+}
+
+void CWriteBack::Finish(const plat::CPlatFile& file, uint64_t ullSize)
+{
+    if (ullSize > m_ullStarted)
+        file.StartWriteBack(m_ullStarted, ullSize - m_ullStarted);
+    m_ullStarted = ullSize;
+}
