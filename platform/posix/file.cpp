@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/posix/beneath.h"
+#include "platform/posix/treewalk.h"
 
 namespace plat {
 
@@ -178,14 +179,8 @@ int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)
     return 0;
 }
 
-int DeleteFile(const CShare& share, const std::string& strPath)
+int DeleteFileAt(int dfd, const char* pszLast)
 {
-    std::string strLast;
-    CFd parent(OpenParentBeneath(share, strPath, strLast));
-    if (!parent.Ok())
-        return parent.Get();
-    const int dfd = parent.Get();
-    const char* pszLast = strLast.c_str();
     struct stat st;
     if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
@@ -208,6 +203,15 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
         return -EBUSY;
     return unlinkat(dfd, pszLast, 0) == 0 ? 0 : -errno;
+}
+
+int DeleteFile(const CShare& share, const std::string& strPath)
+{
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return parent.Get();
+    return DeleteFileAt(parent.Get(), strLast.c_str());
 }
 
 int RemoveHeldFile(const CShare& share, const std::string& strPath)
