@@ -54,7 +54,8 @@ private:
 enum class TreeWalk {
     Delete,  // DeleteTree
     Remove,  // a move's removal of what it has copied
-    Copy,    // a copy's walk (also the first half of a move that copies)
+    Copy,    // a copy's walk, also the first half of a move that copies (where the
+             // layer walks the copy itself: on Windows the shell copies)
 };
 using TreeWalkHook = void (*)(TreeWalk eWalk, int nDepth);
 void SetTreeWalkHook(TreeWalkHook pfnHook);

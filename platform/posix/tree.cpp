@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -73,7 +74,7 @@ struct CListedTree::CImpl {
 int CListedTree::CImpl::OpenHolder(const std::string& strRel, std::string& strName)
 {
     if (!base.Ok())
-        return base.Get() < 0 ? base.Get() : -EBADF;
+        return base.Get();  // the reason the base could not be opened
     std::vector<std::string> comps;
     for (size_t i = 0; i <= strRel.size();) {
         size_t j = strRel.find('/', i);
@@ -116,7 +117,7 @@ int CListedTree::CImpl::OpenHolder(const std::string& strRel, std::string& strNa
     return holder.Get();
 }
 
-CListedTree::CListedTree(const CShare& share, const std::string& strBase) : m_pImpl(new CImpl)
+CListedTree::CListedTree(const CShare& share, const std::string& strBase) : m_pImpl(std::make_unique<CImpl>())
 {
     m_pImpl->base = CFd(OpenBeneath(share, strBase, O_PATH | O_DIRECTORY));
     m_pImpl->bRootKnown = ShareRootId(share, m_pImpl->rootId);

@@ -1,5 +1,7 @@
 #include "platform/tree.h"
 
+#include <memory>
+
 #include "platform/file.h"
 #include "platform/win32/beneath.h"
 #include "platform/win32/treewalk.h"
@@ -78,7 +80,7 @@ bool CListedTree::CImpl::EntryPath(const std::string& strRel, std::wstring& wstr
     return bAny;
 }
 
-CListedTree::CListedTree(const CShare& share, const std::string& strBase) : m_pImpl(new CImpl)
+CListedTree::CListedTree(const CShare& share, const std::string& strBase) : m_pImpl(std::make_unique<CImpl>())
 {
     CHandle h;
     HandleInfo info;
