@@ -11,6 +11,8 @@
 //   and files against nftw with a stat of every entry, and the daemon's memory growth
 //   while it holds the list against the bytes of the listed names.
 // - A directory upload of many 1 KiB files: files per second.
+// - The deletion of a tree of folders and files (FC_RMDIR_REQ to its reply) against
+//   `rm -rf` of a tree made the same way.
 // Timed measurements run R times, alternating with their floor; the ratio is the median
 // of the R paired ratios.
 #include <cstdio>
@@ -28,6 +30,7 @@ namespace {
 constexpr double kTargetListingTimes = 3;
 constexpr double kTargetTreeTimes = 3;
 constexpr double kTargetRssTimes = 2;
+constexpr double kTargetRemovalTimes = 1.5;
 constexpr size_t kUploadFileBytes = 1024;
 constexpr const char* kProgram = "bench_tree";
 
@@ -135,6 +138,46 @@ void UploadRow(const Options& opt, const CBenchDaemon& daemon, std::vector<Bench
     rows.push_back(rate);
 }
 
+// R deletions of a fresh tree by the daemon, each after `rm -rf` of another fresh tree of
+// the same shape. Each tree is made just before its deletion, so that both meet their
+// tree in the same state (written out to the disk, each deletion would wait on the
+// disk's journal rather than measure the work of the deleting program).
+void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::string& strScratch,
+                 std::vector<BenchRow>& rows)
+{
+    const std::string strName = "tree_rm_" + std::to_string(opt.nTreeFolders * opt.nTreeFiles) + "_files";
+    BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
+    BenchRow plainMs = MakeRow(strName + "_rm_rf", "ms", TargetKind::None, 0, 1);
+    BenchRow times = MakeRow(strName + "_vs_rm_rf", "x", TargetKind::AtMost, kTargetRemovalTimes, 2);
+    const std::string strFloorTree = strScratch + "/rm_floor", strDaemonTree = daemon.ShareDir() + "/rm_tree";
+    std::vector<double> daemonSecs, plainSecs, ratios;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        TreeFacts facts;
+        double dPlain = 0, dDaemon = 0;
+        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts) || !PlainRemoveTree(strFloorTree, dPlain) ||
+            !MakeTree(strDaemonTree, opt.nTreeFolders, opt.nTreeFiles, facts) ||
+            !DaemonRemoveTree(daemon, "rm_tree", dDaemon))
+            break;
+        struct stat st;
+        if (lstat(strDaemonTree.c_str(), &st) == 0) {
+            fprintf(stderr, "bench_tree: the daemon answered done but left %s\n", strDaemonTree.c_str());
+            break;
+        }
+        plainSecs.push_back(dPlain);
+        daemonSecs.push_back(dDaemon);
+        ratios.push_back(dDaemon / dPlain);
+        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms, rm -rf %.1f ms\n", i + 1, dDaemon * 1e3, dPlain * 1e3);
+    }
+    RemovePath(strFloorTree);
+    RemovePath(strDaemonTree);
+    if (static_cast<int>(ratios.size()) == opt.nRepeat) {
+        daemonMs.Set(Median(daemonSecs) * 1e3);
+        plainMs.Set(Median(plainSecs) * 1e3);
+        times.Set(Median(ratios));
+    }
+    rows.insert(rows.end(), {daemonMs, plainMs, times});
+}
+
 int ParseOptions(int argc, char** argv, Options& opt)
 {
     const BenchOption options[] = {{"--entries", &opt.nEntries},     {"--tree-folders", &opt.nTreeFolders},
@@ -145,7 +188,7 @@ int ParseOptions(int argc, char** argv, Options& opt)
         "usage: bench_tree [--entries N] [--tree-folders N] [--tree-files N] [--up-folders N]\n"
         "                  [--up-files N] [--repeat R] [--rows]\n"
         "  --entries N       files of the listed folder (default 100000)\n"
-        "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
+        "  --tree-folders N  folders of the downloaded and of the deleted tree (default 1000)\n"
         "  --tree-files N    files in each of them (default 100)\n"
         "  --up-folders N    folders of the directory upload (default 100)\n"
         "  --up-files N      1 KiB files in each of them (default 100)\n"
@@ -199,6 +242,10 @@ int main(int argc, char** argv)
         rows.insert(rows.end(), {daemonMs, plainMs, times});
 
         UploadRow(opt, daemon, rows);
+
+        fprintf(stderr, "bench_tree: deletion of a tree of %d x %d files, %d x\n", opt.nTreeFolders, opt.nTreeFiles,
+                opt.nRepeat);
+        RemovalRows(opt, daemon, scratch.Path(), rows);
     }
     {
         CBenchDaemon daemon;
