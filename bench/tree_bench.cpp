@@ -22,6 +22,7 @@
 
 #include "bench_files.h"
 #include "bench_util.h"
+#include "proc_figures.h"
 #include "tree_floors.h"
 #include "tree_measure.h"
 
@@ -149,15 +150,24 @@ void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::stri
     BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
     BenchRow plainMs = MakeRow(strName + "_rm_rf", "ms", TargetKind::None, 0, 1);
     BenchRow times = MakeRow(strName + "_vs_rm_rf", "x", TargetKind::AtMost, kTargetRemovalTimes, 2);
+    // The CPU time of each side: the work of the program itself, which a busy disk's
+    // waits do not blur.
+    BenchRow daemonCpu = MakeRow(strName + "_cpu", "s", TargetKind::None, 0, 2);
+    BenchRow plainCpu = MakeRow(strName + "_rm_rf_cpu", "s", TargetKind::None, 0, 2);
+    BenchRow cpuTimes = MakeRow(strName + "_cpu_vs_rm_rf", "x", TargetKind::None, 0, 2);
     const std::string strFloorTree = strScratch + "/rm_floor", strDaemonTree = daemon.ShareDir() + "/rm_tree";
-    std::vector<double> daemonSecs, plainSecs, ratios;
+    std::vector<double> daemonSecs, plainSecs, ratios, daemonCpus, plainCpus, cpuRatios;
     for (int i = 0; i < opt.nRepeat; ++i) {
         TreeFacts facts;
-        double dPlain = 0, dDaemon = 0;
-        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts) || !PlainRemoveTree(strFloorTree, dPlain) ||
-            !MakeTree(strDaemonTree, opt.nTreeFolders, opt.nTreeFiles, facts) ||
-            !DaemonRemoveTree(daemon, "rm_tree", dDaemon))
+        double dPlain = 0, dDaemon = 0, dPlainCpu = 0;
+        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts) ||
+            !PlainRemoveTree(strFloorTree, dPlain, dPlainCpu) ||
+            !MakeTree(strDaemonTree, opt.nTreeFolders, opt.nTreeFiles, facts))
             break;
+        const double dCpuBefore = ProcCpuSeconds(daemon.Pid());
+        if (!DaemonRemoveTree(daemon, "rm_tree", dDaemon))
+            break;
+        const double dDaemonCpu = ProcCpuSeconds(daemon.Pid()) - dCpuBefore;
         struct stat st;
         if (lstat(strDaemonTree.c_str(), &st) == 0) {
             fprintf(stderr, "bench_tree: the daemon answered done but left %s\n", strDaemonTree.c_str());
@@ -166,7 +176,11 @@ void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::stri
         plainSecs.push_back(dPlain);
         daemonSecs.push_back(dDaemon);
         ratios.push_back(dDaemon / dPlain);
-        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms, rm -rf %.1f ms\n", i + 1, dDaemon * 1e3, dPlain * 1e3);
+        plainCpus.push_back(dPlainCpu);
+        daemonCpus.push_back(dDaemonCpu);
+        cpuRatios.push_back(dPlainCpu > 0 ? dDaemonCpu / dPlainCpu : 0);
+        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms (CPU %.2f s), rm -rf %.1f ms (CPU %.2f s)\n", i + 1,
+                dDaemon * 1e3, dDaemonCpu, dPlain * 1e3, dPlainCpu);
     }
     RemovePath(strFloorTree);
     RemovePath(strDaemonTree);
@@ -174,8 +188,11 @@ void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::stri
         daemonMs.Set(Median(daemonSecs) * 1e3);
         plainMs.Set(Median(plainSecs) * 1e3);
         times.Set(Median(ratios));
+        daemonCpu.Set(Median(daemonCpus));
+        plainCpu.Set(Median(plainCpus));
+        cpuTimes.Set(Median(cpuRatios));
     }
-    rows.insert(rows.end(), {daemonMs, plainMs, times});
+    rows.insert(rows.end(), {daemonMs, plainMs, times, daemonCpu, plainCpu, cpuTimes});
 }
 
 int ParseOptions(int argc, char** argv, Options& opt)

@@ -7,6 +7,7 @@
 #include <ftw.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -77,7 +78,7 @@ bool PlainTreeWalk(const std::string& strRoot, WalkFacts& facts, double& dSecond
     return rc == 0;
 }
 
-bool PlainRemoveTree(const std::string& strRoot, double& dSeconds)
+bool PlainRemoveTree(const std::string& strRoot, double& dSeconds, double& dCpuSeconds)
 {
     std::string strRm = "rm", strFlags = "-rf", strPath = strRoot;
     char* argv[] = {strRm.data(), strFlags.data(), strPath.data(), nullptr};
@@ -86,11 +87,14 @@ bool PlainRemoveTree(const std::string& strRoot, double& dSeconds)
     if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) != 0)
         return Fail("rm -rf", "cannot be started");
     int nStatus = 0;
-    while (waitpid(pid, &nStatus, 0) < 0) {
+    struct rusage usage {};
+    while (wait4(pid, &nStatus, 0, &usage) < 0) {
         if (errno != EINTR)
             return Fail("rm -rf", strerror(errno));
     }
     dSeconds = Seconds(Clock::now() - t0);
+    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6; };
+    dCpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     struct stat st;
     if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0 || lstat(strRoot.c_str(), &st) == 0)
         return Fail("rm -rf", "did not remove " + strRoot);

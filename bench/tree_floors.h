@@ -20,5 +20,6 @@ struct WalkFacts {
 // files and folders and summing the files' sizes.
 bool PlainTreeWalk(const std::string& strRoot, WalkFacts& facts, double& dSeconds);
 
-// `rm -rf` of the tree, run as its own process; dSeconds from its start to its end.
-bool PlainRemoveTree(const std::string& strRoot, double& dSeconds);
+// `rm -rf` of the tree, run as its own process; dSeconds from its start to its end,
+// dCpuSeconds the user and system time it used.
+bool PlainRemoveTree(const std::string& strRoot, double& dSeconds, double& dCpuSeconds);

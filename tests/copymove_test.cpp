@@ -239,7 +239,6 @@ TEST_F(CopyMove, PathLeavingTheSharedFolderIsRefused)
     EXPECT_FALSE(fs::exists(share.Root() + "/movies"));
 }
 
-
 // A copy never carries the set-user-ID and set-group-ID bits: a program another user left
 // in the share would run with the daemon's rights. The other permission bits stay, for
 // files and folders, and in the copy half of a move.
