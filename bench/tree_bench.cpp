@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "bench_files.h"
@@ -140,9 +141,9 @@ void UploadRow(const Options& opt, const CBenchDaemon& daemon, std::vector<Bench
 }
 
 // R deletions of a fresh tree by the daemon, each after `rm -rf` of another fresh tree of
-// the same shape. Each tree is made just before its deletion, so that both meet their
-// tree in the same state (written out to the disk, each deletion would wait on the
-// disk's journal rather than measure the work of the deleting program).
+// the same shape. Each tree is written out to the disk before its deletion starts, as a
+// tree that has been there a while is: a tree still in the page cache is deleted at a
+// cost that depends on how much of it the system happens to write back meanwhile.
 void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::string& strScratch,
                  std::vector<BenchRow>& rows)
 {
@@ -160,10 +161,13 @@ void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::stri
     for (int i = 0; i < opt.nRepeat; ++i) {
         TreeFacts facts;
         double dPlain = 0, dDaemon = 0, dPlainCpu = 0;
-        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts) ||
-            !PlainRemoveTree(strFloorTree, dPlain, dPlainCpu) ||
+        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts))
+            break;
+        sync();
+        if (!PlainRemoveTree(strFloorTree, dPlain, dPlainCpu) ||
             !MakeTree(strDaemonTree, opt.nTreeFolders, opt.nTreeFiles, facts))
             break;
+        sync();
         const double dCpuBefore = ProcCpuSeconds(daemon.Pid());
         if (!DaemonRemoveTree(daemon, "rm_tree", dDaemon))
             break;
