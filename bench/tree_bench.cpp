@@ -14,15 +14,19 @@
 // - A directory upload of many 1 KiB files, on the machine's disk and on tmpfs: files per
 //   second, against a baseline daemon (an earlier commit, built by bench/run) in the same
 //   place, alternating: the daemon must keep at least half the baseline's rate.
+// - The deletion of a tree of folders and files (FC_RMDIR_REQ to its reply) against
+//   `rm -rf` of a tree made the same way.
 // Timed measurements run R times, alternating with their floor; the ratio is the median
 // of the R paired ratios.
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "bench_files.h"
 #include "bench_util.h"
+#include "proc_figures.h"
 #include "tree_floors.h"
 #include "tree_measure.h"
 
@@ -32,6 +36,7 @@ constexpr double kTargetListingTimes = 3;
 constexpr double kTargetTreeTimes = 3;
 constexpr double kTargetRssTimes = 2;
 constexpr double kTargetUploadPercent = 50;
+constexpr double kTargetRemovalTimes = 1.5;
 constexpr size_t kUploadFileBytes = 1024;
 constexpr const char* kProgram = "bench_tree";
 
@@ -185,6 +190,65 @@ void UploadRows(const Options& opt, Place ePlace, const std::string& strDir, std
     rows.insert(rows.end(), {rate, baseRate, share});
 }
 
+// R deletions of a fresh tree by the daemon, each after `rm -rf` of another fresh tree of
+// the same shape. Each tree is written out to the disk before its deletion starts, as a
+// tree that has been there a while is: a tree still in the page cache is deleted at a
+// cost that depends on how much of it the system happens to write back meanwhile.
+void RemovalRows(const Options& opt, const CBenchDaemon& daemon, const std::string& strScratch,
+                 std::vector<BenchRow>& rows)
+{
+    const std::string strName = "tree_rm_" + std::to_string(opt.nTreeFolders * opt.nTreeFiles) + "_files";
+    BenchRow daemonMs = MakeRow(strName, "ms", TargetKind::None, 0, 1);
+    BenchRow plainMs = MakeRow(strName + "_rm_rf", "ms", TargetKind::None, 0, 1);
+    BenchRow times = MakeRow(strName + "_vs_rm_rf", "x", TargetKind::AtMost, kTargetRemovalTimes, 2);
+    // The CPU time of each side: the work of the program itself, which a busy disk's
+    // waits do not blur.
+    BenchRow daemonCpu = MakeRow(strName + "_cpu", "s", TargetKind::None, 0, 2);
+    BenchRow plainCpu = MakeRow(strName + "_rm_rf_cpu", "s", TargetKind::None, 0, 2);
+    BenchRow cpuTimes = MakeRow(strName + "_cpu_vs_rm_rf", "x", TargetKind::None, 0, 2);
+    const std::string strFloorTree = strScratch + "/rm_floor", strDaemonTree = daemon.ShareDir() + "/rm_tree";
+    std::vector<double> daemonSecs, plainSecs, ratios, daemonCpus, plainCpus, cpuRatios;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        TreeFacts facts;
+        double dPlain = 0, dDaemon = 0, dPlainCpu = 0;
+        if (!MakeTree(strFloorTree, opt.nTreeFolders, opt.nTreeFiles, facts))
+            break;
+        sync();
+        if (!PlainRemoveTree(strFloorTree, dPlain, dPlainCpu) ||
+            !MakeTree(strDaemonTree, opt.nTreeFolders, opt.nTreeFiles, facts))
+            break;
+        sync();
+        const double dCpuBefore = ProcCpuSeconds(daemon.Pid());
+        if (!DaemonRemoveTree(daemon, "rm_tree", dDaemon))
+            break;
+        const double dDaemonCpu = ProcCpuSeconds(daemon.Pid()) - dCpuBefore;
+        struct stat st;
+        if (lstat(strDaemonTree.c_str(), &st) == 0) {
+            fprintf(stderr, "bench_tree: the daemon answered done but left %s\n", strDaemonTree.c_str());
+            break;
+        }
+        plainSecs.push_back(dPlain);
+        daemonSecs.push_back(dDaemon);
+        ratios.push_back(dDaemon / dPlain);
+        plainCpus.push_back(dPlainCpu);
+        daemonCpus.push_back(dDaemonCpu);
+        cpuRatios.push_back(dPlainCpu > 0 ? dDaemonCpu / dPlainCpu : 0);
+        fprintf(stderr, "bench_tree:   run %d: daemon %.1f ms (CPU %.2f s), rm -rf %.1f ms (CPU %.2f s)\n", i + 1,
+                dDaemon * 1e3, dDaemonCpu, dPlain * 1e3, dPlainCpu);
+    }
+    RemovePath(strFloorTree);
+    RemovePath(strDaemonTree);
+    if (static_cast<int>(ratios.size()) == opt.nRepeat) {
+        daemonMs.Set(Median(daemonSecs) * 1e3);
+        plainMs.Set(Median(plainSecs) * 1e3);
+        times.Set(Median(ratios));
+        daemonCpu.Set(Median(daemonCpus));
+        plainCpu.Set(Median(plainCpus));
+        cpuTimes.Set(Median(cpuRatios));
+    }
+    rows.insert(rows.end(), {daemonMs, plainMs, times, daemonCpu, plainCpu, cpuTimes});
+}
+
 int ParseOptions(int argc, char** argv, Options& opt)
 {
     const BenchOption options[] = {{"--entries", &opt.nEntries},         {"--tree-folders", &opt.nTreeFolders},
@@ -197,7 +261,7 @@ int ParseOptions(int argc, char** argv, Options& opt)
         "                  [--up-files N] [--repeat R] [--base-daemon PATH] [--disk-dir DIR]\n"
         "                  [--tmpfs-dir DIR] [--rows]\n"
         "  --entries N       files of the listed folder (default 100000)\n"
-        "  --tree-folders N  folders of the downloaded tree (default 1000)\n"
+        "  --tree-folders N  folders of the downloaded and of the deleted tree (default 1000)\n"
         "  --tree-files N    files in each of them (default 100)\n"
         "  --up-folders N    folders of the directory upload (default 100)\n"
         "  --up-files N      1 KiB files in each of them (default 100)\n"
@@ -252,6 +316,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "bench_tree: listing of %d entries, %d x\n", opt.nEntries, opt.nRepeat);
         ListingRuns(opt, daemon, strFlat, daemonMs, plainMs, times);
         rows.insert(rows.end(), {daemonMs, plainMs, times});
+
+        fprintf(stderr, "bench_tree: deletion of a tree of %d x %d files, %d x\n", opt.nTreeFolders, opt.nTreeFiles,
+                opt.nRepeat);
+        RemovalRows(opt, daemon, scratch.Path(), rows);
     }
     UploadRows(opt, Place::Disk, opt.strDiskDir, rows);
     UploadRows(opt, Place::Tmpfs, opt.strTmpfsDir, rows);

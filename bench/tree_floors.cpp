@@ -1,9 +1,15 @@
 #include "tree_floors.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <ftw.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bench_files.h"
 #include "bench_util.h"
@@ -70,4 +76,27 @@ bool PlainTreeWalk(const std::string& strRoot, WalkFacts& facts, double& dSecond
     dSeconds = Seconds(Clock::now() - t0);
     facts = g_Walk;
     return rc == 0;
+}
+
+bool PlainRemoveTree(const std::string& strRoot, double& dSeconds, double& dCpuSeconds)
+{
+    std::string strRm = "rm", strFlags = "-rf", strPath = strRoot;
+    char* argv[] = {strRm.data(), strFlags.data(), strPath.data(), nullptr};
+    const auto t0 = Clock::now();
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "rm", nullptr, nullptr, argv, environ) != 0)
+        return Fail("rm -rf", "cannot be started");
+    int nStatus = 0;
+    struct rusage usage {};
+    while (wait4(pid, &nStatus, 0, &usage) < 0) {
+        if (errno != EINTR)
+            return Fail("rm -rf", strerror(errno));
+    }
+    dSeconds = Seconds(Clock::now() - t0);
+    auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6; };
+    dCpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    struct stat st;
+    if (!WIFEXITED(nStatus) || WEXITSTATUS(nStatus) != 0 || lstat(strRoot.c_str(), &st) == 0)
+        return Fail("rm -rf", "did not remove " + strRoot);
+    return true;
 }

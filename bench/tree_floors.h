@@ -1,5 +1,6 @@
 // What the folder measurements are held against, measured in the same run: a plain
-// listing of a folder and a plain walk of a tree, without the daemon.
+// listing of a folder, a plain walk of a tree and the removal of a tree, without the
+// daemon.
 #pragma once
 
 #include <cstdint>
@@ -18,3 +19,7 @@ struct WalkFacts {
 // nftw over the tree, every entry stat'ed (symbolic links not followed), counting the
 // files and folders and summing the files' sizes.
 bool PlainTreeWalk(const std::string& strRoot, WalkFacts& facts, double& dSeconds);
+
+// `rm -rf` of the tree, run as its own process; dSeconds from its start to its end,
+// dCpuSeconds the user and system time it used.
+bool PlainRemoveTree(const std::string& strRoot, double& dSeconds, double& dCpuSeconds);

@@ -16,6 +16,8 @@ namespace {
 // Building the list of a large tree takes a while before the one reply comes.
 constexpr int kRecvTimeoutMs = 60000;
 constexpr int kSettleMs = 300;
+// A deletion waits on the disk for every file: on a busy disk minutes for a large tree.
+constexpr int kRemoveTimeoutMs = 600000;
 constexpr size_t kPatternBytes = 128 * 1024;
 // The tag byte of the directory download request, which its reply carries back.
 constexpr uint8_t kDirTag = 0x5A;
@@ -119,6 +121,24 @@ bool DaemonTreeList(const CBenchDaemon& daemon, const std::string& strStbRoot, c
                                  std::to_string(facts.ullFiles + facts.ullFolders) + " of " +
                                  std::to_string(facts.ullFileBytes));
     return run.nRssBeforeKiB > 0 && run.nRssAfterKiB > 0;
+}
+
+bool DaemonRemoveTree(const CBenchDaemon& daemon, const std::string& strStbFolder, double& dSeconds)
+{
+    const char* pszWhat = "tree deletion";
+    CStbConn conn;
+    if (!ConnectLoopback(conn, daemon.Port(), kRemoveTimeoutMs) || !VerRoundTrip(conn))
+        return Fail(pszWhat, conn.Error());
+    std::vector<uint8_t> request(1, kDirTag);
+    AppendCString(request, strStbFolder);
+    CFrameView f;
+    const auto t0 = Clock::now();
+    if (conn.Exchange(FC_RMDIR_REQ, request, FC_RMDIR_REP, 1, f) != 0)
+        return Fail(pszWhat, conn.Error());
+    dSeconds = Seconds(Clock::now() - t0);
+    if (f.pPayload[0] != kStatusDone)
+        return Fail(pszWhat, "FC_RMDIR_REQ answered status " + std::to_string(f.pPayload[0]));
+    return true;
 }
 
 bool DaemonDirUpload(const CBenchDaemon& daemon, const std::string& strStbInto, const std::string& strTop,

@@ -28,6 +28,9 @@ struct TreeListRun {
 bool DaemonTreeList(const CBenchDaemon& daemon, const std::string& strStbRoot, const TreeFacts& facts,
                     TreeListRun& run);
 
+// FC_RMDIR_REQ of strStbFolder, which must answer done. dSeconds: the request to its reply.
+bool DaemonRemoveTree(const CBenchDaemon& daemon, const std::string& strStbFolder, double& dSeconds);
+
 // A directory upload into the STB folder strStbInto (which must exist): a folder
 // strTop, nFolders folders in it, nFilesPer files of nFileBytes bytes in each, sent as
 // an STB sends them (one entry, then its data, each reply awaited). dSeconds: the

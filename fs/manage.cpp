@@ -1,57 +1,13 @@
 #include "fs/manage.h"
 
-#include <vector>
-
 #include "fs/path.h"
 #include "fs/pathreq.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
-#include "platform/dir.h"
 #include "platform/file.h"
 #include "platform/log.h"
-
-int DeleteDirTree(const plat::CShare& share, const std::string& strFolder)
-{
-    // A link named as the folder is removed itself: nothing it points to is touched.
-    std::string strItself = strFolder;
-    while (strItself.size() > 1 && strItself.back() == '/')
-        strItself.pop_back();
-    plat::PathInfo info;
-    if (plat::GetPathInfo(share, strItself, info) == 0 && info.bLink) {
-        plat::DeleteFile(share, strItself);
-        return 0;
-    }
-    // Each folder is emptied when it is first met and removed when it is met again,
-    // after everything below it.
-    struct Pending {
-        std::string strPath;
-        bool bEmptied;
-    };
-    std::vector<Pending> stack{{strItself, false}};
-    std::vector<plat::FindEntry> entries;
-    while (!stack.empty()) {
-        if (stack.back().bEmptied) {
-            plat::RemoveDirectory(share, stack.back().strPath);
-            stack.pop_back();
-            continue;
-        }
-        stack.back().bEmptied = true;
-        const std::string strDir = stack.back().strPath;
-        if (plat::EnumDirectory(share, strDir, entries, false) != 0)
-            continue;
-        for (const plat::FindEntry& e : entries) {
-            if (e.strName == "." || e.strName == "..")
-                continue;
-            std::string strPath = strDir + "/" + e.strName;
-            if (e.bDir && !e.bLink)
-                stack.push_back({std::move(strPath), false});
-            else
-                plat::DeleteFile(share, strPath);
-        }
-    }
-    return 0;
-}
+#include "platform/tree.h"
 
 namespace {
 
@@ -97,13 +53,11 @@ CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
     if (eReq == PathReq::Refused || (eReq == PathReq::Ok && plat::LeadsOutOfShare(ctx.share, ctx.strPath))) {
         ucStatus = kStatusFailed;
     } else if (eReq == PathReq::Ok) {
-        // The shared folder itself is never wiped: the folder the user chose stays.
-        if (ctx.bReadOnly || IsSharedFolderItself(ctx.strPath)) {
-            ucStatus = kStatusFailed;
-        } else {
-            DeleteDirTree(ctx.share, ctx.strPath);
-            ucStatus = kStatusDone;
-        }
+        // The shared folder itself is never wiped, however the path reaches it: the
+        // folder the user chose stays.
+        const bool bDone = !ctx.bReadOnly && !IsSharedFolderItself(ctx.share, ctx.strPath) &&
+                           plat::DeleteTree(ctx.share, ctx.strPath) == 0;
+        ucStatus = bDone ? kStatusDone : kStatusFailed;
     }
     SendStatus(sess, FC_RMDIR_REP, ucStatus);
     return CmdNext::Continue;

@@ -1,12 +1,10 @@
 #include "fs/pathreq.h"
 
-#include <filesystem>
-
-#include "app/settings.h"
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
+#include "platform/file.h"
 #include "platform/log.h"
 
 static PathReq TakePath(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal, const OwnUse* pUse)
@@ -48,22 +46,7 @@ PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName,
     return eReq;
 }
 
-// The path with "." and empty components dropped, in the generic form ('/' between names,
-// whatever the local separator is) and without trailing separators. The bytes are taken
-// as UTF-8, so that no name is changed on the way (the local form of a path on Windows
-// would go through the ANSI code page).
-static std::string Normalised(const std::string& str)
+bool IsSharedFolderItself(const plat::CShare& share, const std::string& strLocal)
 {
-    const std::u8string u8str =
-        std::filesystem::path(std::u8string(str.begin(), str.end())).lexically_normal().generic_u8string();
-    std::string strNorm(u8str.begin(), u8str.end());
-    while (strNorm.size() > 1 && strNorm.back() == '/')
-        strNorm.pop_back();
-    return strNorm;
-}
-
-bool IsSharedFolderItself(const std::string& strLocal)
-{
-    std::string strShared = GetSharedFolder();
-    return !strShared.empty() && Normalised(strLocal) == Normalised(strShared);
+    return plat::IsShareRoot(share, strLocal);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "fs/ownpath.h"
+#include "platform/share.h"
 
 class CSess;
 struct CXferCtx;
@@ -31,5 +32,6 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
 PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,
                                 int nFileLine);
 
-// True when the local path names the shared folder itself ("/", "", "/./", ...).
-bool IsSharedFolderItself(const std::string& strLocal);
+// True when the local path reaches the shared folder itself ("/", "", "/./", a link that
+// leads back up ...), told by the folder it resolves to beneath the share.
+bool IsSharedFolderItself(const plat::CShare& share, const std::string& strLocal);

@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         SetBaseDir(sess, strLocal);
         if (GetRelativePath(sess, strLocal).size() > strLocal.size())
             abort();
-        IsSharedFolderItself(strLocal);
+        IsSharedFolderItself(plat::CShare{share.Share()}, strLocal);
     } else if (!strLocal.empty()) {
         abort();  // a refused path must leave no output behind
     }

@@ -124,6 +124,11 @@ struct PathInfo {
 // path is refused as one with a ".." component is. False with wide links.
 bool LeadsOutOfShare(const CShare& share, const std::string& strPath);
 
+// True when the path reaches the shared folder itself, by whatever way (a link that
+// leads back up included): told by the identity of the folder it resolves to, never by
+// its text. False when it reaches something else or nothing.
+bool IsShareRoot(const CShare& share, const std::string& strPath);
+
 // Looks a path up (following a final link for bDir and the size, as far as the share
 // lets it lead). 0, or -1 when missing or out of reach.
 int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info);

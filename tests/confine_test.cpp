@@ -357,4 +357,62 @@ TEST_F(Confinement, ReadOnlyShareChangesNothing)
     EXPECT_EQ(Tree(share.Share()), before);
 }
 
+// The shared folder reached through a link that stays inside ("drop/self" leads to "..")
+// is the shared folder itself, told by what the path reaches, not by its text: removing,
+// copying or moving it answers as "/." does, and the removal after a directory download
+// deletes nothing through the link; the share stays whole, with and without wide links.
+TEST_F(Confinement, SharedFolderReachedThroughALinkIsTheFolderItself)
+{
+    if (!m_strNoLinks.empty())
+        GTEST_SKIP() << kNoLinks << m_strNoLinks;
+    auto makeShare = [&] {
+        for (const fs::directory_entry& e : fs::directory_iterator(share.Share()))
+            fs::remove_all(e.path());
+        SetUp();
+        share.WriteFile("drop/keep.txt", "kept");
+        share.WriteFile("deep/er/keep.txt", "kept");
+        std::error_code ec;
+        fs::create_directory_symlink("..", share.Path("drop/self"), ec);
+        ASSERT_FALSE(ec) << ec.message();
+    };
+    // The answer of a request (a copy or move polled to its end; a directory download and
+    // the removal of all it listed) on a session of its own.
+    auto operation = [](uint8_t req, uint8_t reply) {
+        return [req, reply](CStbSession& stb, const std::string& path) {
+            const std::string payload = std::string(1, '\x01') + path + '\0' + "backup" + '\0';
+            std::string status = stb.Ask(req, payload, reply);
+            EXPECT_TRUE(WaitFor([&] { return status != "\x02" || (status = stb.Ask(req, payload, reply)) != "\x02"; }));
+            return status;
+        };
+    };
+    struct Case {
+        const char* pszName;
+        const char* pszViaLink;
+        std::function<std::string(CStbSession&, const std::string&)> fnRun;
+    } cases[] = {
+        {"FC_RMDIR_REQ", "/drop/self/.",
+         [](CStbSession& stb, const std::string& path) { return stb.Ask(0x0A, PathPayload(path), 0xFA); }},
+        {"FC_FILE_CPY_REQ", "/drop/self/.", operation(0x0B, 0xFB)},
+        {"FC_FILE_MOV_REQ", "/drop/self/.", operation(0x0C, 0xFC)},
+        {"FC_DIR_DN_REQ and RS_AFTER_MOVE_REQ", "/drop/self",
+         [](CStbSession& stb, const std::string& path) {
+             const std::string listed = stb.Ask(0x13, PathPayload(path), 0xE3);
+             return listed + stb.Ask(0x19, LE(GetU32(listed, 1), 4), 0xE9);
+         }},
+    };
+    for (const bool bWide : {false, true}) {
+        CTestServer server([bWide](CSessMan& man) { man.m_bWideLinks = bWide; });
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.pszName << (bWide ? " with wide links" : ""));
+            ASSERT_NO_FATAL_FAILURE(makeShare());
+            const auto before = Tree(share.Share());
+            CStbSession viaLink(server.Port());
+            const std::string answer = c.fnRun(viaLink, c.pszViaLink);
+            EXPECT_EQ(Tree(share.Share()), before);
+            CStbSession itself(server.Port());
+            EXPECT_EQ(answer, c.fnRun(itself, "/."));
+        }
+    }
+}
+
 }  // namespace

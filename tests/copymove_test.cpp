@@ -5,6 +5,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <utility>
+#include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "tests/test_files.h"
 #include "tests/test_session.h"
@@ -232,6 +237,48 @@ TEST_F(CopyMove, PathLeavingTheSharedFolderIsRefused)
     EXPECT_EQ(ReadLocalFile(outside), "outside the shared folder");
     EXPECT_FALSE(fs::exists(share.Root() + "/escaped.ts"));
     EXPECT_FALSE(fs::exists(share.Root() + "/movies"));
+}
+
+// A copy never carries the set-user-ID and set-group-ID bits: a program another user left
+// in the share would run with the daemon's rights. The other permission bits stay, for
+// files and folders, and in the copy half of a move.
+TEST_F(CopyMove, CopyNeverCarriesSetIdBits)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "the set-ID bits are POSIX mode bits";
+#else
+    auto setMode = [&](const std::string& rel, mode_t mode) {
+        ASSERT_EQ(chmod(share.Path(rel).c_str(), mode), 0) << rel;
+    };
+    auto modeOf = [&](const std::string& rel) -> int {
+        struct stat st;
+        return lstat(share.Path(rel).c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+    };
+    share.WriteFile("tools/idx", "#!/bin/sh\n");
+    share.WriteFile("sgid/idx", "#!/bin/sh\n");
+    share.WriteFile("dest/sgid/earlier.txt", "there before");
+    setMode("tools/idx", 06755);
+    setMode("sgid/idx", 06755);
+    setMode("sgid", 02755);
+    struct Case {
+        uint8_t req;
+        const char *src, *dst;
+        std::vector<std::pair<const char*, int>> modes;  // what landed, and its mode
+    } cases[] = {
+        {kCopy, "/tools/idx", "/idcopy", {{"idcopy", 0755}}},
+        {kCopy, "/sgid", "/sgidcopy", {{"sgidcopy", 0755}, {"sgidcopy/idx", 0755}}},
+        // Onto a folder that holds one of the same name: a copy, then the removal.
+        {kMove, "/sgid", "/dest", {{"dest/sgid/idx", 0755}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << int(c.req) << " " << c.src << " to " << c.dst);
+        NewSession();
+        EXPECT_EQ(Run(c.req, c.src, c.dst), 0);
+        for (const auto& [rel, mode] : c.modes)
+            EXPECT_EQ(modeOf(rel), mode) << rel;
+    }
+    EXPECT_EQ(modeOf("tools/idx"), 06755) << "the original changed";
+#endif
 }
 
 }  // namespace

@@ -148,7 +148,8 @@ std::map<std::string, std::string> Tree(const std::string& root)
     const fs::path base = LocalFsPath(root);
     for (auto it = fs::recursive_directory_iterator(base, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        std::string rel = LocalFsString(fs::relative(it->path(), base, ec));
+        // Relative by the text: fs::relative would resolve links, and name a link by its target.
+        std::string rel = LocalFsString(it->path().lexically_relative(base));
         const fs::file_status st = it->symlink_status(ec);
         if (fs::is_symlink(st))
             tree[rel] = "-> " + LocalFsString(fs::read_symlink(it->path(), ec));

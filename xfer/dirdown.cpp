@@ -14,6 +14,7 @@
 #include "platform/dir.h"
 #include "platform/file.h"
 #include "platform/log.h"
+#include "platform/tree.h"
 #include "xfer/download.h"
 
 namespace {
@@ -113,12 +114,16 @@ void AfterMoveDir(CSess& sess, const plat::CShare& share, int nCount)
     plat::Trace("AfterMoveDir Index : %d\n", nCount);
     const size_t m = std::min(static_cast<size_t>(nCount), sess.m_arrFiles.size());
     const std::string strBase = GetBaseDir(sess);
+    // Every entry is reached from the base folder with no link followed below it: a
+    // folder of the tree swapped for a link since the listing leads nowhere.
+    plat::CListedTree tree(share, strBase);
     for (size_t i = 0; i < m; ++i) {
         if (IsFolderEntry(sess.m_arrFiles[i]))
             continue;
-        const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
+        const std::string strEntry(sess.m_arrFiles[i]);
+        const std::string strPath = strBase + strEntry;
         plat::Trace("DeleteFile : %s\n", strPath.c_str());
-        if (int rc = plat::DeleteFile(share, strPath); rc != 0) {
+        if (int rc = tree.DeleteFile(strEntry); rc != 0) {
             plat::Trace("Error Code : %d \n", -rc);
             plat::Trace("DeleteFile fail : %s\n", strPath.c_str());
         }
@@ -126,17 +131,16 @@ void AfterMoveDir(CSess& sess, const plat::CShare& share, int nCount)
     for (size_t i = m; i-- > 0;) {
         if (!IsFolderEntry(sess.m_arrFiles[i]))
             continue;
-        const std::string strPath = strBase + std::string(sess.m_arrFiles[i]);
+        const std::string strEntry(sess.m_arrFiles[i]);
+        const std::string strPath = strBase + strEntry;
         plat::Trace("DeleteDir : %s\n", strPath.c_str());
-        std::vector<plat::FindEntry> entries;
-        if (plat::EnumDirectory(share, strPath, entries, false) == 0 && entries.size() > 2)
-            continue;  // something is still inside: the folder stays
         // A move of the whole shared folder empties it but keeps the folder the user chose.
-        if (IsSharedFolderItself(strPath))
+        if (IsSharedFolderItself(share, strPath))
             continue;
         if (IsDaemonOwnPath(share, strPath, OwnUse::Change))
             continue;  // a folder on the way to the daemon's own files stays
-        if (plat::RemoveDirectory(share, strPath) != 0)
+        // A folder that still holds anything stays, without a further line.
+        if (tree.RemoveFolder(strEntry) == plat::FolderRemoval::Failed)
             plat::Trace("DeleteDir fail : %s\n", strPath.c_str());
     }
 }

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include "platform/common/flush_note.h"
+#include "platform/common/ownfiles_sys.h"
 #include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/ownid.h"
+#include "platform/posix/treewalk.h"
 
 namespace plat {
 
@@ -221,18 +223,12 @@ int GetPathInfo(const CShare& share, const std::string& strPath, PathInfo& info)
     return 0;
 }
 
-int DeleteFile(const CShare& share, const std::string& strPath)
+int DeleteFileAt(int dfd, const char* pszLast)
 {
-    std::string strLast;
-    CFd parent(OpenParentBeneath(share, strPath, strLast));
-    if (!parent.Ok())
-        return parent.Get();
-    const int dfd = parent.Get();
-    const char* pszLast = strLast.c_str();
     struct stat st;
     if (fstatat(dfd, pszLast, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return -errno;
-    if (COwnFiles(share).IsFile(IdOf(st)))
+    if (IsOwnFileInOperation(st))
         return -EXDEV;  // the daemon's own file: as out of the shared folder
     if (S_ISDIR(st.st_mode))
         return -EISDIR;
@@ -253,6 +249,17 @@ int DeleteFile(const CShare& share, const std::string& strPath)
     if (flock(file.Get(), LOCK_EX | LOCK_NB) != 0)
         return -EBUSY;
     return unlinkat(dfd, pszLast, 0) == 0 ? 0 : -errno;
+}
+
+int DeleteFile(const CShare& share, const std::string& strPath)
+{
+    std::string strLast;
+    CFd parent(OpenParentBeneath(share, strPath, strLast));
+    if (!parent.Ok())
+        return parent.Get();
+    const COwnFiles own(share);
+    const COwnFilesScope ownScope(own);
+    return DeleteFileAt(parent.Get(), strLast.c_str());
 }
 
 int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatFile& held)

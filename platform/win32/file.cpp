@@ -1,9 +1,11 @@
 #include "platform/file.h"
 
 #include "platform/common/flush_note.h"
+#include "platform/common/ownfiles_sys.h"
 #include "platform/ownfiles.h"
 #include "platform/win32/beneath.h"
 #include "platform/win32/ownid.h"
+#include "platform/win32/treewalk.h"
 
 namespace plat {
 
@@ -31,13 +33,6 @@ bool IsPlainFile(HANDLE h, bool bWrite = false)
     HandleInfo info;
     return GetFileType(h) == FILE_TYPE_DISK && GetHandleInfo(h, info) && !info.IsDir() &&
            !(bWrite && info.IsReadOnly());
-}
-
-bool MarkForDeletion(HANDLE h)
-{
-    // Its one member is named DeleteFile, which <windows.h> renamed as it declared it.
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
 // One ReadFile or WriteFile moves at most 1 GiB (its count is a DWORD), at the offset
@@ -292,21 +287,12 @@ int OpenToDelete(const CShare& share, const std::string& strPath, DWORD dwMoreAc
 
 int DeleteFile(const CShare& share, const std::string& strPath)
 {
-    // No sharing: a file that another opener holds, in this process or another, cannot
-    // be had, and so is not deleted.
-    CHandle h;
-    if (const int rc = OpenToDelete(share, strPath, FILE_READ_ATTRIBUTES, 0, h); rc != 0)
-        return rc;
-    HandleInfo info;
-    if (!GetHandleInfo(h.Get(), info) || COwnFiles(share).IsFile(IdOf(info)))
-        return -static_cast<int>(ERROR_ACCESS_DENIED);  // the daemon's own file: as out of the share
-    if (!info.IsLink()) {
-        if (info.IsDir())
-            return -static_cast<int>(ERROR_DIRECTORY);
-        if (info.IsReadOnly())
-            return -static_cast<int>(ERROR_ACCESS_DENIED);
-    }
-    return MarkForDeletion(h.Get()) ? 0 : NegatedLastError();
+    std::wstring wstrPath;
+    if (const int rc = ResolveParent(share, strPath, wstrPath); rc != 0)
+        return rc == kOutOfShare ? -static_cast<int>(ERROR_ACCESS_DENIED) : NegatedLastError();
+    const COwnFiles own(share);
+    const COwnFilesScope ownScope(own);  // the daemon's own file: as out of the share
+    return DeleteNameItself(wstrPath, true);
 }
 
 int RemoveHeldFile(const CShare& share, const std::string& strPath, const CPlatFile& held)

@@ -6,6 +6,7 @@
 #include "platform/common/ownfiles_sys.h"
 #include "platform/win32/beneath.h"
 #include "platform/win32/ownid.h"
+#include "platform/win32/treewalk.h"
 
 #include <shellapi.h>
 
@@ -129,6 +130,22 @@ std::wstring ShellList(const std::wstring& wstrPath)
     return wstr;
 }
 
+// Removes what a move across volumes has copied: the source, when it is still the item
+// that was copied (a file or link itself, or a folder and everything below it).
+int RemoveMovedSource(const std::wstring& wstrSrc, const HandleInfo& src, const HandleInfo& root)
+{
+    CHandle h;
+    bool bItself = false;
+    HandleInfo now;
+    if (OpenNameItself(wstrSrc, FILE_READ_ATTRIBUTES, kShareAll, h, bItself) != 0 || !GetHandleInfo(h.Get(), now) ||
+        !SameFile(now, src))
+        return -1;
+    h.Reset();
+    if (!now.IsDir() || now.IsLink())
+        return DeleteNameItself(wstrSrc, false) == 0 ? 0 : -1;
+    return bItself ? RemoveTreeAt(wstrSrc, TreeWalk::Remove, false, root) : -1;
+}
+
 }  // namespace
 
 int ShellFileOperation(const CFileOp& op)
@@ -146,8 +163,10 @@ int ShellFileOperation(const CFileOp& op)
         OpenNameItself(wstrSrc, FILE_READ_ATTRIBUTES, kShareAll, hSrc, bSrcItself) != 0 ||
         !GetHandleInfo(hSrc.Get(), src) || ResolveParent(share, strDst, wstrDst) != 0)
         return -1;
-    if (SamePath(wstrSrc, wstrRoot))
-        return -1;  // the shared folder itself goes nowhere
+    // The shared folder itself goes nowhere, however the path names it.
+    HandleInfo root;
+    if (SamePath(wstrSrc, wstrRoot) || !ShareRootInfo(share, root) || (src.IsDir() && SameFile(src, root)))
+        return -1;
     // The daemon's own files are neither copied, moved nor written over, whatever name
     // reaches them; the walk below checks the files it meets against them too.
     const COwnFiles own(share);
@@ -194,11 +213,13 @@ int ShellFileOperation(const CFileOp& op)
     }
     // A copy, or a move that is one because it crosses volumes, reads the whole tree.
     bool bReads = op.wFunc == FileOpFunc::Copy;
+    bool bCrossVolume = false;
     if (!bReads) {
         CHandle hParent(CreateFileW(wstrLandingParent.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         HandleInfo parent;
         bReads = !hParent.Ok() || !GetHandleInfo(hParent.Get(), parent) || parent.dwVolume != src.dwVolume;
+        bCrossVolume = bReads;
     }
     if (bReads) {
         const CTreeMeasure m = MeasureTree(wstrSrc, src.IsLink(), wstrRoot, share.bWideLinks);
@@ -209,7 +230,9 @@ int ShellFileOperation(const CFileOp& op)
     const std::wstring wstrFrom = ShellList(wstrSrc);
     const std::wstring wstrTo = ShellList(wstrDst);
     SHFILEOPSTRUCTW fo{};
-    fo.wFunc = op.wFunc == FileOpFunc::Move ? FO_MOVE : FO_COPY;
+    // Across volumes the shell would delete the source tree its own way: it copies, and
+    // the source is removed here, never through a reparse point.
+    fo.wFunc = op.wFunc == FileOpFunc::Move && !bCrossVolume ? FO_MOVE : FO_COPY;
     fo.pFrom = wstrFrom.c_str();
     fo.pTo = wstrTo.c_str();
     // Never a question and never an error box: the STB asked for the operation and learns
@@ -220,7 +243,9 @@ int ShellFileOperation(const CFileOp& op)
     if (!op.bInteractive)
         fo.fFlags |= FOF_SILENT;
     const int rc = SHFileOperationW(&fo);
-    return rc == 0 && !fo.fAnyOperationsAborted ? 0 : (rc != 0 ? rc : -1);
+    if (rc != 0 || fo.fAnyOperationsAborted)
+        return rc != 0 ? rc : -1;
+    return bCrossVolume ? RemoveMovedSource(wstrSrc, src, root) : 0;
 }
 
 }  // namespace plat
