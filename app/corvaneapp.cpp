@@ -141,7 +141,7 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     }
     // What a crash left of the uploads in progress goes before any session can begin
     // new ones (the single-instance guard keeps another copy from starting meanwhile).
-    CleanUpJournal();
+    CleanUpJournal(GetSharedFolder(), SessMan.m_bWideLinks);
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
     // Which way paths are resolved (one name at a time where the kernel has no openat2).

@@ -6,8 +6,9 @@
 #include <vector>
 
 // The daemon's own files as absolute paths: the settings file in use (the per-user one or
-// the one --config names; none where the settings live in the registry) and the
-// single-instance lock (none where it is no file). Any thread; cheap enough for every
+// the one --config names; none where the settings live in the registry), the
+// single-instance lock (none where it is no file) and the journal's folder, which ends
+// with '/': the folder and everything in it are the daemon's own. Any thread; cheap enough for every
 // request (nothing is read or made).
 std::vector<std::string> DaemonOwnPaths();
 

@@ -44,12 +44,13 @@ bool TextBelow(std::string_view folder, std::string_view path, std::string_view&
 }
 
 // True when the names are the own file's place (use Open), or that place or a folder on
-// the way to it (use Change).
-bool NamesReach(const std::vector<std::string_view>& names, const std::vector<std::string_view>& own, OwnUse use)
+// the way to it (use Change); for an own folder, also any place below it.
+bool NamesReach(const std::vector<std::string_view>& names, const std::vector<std::string_view>& own, OwnUse use,
+                bool bOwnFolder)
 {
-    if (names.size() > own.size() || (names.size() < own.size() && use != OwnUse::Change))
+    if ((names.size() > own.size() && !bOwnFolder) || (names.size() < own.size() && use != OwnUse::Change))
         return false;
-    for (size_t i = 0; i < names.size(); ++i) {
+    for (size_t i = 0; i < names.size() && i < own.size(); ++i) {
         if (!plat::SameEntryName(names[i], own[i]))
             return false;
     }
@@ -69,17 +70,18 @@ bool ReachesByName(const plat::CShare& share, const plat::COwnFiles& own, const 
     if (use == OwnUse::Open && (names.empty() || !own.HasName(names.back())))
         return false;
     for (const std::string& strOwn : *share.pOwnFiles) {
+        const bool bOwnFolder = !strOwn.empty() && IsSeparator(strOwn.back());
         std::string_view ownRel;
         if (TextBelow(share.strRoot, strOwn, ownRel)) {
             const std::vector<std::string_view> ownNames = Names(ownRel);
             bool bClimbs = false;
             for (std::string_view name : ownNames)
                 bClimbs = bClimbs || name == "..";
-            if (!bClimbs && NamesReach(names, ownNames, use))
+            if (!bClimbs && NamesReach(names, ownNames, use, bOwnFolder))
                 return true;
         }
         std::string strReal;
-        if (plat::PositionBelow(share.strRoot, strOwn, strReal) && NamesReach(names, Names(strReal), use))
+        if (plat::PositionBelow(share.strRoot, strOwn, strReal) && NamesReach(names, Names(strReal), use, bOwnFolder))
             return true;
     }
     return false;

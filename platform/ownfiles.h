@@ -1,4 +1,5 @@
-// The daemon's own files (its settings file, its lock) as the requests of a share meet
+// The daemon's own files (its settings file, its lock, and everything in its journal's
+// folder, which the list names with a '/' at its end) as the requests of a share meet
 // them. No STB may open, create, replace, delete or move them, nor remove or move the
 // folders on the way to them that lie in the shared folder. Each is known by its identity
 // on its volume as well as by its path, so that a link or a hard link to it, or its name
@@ -71,8 +72,9 @@ public:
 
 private:
     struct CItem {
-        const std::string* pPath;  // in the share's list, which outlives this
+        std::string_view path;     // in the share's list, which outlives this; no '/' at its end
         std::string_view name;     // its last name
+        bool bFolder = false;      // a folder of the daemon's own: everything in it is too
         mutable bool bLooked = false, bFound = false;
         mutable CFileId id;
         mutable bool bFolderLooked = false, bFolderFound = false;

@@ -24,6 +24,7 @@
 #include "tests/test_files.h"
 #include "tests/test_session.h"
 #include "tests/test_util.h"
+#include "xfer/journal.h"
 
 namespace {
 
@@ -215,6 +216,33 @@ TEST_F(DaemonOwnFiles, LockIsNeverMadeNorItsFolderRemoved)
     if (m_strNoLinks.empty())
         cases.push_back({"the lock made through a link to its folder", 0x0D, 0xFD, "run-link/CORVANE.lock", upload});
     ExpectRefusedAndNothingChanged(cases);
+}
+
+// The journal of unfinished uploads, where its folder lies in the shared folder: no record
+// is planted, read, replaced or deleted there (a planted one would have the next start
+// delete a file it names), and the folder stays.
+TEST_F(DaemonOwnFiles, JournalOfUnfinishedUploadsIsOutOfReach)
+{
+    const std::string strJournal = Below(share.Share(), JournalFolder());
+    ASSERT_FALSE(strJournal.empty()) << JournalFolder();
+    // A record as an upload in progress leaves it.
+    CTestServer server;
+    CStbSession uploader(server.Port());
+    ASSERT_EQ(uploader.UploadOpen(0x27, 1000, "pending.bin"), 0);
+    std::string strRecord;
+    std::error_code ec;
+    for (const fs::directory_entry& e : fs::directory_iterator(LocalFsPath(share.Path(strJournal)), ec))
+        strRecord = strJournal + "/" + LocalFsString(e.path().filename());
+    ASSERT_FALSE(strRecord.empty());
+    const auto plant = [](const std::string& p) { return TwoPaths("stage/evil.ini", p); };
+    ExpectRefusedAndNothingChanged({
+        {"a record planted by an upload", 0x0D, 0xFD, strJournal + "/9-9.unfinished", upload},
+        {"a record planted by a copy", 0x0B, 0xFB, strJournal + "/9-9.unfinished", plant},
+        {"a record read", 0x02, 0xF2, strRecord, path},
+        {"a record deleted", 0x08, 0xF8, strRecord, path},
+        {"the journal's folder removed", 0x0A, 0xFA, strJournal, path},
+        {"the journal's folder moved", 0x0C, 0xFC, strJournal, moveAway},
+    });
 }
 
 // A directory download of a folder on the way lists everything but the settings file, and

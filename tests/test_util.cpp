@@ -66,7 +66,8 @@ CTempShare::CTempShare(OwnFilesPlace ePlace)
     chmod(strRuntime.c_str(), 0700);  // a lock folder no one else may write in
     SaveAndSet("XDG_CONFIG_HOME", strConfig, m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", strRuntime, m_strOldRuntime, m_bHadRuntime);
-    SaveAndSet("XDG_STATE_HOME", m_strRoot + "/state", m_strOldState, m_bHadState);
+    SaveAndSet("XDG_STATE_HOME", bInShare ? m_strShare + "/.local/state" : m_strRoot + "/state", m_strOldState,
+               m_bHadState);
     EXPECT_EQ(StoreSharedFolder(m_strShare), 0);
 }
 

@@ -14,15 +14,16 @@
 // Where a CTempShare puts the daemon's own files (its settings file and its lock).
 enum class OwnFilesPlace {
     Beside,   // beside the shared folder: <root>/cfg and <root>/run
-    InShare,  // in it: <share>/.config and <share>/run (a whole home folder shared)
+    InShare,  // in it: <share>/.config, <share>/run, <share>/.local/state (a home folder shared)
 };
 
 // A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
 // XDG_CONFIG_HOME, <root>/run is XDG_RUNTIME_DIR and <root>/state holds the daemon's state
 // folder (XDG_STATE_HOME, on Windows LOCALAPPDATA) (set by the constructor, restored by
 // the destructor, which also removes the tree). The constructor stores <root>/share as the
-// shared folder through StoreSharedFolder(). With OwnFilesPlace::InShare the settings and
-// runtime folders are <share>/.config and <share>/run instead; on Windows, whose settings
+// shared folder through StoreSharedFolder(). With OwnFilesPlace::InShare the settings,
+// runtime and state folders are <share>/.config, <share>/run and <share>/.local/state
+// (on Windows <share>/AppData/Local) instead; on Windows, whose settings
 // live in the registry, the settings file <share>/.config/Corvane/<app name>.ini is then
 // named as --config names one.
 class CTempShare {

@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <system_error>
 #include <vector>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "tests/daemon_proc.h"
 #include "tests/flush_watch.h"
@@ -230,6 +233,32 @@ TEST(UploadJournal, EntriesReadBackAsWrittenAndACutRecordGivesItsWholeEntries)
         }
     }
 }
+
+#ifndef _WIN32
+// A record acts only in the shared folder of the start that reads it, by that start's
+// rule for links: one that names a file in another folder (planted, or left from a
+// folder shared before) deletes nothing there.
+TEST(UploadJournal, RecordDeletesOnlyInTheSharedFolderOfThisStart)
+{
+    CTempShare share;
+    share.WriteFile("cut.ts", "cut");
+    WriteLocalFile(share.Root() + "/victim.txt", "keep");
+    const auto identity = [](const std::string& strPath) {
+        struct stat st = {};
+        EXPECT_EQ(stat(strPath.c_str(), &st), 0) << strPath;
+        return plat::FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                                  static_cast<uint64_t>(st.st_size)};
+    };
+    std::string text = "corvane unfinished 1\n";
+    text += FormatJournalEntry({{share.Root(), true}, share.Root() + "/victim.txt", identity(share.Root() + "/victim.txt")});
+    text += FormatJournalEntry({{share.Share(), false}, share.Path("cut.ts"), identity(share.Path("cut.ts"))});
+    fs::create_directories(JournalFolder());
+    WriteLocalFile(JournalFolder() + "/1-1.unfinished", text);
+    CleanUpJournal(share.Share(), false);
+    EXPECT_EQ(ReadLocalFile(share.Root() + "/victim.txt"), "keep");
+    EXPECT_FALSE(Exists(share.Path("cut.ts")));
+}
+#endif
 
 // A crash (the daemon killed) in the middle of uploads: the next start removes each
 // unfinished file, whatever it holds so far, with its line, and keeps the finished ones.

@@ -225,7 +225,8 @@ CTempShare::CTempShare(OwnFilesPlace ePlace)
         fs::create_directory(m_strRoot + pszSub);
     SaveAndSet("XDG_CONFIG_HOME", m_strRoot + "/cfg", m_strOldConfig, m_bHadConfig);
     SaveAndSet("XDG_RUNTIME_DIR", m_strRoot + "/run", m_strOldRuntime, m_bHadRuntime);
-    SaveAndSet("LOCALAPPDATA", m_strRoot + "/state", m_strOldState, m_bHadState);
+    SaveAndSet("LOCALAPPDATA", ePlace == OwnFilesPlace::InShare ? m_strShare + "/AppData/Local" : m_strRoot + "/state",
+               m_strOldState, m_bHadState);
     ClearSettings();
     if (ePlace == OwnFilesPlace::InShare) {
         // The settings in a file in the shared folder, as --config names one there.

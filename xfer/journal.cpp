@@ -139,7 +139,7 @@ int CJournalRecord::End(bool bDurable)
     return rc;
 }
 
-void CleanUpJournal()
+void CleanUpJournal(const std::string& strSharedFolder, bool bWideLinks)
 {
     const std::string strFolder = JournalFolder();
     std::vector<std::string> names;
@@ -156,7 +156,14 @@ void CleanUpJournal()
         if (record.Take(strFolder, strName, strText, kMaxRecordBytes) != 0)
             continue;  // held by a running copy, or unreadable: left as it is
         bool bKeep = false;
-        for (const CJournalEntry& entry : ParseJournalEntries(strText)) {
+        for (CJournalEntry& entry : ParseJournalEntries(strText)) {
+            // A record acts only within the shared folder of this start, by its rule for
+            // links: whatever a record says, nothing else is ever deleted.
+            if (entry.share.strRoot != strSharedFolder) {
+                plat::Trace("unfinished upload left in another shared folder: %s\n", entry.strPath.c_str());
+                continue;
+            }
+            entry.share.bWideLinks = entry.share.bWideLinks && bWideLinks;
             const int rc = plat::RemoveIfSameFile(entry.share, entry.strPath, entry.id);
             if (rc < 0) {
                 bKeep = true;  // held by someone, or not removable now: tried again next time

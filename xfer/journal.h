@@ -52,8 +52,11 @@ private:
 // At start-up, before any session: removes each file that a record names and that is
 // still the same file (volume, number and length as recorded; nobody holding it), with
 // the line "removed unfinished upload: <path>", leaves every other file alone, and then
-// removes the records. Records that another running copy of the daemon holds are left.
-void CleanUpJournal();
+// removes the records. Only files in the shared folder given are removed, reached as its
+// paths are (links out of it followed only with bWideLinks, and only where the upload
+// followed them); an upload in another folder is left with a line. Records that another
+// running copy of the daemon holds are left.
+void CleanUpJournal(const std::string& strSharedFolder, bool bWideLinks);
 
 // The text of one entry as a record holds it, and the entries read back from a record's
 // text (as many as are whole; a record cut short by a crash ends early). For tests.

@@ -40,8 +40,10 @@ COwnFiles::COwnFiles(const CShare& share) : m_share(share)
         if (strPath.empty())
             continue;
         CItem item;
-        item.pPath = &strPath;
         item.name = LastName(strPath);
+        item.path = std::string_view(strPath).substr(0, static_cast<size_t>(item.name.data() - strPath.data()) +
+                                                            item.name.size());
+        item.bFolder = item.path.size() < strPath.size();
         m_items.push_back(item);
     }
 }
@@ -51,7 +53,7 @@ void COwnFiles::LookUpFile(const CItem& item) const
     if (item.bLooked)
         return;
     item.bLooked = true;
-    item.bFound = FileIdOfPath(*item.pPath, item.id);
+    item.bFound = FileIdOfPath(std::string(item.path), item.id);
 }
 
 void COwnFiles::LookUpFolder(const CItem& item) const
@@ -59,7 +61,7 @@ void COwnFiles::LookUpFolder(const CItem& item) const
     if (item.bFolderLooked)
         return;
     item.bFolderLooked = true;
-    std::string strFolder = item.pPath->substr(0, static_cast<size_t>(item.name.data() - item.pPath->data()));
+    std::string strFolder(item.path.substr(0, static_cast<size_t>(item.name.data() - item.path.data())));
     if (strFolder.size() > 1)
         strFolder.pop_back();  // the separator before the name; "/" itself stays
     item.bFolderFound = !strFolder.empty() && FileIdOfPath(strFolder, item.folder);
@@ -67,8 +69,9 @@ void COwnFiles::LookUpFolder(const CItem& item) const
 
 bool COwnFiles::HasName(std::string_view name) const
 {
+    // Any name may lie in an own folder.
     return std::any_of(m_items.begin(), m_items.end(),
-                       [&](const CItem& item) { return SameEntryName(item.name, name); });
+                       [&](const CItem& item) { return item.bFolder || SameEntryName(item.name, name); });
 }
 
 bool COwnFiles::IsFile(const CFileId& id) const
@@ -94,6 +97,12 @@ bool COwnFiles::MayBeFile(uint64_t ullIndex) const
 bool COwnFiles::IsPlace(const CFileId& folder, std::string_view name) const
 {
     for (const CItem& item : m_items) {
+        if (item.bFolder) {
+            // Every name in an own folder is an own file's place.
+            LookUpFile(item);
+            if (item.bFound && item.id == folder)
+                return true;
+        }
         if (!SameEntryName(item.name, name))
             continue;
         LookUpFolder(item);
@@ -108,7 +117,7 @@ bool COwnFiles::IsFolderOnTheWay(const CFileId& id) const
     if (!m_bWayLooked) {
         m_bWayLooked = true;
         for (const CItem& item : m_items)
-            FoldersOnTheWay(m_share, *item.pPath, m_way);
+            FoldersOnTheWay(m_share, std::string(item.path), m_way);
     }
     return std::find(m_way.begin(), m_way.end(), id) != m_way.end();
 }

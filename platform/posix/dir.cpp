@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <optional>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -39,13 +40,17 @@ bool LookUp(const CShare& share, const std::string& strDir, int dfd, const char*
 }
 
 // True when the entry (not a folder) of the open folder is one of the daemon's own files:
-// by its place, or by where it leads.
+// by its place, or by where it leads. The folder's identity is looked up once.
 bool IsOwnEntry(const COwnFiles& own, const CShare& share, const std::string& strDir, int dfd, const dirent& ent,
-                bool bLink)
+                bool bLink, std::optional<CFileId>& folderId)
 {
     struct stat st;
-    if (own.HasName(ent.d_name) && fstat(dfd, &st) == 0 && own.IsPlace(IdOf(st), ent.d_name))
-        return true;
+    if (own.HasName(ent.d_name)) {
+        if (!folderId && fstat(dfd, &st) == 0)
+            folderId = IdOf(st);
+        if (folderId && own.IsPlace(*folderId, ent.d_name))
+            return true;
+    }
     if (bLink) {
         CFd fd(OpenBeneath(share, strDir + "/" + ent.d_name, O_PATH));
         return fd.Ok() && fstat(fd.Get(), &st) == 0 && own.IsFile(IdOf(st));
@@ -77,6 +82,7 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
         return -1;
     const int dfd = dirfd(pDir);
     const COwnFiles own(share);
+    std::optional<CFileId> folderId;
     FindEntry e;
     while (dirent* pEnt = readdir(pDir)) {
         e = FindEntry{};
@@ -87,7 +93,7 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
             continue;  // vanished between the read and the look-up
         }
         if (!e.bDir && !own.Empty())
-            e.bOwn = IsOwnEntry(own, share, strDir, dfd, *pEnt, e.bLink);
+            e.bOwn = IsOwnEntry(own, share, strDir, dfd, *pEnt, e.bLink, folderId);
         fnEntry(e);
     }
     closedir(pDir);
