@@ -48,6 +48,17 @@ public:
     // its total as it goes). One writer at a time.
     void AddDone(uint64_t n) { Bump(m_ullDone, n); }
     void SetDone(uint64_t n) { m_ullDone.store(n, std::memory_order_relaxed); }
+    // Bytes of a data stream or block have moved, up to ullEnd in their file: a single
+    // file's progress is how far into it the transfer has come (an STB reads and writes
+    // its files in order), a directory transaction's is the sum over its files.
+    void Moved(uint64_t ullEnd, uint64_t n)
+    {
+        const StbActivity e = Activity();
+        if (e == StbActivity::DirDownload || e == StbActivity::DirUpload)
+            AddDone(n);
+        else
+            SetDone(ullEnd);
+    }
     void SetTotal(uint64_t n) { m_ullTotal.store(n, std::memory_order_relaxed); }
     // Bytes of whole frames sent and received. Session thread only.
     void CountSent(uint64_t n) { Bump(m_ullSent, n); }

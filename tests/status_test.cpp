@@ -45,7 +45,7 @@ TEST(StatusText, SummaryNamesTheBusiestTransferByItsName)
     const CStatusSnapshot snap = TwoStbs();
     EXPECT_EQ(SummaryLine(snap), "2 STBs; receiving <b>&.ts 33 %");
     EXPECT_EQ(TooltipText(snap), "Corvane: 2 STBs, receiving <b>&.ts 33 %");
-    EXPECT_EQ(SummaryLine(CStatusSnapshot{}), "No STB connected");
+    EXPECT_EQ(SummaryLine(CStatusSnapshot{}), "0 STBs");
     EXPECT_EQ(ReachLine(0xC0A80117, 2008), "STBs reach this computer at 192.168.1.23 (port 2008)");
 }
 

@@ -7,6 +7,7 @@
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
@@ -89,6 +90,17 @@ static int FinishUpload(CXferCtx& ctx, int nDirectEndLine)
     return bFailed ? -1 : 0;
 }
 
+// Tells the status how far the upload has come: a single upload ends with its file, a
+// directory upload once every byte it announced has arrived.
+static void ShowUploadEnd(CSess& sess, bool bFileEnded, bool bStored)
+{
+    const CActivityView view = sess.m_Activity.Read();
+    if (view.eActivity == StbActivity::Uploading && bFileEnded)
+        EndTransfer(sess, bStored);
+    else if (view.eActivity == StbActivity::DirUpload && view.ullDone >= view.ullTotal)
+        EndTransfer(sess, true);
+}
+
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 {
     const uint64_t o = block.ullOffset;
@@ -112,8 +124,12 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
     }
     // The last block is answered only once the file is complete: a buffered upload
     // that cannot be written out has its block answered as not taken.
+    const bool bWasUploading = ctx.bUploading;
+    if (t > 0)
+        sess.m_Activity.Moved(o + t, t);
     if (bLast && ctx.bUploading && FinishUpload(ctx, block.nDirectEndLine) != 0)
         t = 0;
+    ShowUploadEnd(sess, bWasUploading && !ctx.bUploading, t > 0 || block.ullCount == 0);
 
     // The reply is built over the request: the block was stored above, before this.
     uint8_t* pPayload = sess.m_Packet.Payload();
@@ -148,8 +164,12 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
         ctx.CloseFile();
     }
     uint8_t ucStatus = kStatusFailed;
-    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0)
+    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0) {
         ucStatus = kStatusDone;
+        BeginTransfer(sess, ctx, StbActivity::Uploading, ctx.strPath, ullSize);
+        if (!ctx.bUploading)
+            EndTransfer(sess, true);  // an empty file is whole once it exists
+    }
     else if (nMapped != 0)
         ctx.ReleaseBin();
     SendStatus(sess, ucReply, ucStatus);

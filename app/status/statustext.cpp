@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "net/allowlist.h"
+#include "net/servicepulse.h"
 #include "platform/clock.h"
 
 namespace {
@@ -74,7 +75,7 @@ const CStbStatus* Busiest(const CStatusSnapshot& snap)
     return pBest;
 }
 
-std::string StbCount(size_t n) { return std::to_string(n) + (n == 1 ? " STB" : " STBs"); }
+std::string StbCount(size_t n) { return SessionCountText(static_cast<int>(n)); }
 
 }  // namespace
 
@@ -105,8 +106,6 @@ int ProgressPercent(const CActivityView& activity)
 
 std::string SummaryLine(const CStatusSnapshot& snap)
 {
-    if (snap.stbs.empty())
-        return "No STB connected";
     std::string str = StbCount(snap.stbs.size());
     if (const CStbStatus* pBusy = Busiest(snap))
         str += "; " + ShortDoing(pBusy->activity);
