@@ -2,6 +2,7 @@
 
 #include "app/status/statusjson.h"
 #include "app/status/statustext.h"
+#include "net/allowlist.h"
 #include "platform/socket.h"
 
 namespace {
@@ -47,9 +48,18 @@ bool Fetch(const CStatusListen& listen, std::string& strReply)
 
 int ReadRunningStatus(const CStatusListen& listen, std::string& strOut)
 {
-    const std::string strWhere = AddressText(listen.ulAddr) + ":" + std::to_string(listen.usPort);
+    if (listen.bOff) {
+        strOut = "the status page is off (--status-listen off, or StatusListen=off in the settings): no status to "
+                 "read\n";
+        return kStatusNoDaemon;
+    }
+    // A page served on every address (0.0.0.0) is reached on this computer's own.
+    CStatusListen at = listen;
+    if (at.ulAddr == 0)
+        at.ulAddr = 0x7F000001;
+    const std::string strWhere = AddressText(at.ulAddr) + ":" + std::to_string(at.usPort);
     std::string strReply;
-    if (listen.bOff || !Fetch(listen, strReply)) {
+    if (!Fetch(at, strReply)) {
         strOut = "no Corvane status page answers at " + strWhere + "\n";
         return kStatusNoDaemon;
     }

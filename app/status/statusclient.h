@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/status/statuspage.h"
+#include "app/status/statuslisten.h"
 
 // Exit status of --status when no daemon answers at the address.
 constexpr int kStatusNoDaemon = 3;

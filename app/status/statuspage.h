@@ -7,23 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "app/status/statuslisten.h"
 #include "net/allowlist.h"
 #include "net/statusboard.h"
 #include "platform/httpserver.h"
-
-constexpr uint16_t kStatusPort = 2009;
-// The default of --status-listen: this computer only.
-extern const char* const g_pszDefaultStatusListen;
-
-// Where the page is served: --status-listen's "ADDR:PORT", or "off".
-struct CStatusListen {
-    bool bOff = false;
-    uint32_t ulAddr = 0x7F000001;  // host byte order
-    uint16_t usPort = kStatusPort;
-};
-// Reads "ADDR:PORT" (a dotted IPv4 address and a port from 1 to 65535; port 0 only when
-// bAnyPort, for tests) or "off". 0, or -1 when the text is neither.
-int ParseStatusListen(const char* pszText, CStatusListen& listen, bool bAnyPort = false);
 
 // The reply to one request, from a snapshot taken only when a page is asked for.
 plat::CHttpReply StatusPageReply(const std::string& strMethod, const std::string& strPath,
