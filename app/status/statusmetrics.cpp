@@ -28,6 +28,15 @@ std::string AddressText(uint32_t ulAddr)
     return szAddr;
 }
 
+// A session's labels; with bActivity also what it is doing (a transfer's own series).
+std::string SessionLabels(const CStbStatus& stb, bool bActivity = false)
+{
+    std::string str = "address=\"" + AddressText(stb.ulPeerAddr) + "\",session=\"" + std::to_string(stb.ulId) + "\"";
+    if (bActivity)
+        str += std::string(",activity=\"") + ActivityName(stb.activity.eActivity) + "\"";
+    return str;
+}
+
 }  // namespace
 
 std::string StatusMetrics(const CStatusSnapshot& snap)
@@ -58,9 +67,20 @@ std::string StatusMetrics(const CStatusSnapshot& snap)
     Family(str, "corvane_session_rate_bytes_per_second", "gauge",
            "Bytes per second each session moved over the last seconds.");
     for (const CStbStatus& stb : snap.stbs)
-        Sample(str, "corvane_session_rate_bytes_per_second",
-               "address=\"" + AddressText(stb.ulPeerAddr) + "\",session=\"" + std::to_string(stb.ulId) + "\"",
-               stb.ullRate);
+        Sample(str, "corvane_session_rate_bytes_per_second", SessionLabels(stb), stb.ullRate);
+    // The transfer of each busy session: how far it has come, and of how much where the
+    // protocol announced it.
+    Family(str, "corvane_session_transfer_done_bytes", "gauge", "Bytes of each session's current transfer done.");
+    for (const CStbStatus& stb : snap.stbs) {
+        if (stb.activity.eActivity != StbActivity::Idle)
+            Sample(str, "corvane_session_transfer_done_bytes", SessionLabels(stb, true), stb.activity.ullDone);
+    }
+    Family(str, "corvane_session_transfer_size_bytes", "gauge",
+           "Bytes each session's current transfer announced (where the protocol gives its size).");
+    for (const CStbStatus& stb : snap.stbs) {
+        if (stb.activity.eActivity != StbActivity::Idle && stb.activity.ullTotal != 0)
+            Sample(str, "corvane_session_transfer_size_bytes", SessionLabels(stb, true), stb.activity.ullTotal);
+    }
     Family(str, "corvane_start_time_seconds", "gauge", "When the daemon started, in seconds since 1970.");
     Sample(str, "corvane_start_time_seconds", "", static_cast<uint64_t>(snap.llStarted < 0 ? 0 : snap.llStarted));
     if (snap.bHasFree) {
