@@ -16,9 +16,16 @@ void Family(std::string& str, const char* pszName, const char* pszType, const ch
 void Sample(std::string& str, const char* pszName, const std::string& strLabels, uint64_t ullValue)
 {
     str += pszName;
-    if (!strLabels.empty())
-        str += "{" + strLabels + "}";
-    str += " " + std::to_string(ullValue) + "\n";
+    // Piece by piece: GCC 12 in Release warns (-Wrestrict) about a sum that starts with a
+    // short literal.
+    if (!strLabels.empty()) {
+        str += '{';
+        str += strLabels;
+        str += '}';
+    }
+    str += ' ';
+    str += std::to_string(ullValue);
+    str += '\n';
 }
 
 std::string AddressText(uint32_t ulAddr)

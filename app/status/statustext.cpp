@@ -172,7 +172,11 @@ std::string StatusText(const CStatusSnapshot& snap)
         str += ReachLine(ulAddr, snap.usPort) + "\n";
     if (snap.addresses.empty())
         str += "No network address but this computer's own (port " + std::to_string(snap.usPort) + ")\n";
-    str += "\n" + SummaryLine(snap) + "\n";
+    // Appended piece by piece: GCC 12 in Release warns (-Wrestrict) about a sum that starts
+    // with a short literal.
+    str += '\n';
+    str += SummaryLine(snap);
+    str += '\n';
     for (const CStbStatus& stb : snap.stbs)
         str += "  " + StbLine(stb) + "\n";
     const CStatusTotals& t = snap.totals;
