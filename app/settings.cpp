@@ -13,6 +13,7 @@ const char* const g_pszMaxSessionsKey = "MaxSessions";
 const char* const g_pszMaxSessionsPerHostKey = "MaxSessionsPerHost";
 const char* const g_pszReadOnlyKey = "ReadOnly";
 const char* const g_pszWideLinksKey = "WideLinks";
+const char* const g_pszStatusListenKey = "StatusListen";
 
 namespace {
 

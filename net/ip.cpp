@@ -47,6 +47,7 @@ int STB_SessTask(void* pArg)
     sess.m_nState = 3;
     plat::Trace("Sess(%lx) start...\n", sess.Id());
     int nResult = Serve(sess);
+    sess.m_nEndResult = nResult;
     // A running copy or move uses this session's fields: the session may not be marked
     // finished before it ends, however the loop ended.
     if (sess.m_hOpThread != nullptr) {

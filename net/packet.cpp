@@ -87,8 +87,10 @@ int Receive(CPacket& packet, CSess& sess)
     packet.m_nSize = 0;
     for (;;) {
         const CFrameView view = ScanFrame(packet.m_Buf, static_cast<size_t>(packet.m_nSize));
-        if (view.eScan == FrameScan::Whole)
+        if (view.eScan == FrameScan::Whole) {
+            sess.m_Activity.CountReceived(static_cast<uint64_t>(packet.m_nSize));
             return 0;
+        }
         if (view.eScan == FrameScan::Drop) {
             // A bad checksum drops the frame silently; so does hunting past other bytes.
             if (view.eFault == FrameFault::BadLength)
@@ -125,8 +127,10 @@ int Send(CPacket& packet, CSess& sess)
     plat::Trace("m_nSize = %d\n", packet.m_nSize);
     // A blocking send may stop early on this platform; a frame cut short would leave the
     // STB out of step for good, so the rest follows until the connection fails.
-    if (plat::SockSendAll(sess.m_hSock, packet.m_Buf, static_cast<size_t>(packet.m_nSize)) == 0)
+    if (plat::SockSendAll(sess.m_hSock, packet.m_Buf, static_cast<size_t>(packet.m_nSize)) == 0) {
+        sess.m_Activity.CountSent(static_cast<uint64_t>(packet.m_nSize));
         return 0;
+    }
     // The connection failed, or the STB did not take the frame within the send time-out.
     // Part of a frame may have left, so the connection is of no more use: shutting it down
     // ends the session at its next receive instead of leaving it to wait for the STB.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/activity.h"
 #include "net/filelist.h"
 #include "net/packet.h"
 #include "platform/shellop.h"
@@ -61,6 +62,13 @@ public:
     int m_nSendTimeoutMs = kSendTimeoutMs;
     // The peer's IPv4 address (host byte order), for the sessions-per-host count.
     uint32_t m_ulPeerAddr = 0;
+    // When the STB connected (seconds since 1970), what the session is doing for the
+    // status the user sees, and how the command loop ended (Serve's result), read by the
+    // accept thread once the session has finished.
+    int64_t m_llSince = 0;
+    CSessActivity m_Activity;
+    class CStatusBoard* m_pStatus = nullptr;  // the manager's, for the transfers' events
+    int m_nEndResult = 0;
 
     // What the daemon's options allow this session, copied from the manager when the
     // session is made: nothing in the shared folder may change (read-only), and links
