@@ -1,18 +1,23 @@
 // The dialog's window on Qt's offscreen platform: its controls and texts, the tray
-// menu, the About box, and the buttons reaching the dialog's logic.
+// menu, the About box, the buttons reaching the dialog's logic, and the status shown.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QTreeWidget>
 
 #include "app/qt/aboutdlg.h"
 #include "app/qt/corvanewindow.h"
+#include "app/qt/progressdelegate.h"
 #include "app/settings.h"
+#include "tests/status_fixture.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -143,6 +148,57 @@ TEST(DialogWindow, TrayMenuHasOpenAboutAndExit)
     actions[3]->trigger();
     EXPECT_EQ(server.nStops, 1);
     EXPECT_FALSE(window.isVisible());
+}
+
+// Fed a status with two STBs, one of them fetching a recording: the address line, a row
+// for each STB, and a bar drawn over the running transfer's progress, none for the idle
+// one; a later status reaches the list at the next refresh.
+TEST(DialogWindow, StbListShowsARunningTransferWithItsBar)
+{
+    CTempShare share;
+    CCountingServer server;
+    CStatusSnapshot snap = TwoStbsSnapshot();
+    CCorvaneWindow window(server, -1, [&snap] { return snap; });
+    window.show();
+    EXPECT_EQ(Child<QLabel>(window, "reach")->text(), "STBs reach this computer at 192.168.1.23 (port 2008)");
+    QTreeWidget* pList = Child<QTreeWidget>(window, "stbs");
+    ASSERT_NE(pList, nullptr);
+    ASSERT_EQ(pList->topLevelItemCount(), 2);
+    QTreeWidgetItem* pBusy = pList->topLevelItem(0);
+    EXPECT_EQ(pBusy->text(0), "192.168.1.40");
+    EXPECT_EQ(pBusy->text(2), "sending /Recordings/rec.ts");
+    EXPECT_EQ(pBusy->text(3), "1.2 GB of 2.8 GB (43 %), 30.1 MB/s");
+    EXPECT_EQ(pBusy->data(3, kPercentRole).toInt(), 43);
+    EXPECT_EQ(pList->topLevelItem(1)->text(2), "idle");
+
+    // The bar: the share of the progress cell in the highlight's hue is the transfer's
+    // share done (43 %, less the bar's frame); the idle STB's cell has none of it.
+    const QImage image = pList->viewport()->grab().toImage();
+    const int nHue = pList->palette().color(QPalette::Highlight).hsvHue();
+    auto barShare = [&](int nRow) {
+        const QRect rcRow = pList->visualItemRect(pList->topLevelItem(nRow));
+        const QRect rc(pList->header()->sectionPosition(3), rcRow.top(), pList->header()->sectionSize(3),
+                       rcRow.height());
+        const qreal dpr = image.devicePixelRatio();
+        int nBar = 0;
+        for (int y = rc.top(); y <= rc.bottom(); ++y) {
+            for (int x = rc.left(); x <= rc.right(); ++x) {
+                const QColor colour = image.pixelColor(QPoint(x, y) * dpr);
+                nBar += colour.hsvSaturation() > 80 && std::abs(colour.hsvHue() - nHue) <= 12 ? 1 : 0;
+            }
+        }
+        return 100 * nBar / (rc.width() * rc.height());
+    };
+    const int nBusy = barShare(0);
+    EXPECT_GE(nBusy, 30);
+    EXPECT_LE(nBusy, 43);
+    EXPECT_EQ(barShare(1), 0);
+
+    snap.stbs.pop_back();
+    snap.stbs[0].activity.ullDone = snap.stbs[0].activity.ullTotal;
+    window.RefreshStatus();
+    ASSERT_EQ(pList->topLevelItemCount(), 1);
+    EXPECT_EQ(pList->topLevelItem(0)->data(3, kPercentRole).toInt(), 100);
 }
 
 TEST(DialogWindow, AboutBoxNamesTheVersion)
