@@ -20,15 +20,16 @@ CStbRow StbRow(const CStbStatus& stb)
     char szAddr[kIPv4TextBytes];
     FormatIPv4(stb.ulPeerAddr, szAddr);
     row.strAddress = szAddr;
-    row.strSince = ClockText(stb.llSince);
+    row.strSince = ClockText(stb.llSince).substr(0, 5);  // to the minute: "14:02"
     const CActivityView& a = stb.activity;
     row.strDoing = DoingText(a);
     if (a.eActivity == StbActivity::Idle)
         return row;  // what an idle session last moved is no progress of anything
     row.nPercent = ProgressPercent(a);
+    // Short enough to fit on its bar beside the other columns: the bytes done are the
+    // bar's share of the total.
     if (a.ullTotal != 0)
-        row.strProgress = HumanBytes(a.ullDone) + " of " + HumanBytes(a.ullTotal) + " (" +
-                          std::to_string(row.nPercent) + " %)";
+        row.strProgress = std::to_string(row.nPercent) + " % of " + HumanBytes(a.ullTotal);
     else if (a.ullDone != 0)
         row.strProgress = HumanBytes(a.ullDone);
     if (stb.ullRate != 0)

@@ -12,9 +12,9 @@
 // One row of the list of connected STBs.
 struct CStbRow {
     std::string strAddress;   // "192.168.1.40"
-    std::string strSince;     // when it connected, local time: "14:02:33"
+    std::string strSince;     // when it connected, local time to the minute: "14:02"
     std::string strDoing;     // "sending /rec.ts", "idle"
-    std::string strProgress;  // "1.2 GB of 2.8 GB (43 %), 30.1 MB/s"; empty when idle
+    std::string strProgress;  // "43 % of 2.8 GB, 30.1 MB/s"; empty when idle
     int nPercent = -1;        // the progress bar's value, 0..100; -1: no bar (no total known)
 
     bool operator==(const CStbRow&) const = default;

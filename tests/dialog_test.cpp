@@ -264,9 +264,9 @@ TEST_F(MainDialog, StbRowSaysWhatTheStbDoesAndHowFarItHasCome)
         {Stb(StbActivity::Idle, "/rec.ts", 100, 100, 0), "idle", "", -1},
         {Stb(StbActivity::Listing, "/Films", 0, 0, 0), "listing /Films", "", -1},
         {Stb(StbActivity::Downloading, "/Recordings/rec.ts", 1'204'000'000, 2'800'000'000, 30'100'000),
-         "sending /Recordings/rec.ts", "1.2 GB of 2.8 GB (43 %), 30.1 MB/s", 43},
-        {Stb(StbActivity::Uploading, "/up.ts", 100, 100, 0), "receiving /up.ts", "100 B of 100 B (100 %)", 100},
-        {Stb(StbActivity::Uploading, "/new.ts", 0, 5000, 0), "receiving /new.ts", "0 B of 5.0 KB (0 %)", 0},
+         "sending /Recordings/rec.ts", "43 % of 2.8 GB, 30.1 MB/s", 43},
+        {Stb(StbActivity::Uploading, "/up.ts", 100, 100, 0), "receiving /up.ts", "100 % of 100 B", 100},
+        {Stb(StbActivity::Uploading, "/new.ts", 0, 5000, 0), "receiving /new.ts", "0 % of 5.0 KB", 0},
         // A folder whose total is not known yet: bytes and rate, no bar.
         {Stb(StbActivity::DirDownload, "/Films/", 5'000'000, 0, 1'000'000), "sending folder /Films/",
          "5.0 MB, 1.0 MB/s", -1},
@@ -281,7 +281,7 @@ TEST_F(MainDialog, StbRowSaysWhatTheStbDoesAndHowFarItHasCome)
         SCOPED_TRACE(aCases[i].pszDoing);
         const CStbRow& row = window.arrRows[i];
         EXPECT_EQ(row.strAddress, "192.168.1.40");
-        EXPECT_EQ(row.strSince, ClockText(1765310400));
+        EXPECT_EQ(row.strSince, ClockText(1765310400).substr(0, 5));
         EXPECT_EQ(row.strDoing, aCases[i].pszDoing);
         EXPECT_EQ(row.strProgress, aCases[i].pszProgress);
         EXPECT_EQ(row.nPercent, aCases[i].nPercent);

@@ -143,9 +143,9 @@ void CCorvaneWindow::BuildStatus(QVBoxLayout* pLayout)
     pHeader->setSectionsMovable(false);
     const QFontMetrics metrics = m_pStbs->fontMetrics();
     pHeader->resizeSection(kColAddress, metrics.horizontalAdvance("255.255.255.255") + 16);
-    pHeader->resizeSection(kColSince, metrics.horizontalAdvance("00:00:00") + 16);
+    pHeader->resizeSection(kColSince, qMax(metrics.horizontalAdvance("00:00"), metrics.horizontalAdvance("Since")) + 20);
     pHeader->resizeSection(kColDoing, metrics.horizontalAdvance("receiving folder /Recordings") + 8);
-    const int cxProgress = metrics.horizontalAdvance("100.0 GB of 100.0 GB (43 %), 30.1 MB/s") + 16;
+    const int cxProgress = metrics.horizontalAdvance("100 % of 100.0 GB, 100.0 MB/s") + 16;
     int cxAll = cxProgress;
     for (int nCol = kColAddress; nCol < kColProgress; ++nCol)
         cxAll += pHeader->sectionSize(nCol);

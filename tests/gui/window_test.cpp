@@ -167,38 +167,40 @@ TEST(DialogWindow, StbListShowsARunningTransferWithItsBar)
     QTreeWidgetItem* pBusy = pList->topLevelItem(0);
     EXPECT_EQ(pBusy->text(0), "192.168.1.40");
     EXPECT_EQ(pBusy->text(2), "sending /Recordings/rec.ts");
-    EXPECT_EQ(pBusy->text(3), "1.2 GB of 2.8 GB (43 %), 30.1 MB/s");
+    EXPECT_EQ(pBusy->text(3), "43 % of 2.8 GB, 30.1 MB/s");
     EXPECT_EQ(pBusy->data(3, kPercentRole).toInt(), 43);
     EXPECT_EQ(pList->topLevelItem(1)->text(2), "idle");
 
-    // The bar: the share of the progress cell in the highlight's hue is the transfer's
-    // share done (43 %, less the bar's frame); the idle STB's cell has none of it.
-    const QImage image = pList->viewport()->grab().toImage();
+    // The bar: how far, in percent of the cell's width, the highlight's hue reaches across
+    // the progress cell (the text on the bar leaves some of its pixels, never a whole
+    // column of them); the idle STB's cell has none of it.
     const int nHue = pList->palette().color(QPalette::Highlight).hsvHue();
-    auto barShare = [&](int nRow) {
+    auto barReach = [&](int nRow) {
+        const QImage image = pList->viewport()->grab().toImage();
         const QRect rcRow = pList->visualItemRect(pList->topLevelItem(nRow));
         const QRect rc(pList->header()->sectionPosition(3), rcRow.top(), pList->header()->sectionSize(3),
                        rcRow.height());
         const qreal dpr = image.devicePixelRatio();
-        int nBar = 0;
-        for (int y = rc.top(); y <= rc.bottom(); ++y) {
-            for (int x = rc.left(); x <= rc.right(); ++x) {
+        int nColumns = 0;
+        for (int x = rc.left(); x <= rc.right(); ++x) {
+            bool bBar = false;
+            for (int y = rc.top(); y <= rc.bottom() && !bBar; ++y) {
                 const QColor colour = image.pixelColor(QPoint(x, y) * dpr);
-                nBar += colour.hsvSaturation() > 80 && std::abs(colour.hsvHue() - nHue) <= 12 ? 1 : 0;
+                bBar = colour.hsvSaturation() > 80 && std::abs(colour.hsvHue() - nHue) <= 12;
             }
+            nColumns += bBar ? 1 : 0;
         }
-        return 100 * nBar / (rc.width() * rc.height());
+        return 100 * nColumns / rc.width();
     };
-    const int nBusy = barShare(0);
-    EXPECT_GE(nBusy, 30);
-    EXPECT_LE(nBusy, 43);
-    EXPECT_EQ(barShare(1), 0);
+    EXPECT_NEAR(barReach(0), 43, 4);
+    EXPECT_EQ(barReach(1), 0);
 
     snap.stbs.pop_back();
     snap.stbs[0].activity.ullDone = snap.stbs[0].activity.ullTotal;
     window.RefreshStatus();
     ASSERT_EQ(pList->topLevelItemCount(), 1);
     EXPECT_EQ(pList->topLevelItem(0)->data(3, kPercentRole).toInt(), 100);
+    EXPECT_GE(barReach(0), 96);
 }
 
 TEST(DialogWindow, AboutBoxNamesTheVersion)
