@@ -23,3 +23,8 @@ CStatusSnapshot DaemonStatus(const CSessMan& man)
     }
     return snap;
 }
+
+StatusSource DaemonStatusSource()
+{
+    return [] { return DaemonStatus(SessMan); };
+}
