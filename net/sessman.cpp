@@ -181,15 +181,7 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     if (pSess == nullptr)
         return nullptr;
     pSess->m_ulPeerAddr = ulPeerAddr;
-    pSess->m_nWaitTimeoutMs = m_nWaitTimeoutMs;
-    pSess->m_nBodyTimeoutMs = m_nBodyTimeoutMs;
-    pSess->m_nSendTimeoutMs = m_nSendTimeoutMs;
-    pSess->m_bReadOnly = m_bReadOnly;
-    pSess->m_bWideLinks = m_bWideLinks;
-    pSess->m_bInteractive = m_bInteractive;
-    pSess->m_bFixedCharset = m_bFixedCharset;
-    pSess->m_strCharset = m_strCharset;
-    pSess->m_pBudget = &m_Budget;
+    ApplyOptions(*pSess);
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {
@@ -199,6 +191,19 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
         pTail->m_pNext = pSess;
     }
     return pSess;
+}
+
+void CSessMan::ApplyOptions(CSess& sess)
+{
+    sess.m_nWaitTimeoutMs = m_nWaitTimeoutMs;
+    sess.m_nBodyTimeoutMs = m_nBodyTimeoutMs;
+    sess.m_nSendTimeoutMs = m_nSendTimeoutMs;
+    sess.m_bReadOnly = m_bReadOnly;
+    sess.m_bWideLinks = m_bWideLinks;
+    sess.m_bInteractive = m_bInteractive;
+    sess.m_bFixedCharset = m_bFixedCharset;
+    sess.m_strCharset = m_strCharset;
+    sess.m_pBudget = &m_Budget;
 }
 
 void CSessMan::Unlink(CSess* pSess)

@@ -191,6 +191,7 @@ public:
         m_pSess = std::make_unique<CSess>(a);
         m_pSess->m_nWaitTimeoutMs = waitMs;
         m_pSess->m_nBodyTimeoutMs = bodyMs;
+        m_hOwn = a;
         m_hPeer = b;
     }
     ~CPairSess() { ClosePeer(); }
@@ -207,10 +208,11 @@ public:
         EXPECT_EQ(plat::SockSendAll(m_hPeer, bytes.data(), bytes.size()), 0);
     }
     // Bytes still waiting in the session's socket.
-    int Unread() const { return UnreadBytes(m_pSess->m_hSock); }
+    int Unread() const { return UnreadBytes(m_hOwn); }
 
 private:
     std::unique_ptr<CSess> m_pSess;
+    plat::Socket m_hOwn = plat::INVALID_SOCKET;  // the session's end, which it owns
     plat::Socket m_hPeer = plat::INVALID_SOCKET;
 };
 
