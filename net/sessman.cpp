@@ -190,16 +190,7 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     pSess->m_ulPeerAddr = ulPeerAddr;
     pSess->m_llSince = StatusClockNow();
     pSess->m_pStatus = &m_Status;
-    pSess->m_nWaitTimeoutMs = m_nWaitTimeoutMs;
-    pSess->m_nBodyTimeoutMs = m_nBodyTimeoutMs;
-    pSess->m_nSendTimeoutMs = m_nSendTimeoutMs;
-    pSess->m_bReadOnly = m_bReadOnly;
-    pSess->m_bWideLinks = m_bWideLinks;
-    pSess->m_bInteractive = m_bInteractive;
-    pSess->m_bFixedCharset = m_bFixedCharset;
-    pSess->m_strCharset = m_strCharset;
-    pSess->m_pBudget = &m_Budget;
-    pSess->m_arrFiles.SetBudget(&m_Budget);
+    ApplyOptions(*pSess);
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {
@@ -209,6 +200,20 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
         pTail->m_pNext = pSess;
     }
     return pSess;
+}
+
+void CSessMan::ApplyOptions(CSess& sess)
+{
+    sess.m_nWaitTimeoutMs = m_nWaitTimeoutMs;
+    sess.m_nBodyTimeoutMs = m_nBodyTimeoutMs;
+    sess.m_nSendTimeoutMs = m_nSendTimeoutMs;
+    sess.m_bReadOnly = m_bReadOnly;
+    sess.m_bWideLinks = m_bWideLinks;
+    sess.m_bInteractive = m_bInteractive;
+    sess.m_bFixedCharset = m_bFixedCharset;
+    sess.m_strCharset = m_strCharset;
+    sess.m_pBudget = &m_Budget;
+    sess.m_arrFiles.SetBudget(&m_Budget);
 }
 
 void CSessMan::Unlink(CSess* pSess)

@@ -45,6 +45,9 @@ public:
     // Appends a new session for the socket of a peer of that address (host byte order);
     // null (list unchanged) when out of memory.
     CSess* AddSess(plat::Socket hSock, uint32_t ulPeerAddr);
+    // Gives a new session the options below (time-outs, read-only, wide links, the code
+    // page, the budget); every session gets them here, whatever its link.
+    void ApplyOptions(CSess& sess);
     // Frees every session whose thread has ended.
     void ReapFinished();
     // Closes and frees every session.

@@ -106,7 +106,8 @@ TEST(StatusModel, EachTransferShowsItsKindPathAndProgressWhileItRunsAndLeavesWhe
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
-        CStbSession stb(server.Port());
+        // Over the listener: the accept thread publishes the sessions it serves.
+        CStbSession stb(server.ListenPort());
         c.begin(stb);
         if (testing::Test::HasFatalFailure())
             return;
