@@ -1,5 +1,7 @@
 #include "app/corvanedlg.h"
 
+#include <algorithm>
+
 #include "app/ownfiles.h"
 #include "app/settings.h"
 #include "app/status/statustext.h"
@@ -35,10 +37,26 @@ void CCorvaneDlg::ShowFolder()
     m_Window.SetShareNote(strNote);
 }
 
+void CCorvaneDlg::ShowCharset(bool bFill)
+{
+    auto it = std::find(m_arrCharsets.begin(), m_arrCharsets.end(), m_strCharset);
+    if (it == m_arrCharsets.end()) {
+        // A code page stored by hand stays selectable, so that OK keeps it.
+        it = m_arrCharsets.insert(m_arrCharsets.end(), m_strCharset);
+        bFill = true;
+    }
+    if (bFill)
+        m_Window.SetCharsetChoices(m_arrCharsets);
+    m_Window.SetCharsetChoice(static_cast<size_t>(it - m_arrCharsets.begin()));
+}
+
 void CCorvaneDlg::OnInitDialog()
 {
     ShowFolder();
-    m_Window.SetCharsetChoice(m_strCharset);
+    m_arrCharsets.assign(1, std::string());
+    for (std::string& strName : CharsetChoices())
+        m_arrCharsets.push_back(std::move(strName));
+    ShowCharset(true);
 }
 
 void CCorvaneDlg::OnOK()
@@ -57,12 +75,16 @@ void CCorvaneDlg::OnCancel()
     }
     if (stored.strCharset != m_strCharset) {
         m_strCharset = std::move(stored.strCharset);
-        m_Window.SetCharsetChoice(m_strCharset);
+        ShowCharset(false);
     }
     m_Window.HideDialog();
 }
 
-void CCorvaneDlg::OnCharsetChosen(const std::string& strCharset) { m_strCharset = strCharset; }
+void CCorvaneDlg::OnCharsetChosen(size_t nIndex)
+{
+    if (nIndex < m_arrCharsets.size())
+        m_strCharset = m_arrCharsets[nIndex];
+}
 
 void CCorvaneDlg::OnBrowse()
 {

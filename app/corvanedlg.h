@@ -22,9 +22,12 @@ public:
     // Shows the line that says the folder shown holds the daemon's settings file, which
     // STBs cannot reach (empty: no line). A window without that line ignores it.
     virtual void SetShareNote(const std::string& /*strNote*/) {}
-    // Shows the code page chosen for names on the STB (empty: "Unchanged"). A window
-    // without that row ignores it.
-    virtual void SetCharsetChoice(const std::string& /*strCharset*/) {}
+    // Fills the row of the code page for names on the STB with the choices, in order (the
+    // empty one shown as "Unchanged"): given before the first SetCharsetChoice, and again
+    // whenever they change. A window without that row ignores it, and the one below.
+    virtual void SetCharsetChoices(const std::vector<std::string>& /*choices*/) {}
+    // Selects choice nIndex (below the count last given) of that row.
+    virtual void SetCharsetChoice(size_t /*nIndex*/) {}
     // Shows the lines that say where STBs reach this computer, one line each. A window
     // without the status part ignores it, and the three below.
     virtual void SetReachLines(const std::vector<std::string>& /*lines*/) {}
@@ -82,8 +85,8 @@ public:
     void OnCancel();
     // Lets the user pick another folder; shown only, stored by OK.
     void OnBrowse();
-    // The user chose a code page for names on the STB (empty: unchanged); stored by OK.
-    void OnCharsetChosen(const std::string& strCharset);
+    // The user chose code page nIndex of the choices given to the window; stored by OK.
+    void OnCharsetChosen(size_t nIndex);
     void OnTrayNotify(TrayEvent event);
     void OnTrayOpen();
     // One About box at a time.
@@ -102,9 +105,14 @@ public:
 private:
     // Shows m_strFolder, with the line about the settings file when it holds it.
     void ShowFolder();
+    // Selects m_strCharset among the choices, adding it when it is not one of them (the
+    // choices go to the window again then, or when bFill).
+    void ShowCharset(bool bFill);
 
     IDlgWindow& m_Window;
     IServerControl& m_Server;
+    // The code pages offered: "Unchanged", the common ones, and one stored by hand.
+    std::vector<std::string> m_arrCharsets;
     // What the window shows of the status; nothing before the first OnStatus.
     bool m_bStatusShown = false;
     std::vector<std::string> m_arrReach;

@@ -5,6 +5,7 @@
 
 #include "fs/ownpath.h"
 #include "fs/path.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/statusboard.h"
@@ -69,18 +70,19 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
         SendStatus(sess, ucReply, static_cast<uint8_t>(nStatus));
         return CmdNext::Continue;
     }
-    CPacket& packet = sess.m_Packet;
-    const int n = packet.PayloadLength();
-    uint8_t* p = packet.Payload();
-    const size_t nSrc = n >= 5 ? strnlen(reinterpret_cast<char*>(p + 1), static_cast<size_t>(n - 1)) : 0;
-    if (!packet.EndsWithZero(5) || nSrc < 1 || nSrc > static_cast<size_t>(n - 4)) {
+    // A tag byte, then the source and the destination, each ending with a 0: the source
+    // not empty, and at least two bytes left for the destination.
+    CPayloadReader request(sess.m_Packet);
+    const uint8_t ucTag = request.U8();
+    std::string strSrc = request.Path();
+    if (!sess.m_Packet.EndsWithZero(5) || strSrc.empty() || request.Left() < 2) {
         plat::Trace("invalid param in %s\n", pszName);
         SendFrame(sess, ucReply, &kStatusInvalid, 1);  // the session state stays as it was
         return CmdNext::Continue;
     }
-    char* pszSrc = reinterpret_cast<char*>(p + 1);
-    char* pszDst = pszSrc + nSrc + 1;
-    const uint8_t ucTag = p[0];
+    std::string strDst = request.Path();
+    char* pszSrc = strSrc.data();
+    char* pszDst = strDst.data();
     // Both paths are mapped onto the one shared folder read for the source. A source in,
     // or a destination that is, a folder reached through a link out of the shared
     // folder is refused as a ".." path is.

@@ -20,33 +20,32 @@ namespace {
 // One folder's records packed back to back as they go out, and where each begins. When
 // names are converted, each record is followed by the local name it sorts by.
 struct CPackedRecords {
-    std::vector<uint8_t> bytes;
+    std::string bytes;
     std::vector<uint64_t> starts;
     bool bKeyed = false;
 
-    // The name as it goes out.
-    std::string_view Name(uint64_t ullStart) const
+    // The text from the offset up to its terminating 0.
+    std::string_view TextAt(uint64_t ullAt) const
     {
-        const char* psz = reinterpret_cast<const char*>(bytes.data() + ullStart + 1);
-        return std::string_view(psz, strlen(psz));
+        const std::string_view rest = std::string_view(bytes).substr(ullAt);
+        return rest.substr(0, rest.find('\0'));
     }
+    // The name as it goes out.
+    std::string_view Name(uint64_t ullStart) const { return TextAt(ullStart + 1); }
     // The name the record sorts by.
     std::string_view Key(uint64_t ullStart) const
     {
-        if (!bKeyed)
-            return Name(ullStart);
-        const char* psz = reinterpret_cast<const char*>(bytes.data() + ullStart + Name(ullStart).size() + 2);
-        return std::string_view(psz, strlen(psz));
+        return bKeyed ? TextAt(ullStart + Name(ullStart).size() + 2) : Name(ullStart);
     }
     void Append(bool bDir, std::string_view name, std::string_view key)
     {
         starts.push_back(bytes.size());
-        bytes.push_back(bDir ? 1 : 0);
-        bytes.insert(bytes.end(), name.begin(), name.end());
-        bytes.push_back(0);
+        bytes.push_back(bDir ? '\1' : '\0');
+        bytes += name;
+        bytes += '\0';
         if (bKeyed) {
-            bytes.insert(bytes.end(), key.begin(), key.end());
-            bytes.push_back(0);
+            bytes += key;
+            bytes += '\0';
         }
     }
 };

@@ -87,11 +87,11 @@ int GetLocalPathIn(const std::string& strShared, char* pszStbPath, std::string& 
     strLocal = strShared;
     strLocal += '/';
     strLocal += pRest;
-    SlashToBackslash(strLocal);
+    BackslashesToSlashes(strLocal);
     return 0;
 }
 
-void SlashToBackslash(std::string& strPath)
+void BackslashesToSlashes(std::string& strPath)
 {
     for (char& c : strPath)
         if (c == '\\')

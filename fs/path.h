@@ -34,8 +34,8 @@ int MapStbPath(const CSess& sess, CXferCtx& ctx, char* pszStbPath, std::string& 
 // selected (a copy's or move's destination).
 int MapSecondStbPath(CXferCtx& ctx, char* pszStbPath, std::string& strLocal);
 
-// Turns every separator of a local path into the local '/'.
-void SlashToBackslash(std::string& strPath);
+// Turns every '\' of a local path into '/', the local separator.
+void BackslashesToSlashes(std::string& strPath);
 
 // The base folder of a directory transaction: the path up to and including its last
 // '/', or the empty string when it has none.

@@ -1,6 +1,7 @@
 #include "fs/pathreq.h"
 
 #include "fs/path.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/xferctx.h"
@@ -9,19 +10,19 @@
 
 static PathReq TakePath(CSess& sess, CXferCtx& ctx, const char* pszName, std::string& strLocal, const OwnUse* pUse)
 {
-    CPacket& packet = sess.m_Packet;
-    uint8_t* p = packet.Payload();
-    if (!packet.EndsWithZero(3)) {
+    if (!sess.m_Packet.EndsWithZero(3)) {
         plat::Trace("invalid param in %s\n", pszName);
         return PathReq::Invalid;
     }
-    char* pszStbPath = reinterpret_cast<char*>(p + 1);
-    if ((pUse != nullptr ? MapStbPathFor(sess, ctx, pszStbPath, strLocal, *pUse)
-                         : MapStbPath(sess, ctx, pszStbPath, strLocal)) != 0) {
-        plat::Trace("(%x) refused: %s\n", p[0], pszStbPath);
+    CPayloadReader request(sess.m_Packet);
+    const uint8_t ucTag = request.U8();
+    std::string strStbPath = request.Path();
+    if ((pUse != nullptr ? MapStbPathFor(sess, ctx, strStbPath.data(), strLocal, *pUse)
+                         : MapStbPath(sess, ctx, strStbPath.data(), strLocal)) != 0) {
+        plat::Trace("(%x) refused: %s\n", ucTag, strStbPath.c_str());
         return PathReq::Refused;
     }
-    plat::Trace("(%x) %s\n", p[0], strLocal.c_str());
+    plat::Trace("(%x) %s\n", ucTag, strLocal.c_str());
     return PathReq::Ok;
 }
 

@@ -2,9 +2,9 @@
 
 #include "app/settings.h"
 #include "fs/pathreq.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
-#include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
 #include "platform/volume.h"
@@ -40,17 +40,18 @@ int GetDiskUnits(const std::string& strFolder, uint32_t& ulUnit, uint32_t* pulFr
 CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx&)
 {
     plat::Trace("FC_DISK_SIZE_REQ(%lx)\n", sess.Id());
-    const CPacket& packet = sess.m_Packet;
-    uint32_t ulUnit = packet.PayloadLength() >= 4 ? static_cast<uint32_t>(PayloadField(packet, 0, 4)) : 0;
+    // The unit asked for, 32 bits; a shorter payload asks for none.
+    CPayloadReader request(sess.m_Packet);
+    uint32_t ulUnit = request.Left() >= 4 ? request.U32() : 0;
     plat::Trace("u=%u\n", ulUnit);
     uint32_t ulFree = 0, ulTotal = 0;
     if (GetDiskUnits(GetSharedFolder(), ulUnit, &ulFree, &ulTotal) != 0)
         ulUnit = ulFree = ulTotal = 0;
-    uint8_t payload[12];
-    PutU32LE(payload, ulUnit);
-    PutU32LE(payload + 4, ulFree);
-    PutU32LE(payload + 8, ulTotal);
-    SendReply(sess, FC_DISK_SIZE_REP, payload, 12);
+    CPayloadWriter reply(sess.m_Packet);
+    reply.U32(ulUnit);
+    reply.U32(ulFree);
+    reply.U32(ulTotal);
+    SendReply(sess, FC_DISK_SIZE_REP, reply);
     return CmdNext::Continue;
 }
 

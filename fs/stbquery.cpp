@@ -1,9 +1,9 @@
 #include "fs/stbquery.h"
 
-#include <cstring>
 #include <vector>
 
 #include "fs/path.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/wire.h"
@@ -68,26 +68,27 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx)
     CPacket& packet = sess.m_Packet;
     if (!packet.EndsWithZero(3))
         return CmdNext::Continue;  // dropped without a line or a reply
-    uint8_t b[5];
-    for (int i = 0; i < 5; ++i)
-        b[i] = static_cast<uint8_t>(PayloadField(packet, i, 1));
-    plat::Trace("%04x %04x %04x %04x %04x\n", b[0], b[1], b[2], b[3], b[4]);
-    const uint16_t usModel = GetU16LE(b + 1);
-    const uint16_t usVersion = GetU16LE(b + 3);
+    // A tag byte, the model and the version (16 bits each), the rest unused.
+    CPayloadReader request(packet);
+    const uint8_t ucTag = request.U8();
+    const uint16_t usModel = request.U16();
+    const uint16_t usVersion = request.U16();
+    plat::Trace("%04x %04x %04x %04x %04x\n", ucTag, usModel & 0xFF, usModel >> 8, usVersion & 0xFF, usVersion >> 8);
     plat::Trace("Recv Model[%04x] Ver[%04x]\n", usModel, usVersion);
     std::string strName, strStbName;
     // The folder and the code page are read together, as a path mapping reads them.
     if (SelectShare(sess, ctx) == 0 &&
         FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.m_bWideLinks, &ctx.names) &&
-        ctx.names.ToStb(strName, strStbName) == 0 && strStbName.size() + 2 <= static_cast<size_t>(kMaxPayload)) {
-        uint8_t* p = packet.Payload();
-        p[0] = 0;
-        memcpy(p + 1, strStbName.c_str(), strStbName.size() + 1);
-        SendReply(sess, FC_MODEL_VER_REP, nullptr, static_cast<int>(strStbName.size()) + 2);
-    } else {
-        // Not found: three zeros, and the fourth byte as it stood in the request.
-        const uint8_t payload[4] = {0, 0, 0, b[3]};
-        SendReply(sess, FC_MODEL_VER_REP, payload, 4);
+        ctx.names.ToStb(strName, strStbName) == 0) {
+        CPayloadWriter reply(packet);
+        if (reply.U8(0) && reply.Path(strStbName)) {
+            SendReply(sess, FC_MODEL_VER_REP, reply);
+            return CmdNext::Continue;
+        }
     }
+    // Not found (or a name too long for a frame): three zeros, and the fourth byte as it
+    // stood in the request (the version's low byte).
+    const uint8_t payload[4] = {0, 0, 0, static_cast<uint8_t>(usVersion)};
+    SendReply(sess, FC_MODEL_VER_REP, payload, 4);
     return CmdNext::Continue;
 }

@@ -42,6 +42,6 @@ int CMemLink::Send(const uint8_t* pFrame, size_t nSize)
         return -1;
     m_ullWritten += nSize;
     if (m_bKeepWritten)
-        m_strOut.append(reinterpret_cast<const char*>(pFrame), nSize);
+        m_strOut.append(pFrame, pFrame + nSize);
     return 0;
 }

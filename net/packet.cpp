@@ -5,18 +5,6 @@
 #include "net/sess.h"
 #include "platform/log.h"
 
-uint64_t PayloadField(const CPacket& packet, int nOffset, int nWidth)
-{
-    const int nPayload = packet.PayloadLength();
-    uint64_t ullValue = 0;
-    for (int i = nWidth - 1; i >= 0; --i) {
-        int nAt = nOffset + i;
-        uint8_t b = nAt < nPayload ? packet.m_Buf[kPayloadOffset + nAt] : 0;
-        ullValue = (ullValue << 8) | b;
-    }
-    return ullValue;
-}
-
 int BuildReply(CPacket& packet, uint8_t ucReply, const uint8_t* pPayload, int nPayloadLength)
 {
     if (nPayloadLength < 0 || nPayloadLength > kMaxPayload)

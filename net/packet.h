@@ -33,10 +33,6 @@ struct CPacket {
     }
 };
 
-// A little-endian field of nWidth bytes at nOffset of the payload. Bytes past the
-// payload's end read as 0, never as what an earlier frame left in the buffer.
-uint64_t PayloadField(const CPacket& packet, int nOffset, int nWidth);
-
 // Builds a frame with the reply byte and payload (or, when pPayload is null, the bytes
 // already at offset 4). 0, or -1 leaving the packet unchanged when the payload is longer
 // than 65,533 bytes.

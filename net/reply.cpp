@@ -1,7 +1,7 @@
 #include "net/reply.h"
 
+#include "net/payload.h"
 #include "net/sess.h"
-#include "net/wire.h"
 
 void SendFrame(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength)
 {
@@ -15,14 +15,24 @@ void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLengt
     sess.m_nState = 4;
 }
 
+void SendReply(CSess& sess, uint8_t ucReply, const CPayloadWriter& payload)
+{
+    SendReply(sess, ucReply, nullptr, payload.Length());
+}
+
+void SendFrame(CSess& sess, uint8_t ucReply, const CPayloadWriter& payload)
+{
+    SendFrame(sess, ucReply, nullptr, payload.Length());
+}
+
 void SendStatus(CSess& sess, uint8_t ucReply, uint8_t ucStatus) { SendReply(sess, ucReply, &ucStatus, 1); }
 
 void SendStatusSize(CSess& sess, uint8_t ucReply, uint8_t ucStatus, SizeWidth width, uint64_t ullValue)
 {
-    const int nWidth = WidthBytes(width);
-    uint8_t payload[9] = {ucStatus};
-    PutLE(payload + 1, ullValue, nWidth);
-    SendReply(sess, ucReply, payload, 1 + nWidth);
+    CPayloadWriter payload(sess.m_Packet);
+    payload.U8(ucStatus);
+    payload.LE(ullValue, WidthBytes(width));
+    SendReply(sess, ucReply, payload);
 }
 
 void SendStatusU32(CSess& sess, uint8_t ucReply, uint8_t ucStatus, uint32_t ulValue)

@@ -5,6 +5,7 @@
 
 #include "net/protocol.h"
 
+class CPayloadWriter;
 class CSess;
 
 // Builds the reply with the payload (null: the bytes already at offset 4), sends it, and
@@ -13,6 +14,9 @@ void SendReply(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLengt
 // Builds and sends a frame without touching the session state (the data requests and
 // the requests of the directory transactions leave it as it is).
 void SendFrame(CSess& sess, uint8_t ucReply, const uint8_t* pPayload, int nLength);
+// SendReply and SendFrame of the payload a writer built in the session's packet.
+void SendReply(CSess& sess, uint8_t ucReply, const CPayloadWriter& payload);
+void SendFrame(CSess& sess, uint8_t ucReply, const CPayloadWriter& payload);
 // A reply whose payload is one status byte.
 void SendStatus(CSess& sess, uint8_t ucReply, uint8_t ucStatus);
 // A reply of a status byte and a little-endian number of the width.

@@ -23,6 +23,13 @@ class CFakeWindow : public IDlgWindow {
 public:
     void SetFolderText(const std::string& strFolder) override { strText = strFolder; }
     void SetShareNote(const std::string& strNote) override { strShareNote = strNote; }
+    void SetCharsetChoices(const std::vector<std::string>& choices) override { arrCharsets = choices; }
+    void SetCharsetChoice(size_t nIndex) override
+    {
+        EXPECT_LT(nIndex, arrCharsets.size());
+        nCharset = nIndex;
+    }
+    std::string CharsetShown() const { return nCharset < arrCharsets.size() ? arrCharsets[nCharset] : "\x01none"; }
     void ShowDialog() override { ++nShown; }
     void HideDialog() override { ++nHidden; }
     bool PickFolder(const std::string& strStart, std::string& strChosen) override
@@ -68,6 +75,8 @@ public:
 
     std::string strText = "\x01untouched";
     std::string strShareNote = "\x01untouched";
+    std::vector<std::string> arrCharsets;  // the code page row's choices
+    size_t nCharset = 0;                   // and the one selected
     std::string strPick;  // what the picker returns; empty: the user cancels
     std::string strPickerStart;
     int nShown = 0, nHidden = 0, nAbout = 0, nMenus = 0;
@@ -174,6 +183,39 @@ TEST_F(MainDialog, OkStoresAChangedFolderAndRestartsTheServerOnEveryPress)
     EXPECT_EQ(SettingsInode(), before);  // unchanged folder: nothing written
     EXPECT_EQ(server.nStarts, 2);        // but the server is restarted all the same
     EXPECT_EQ(window.nHidden, 2);
+}
+
+// The code pages offered: "Unchanged" (empty), the common ones, and one stored by other
+// means, which stays selectable so that OK keeps it; Cancel shows the stored one again,
+// even one stored while the dialog was open.
+TEST_F(MainDialog, CodePageStoredByHandStaysAmongTheChoices)
+{
+    ASSERT_EQ(StoreShareSetting({share.Share(), "EUC-KR"}), 0);
+    CCorvaneDlg fresh(window, server);
+    fresh.OnInitDialog();
+    std::vector<std::string> arrWant{""};
+    for (const std::string& str : CharsetChoices())
+        arrWant.push_back(str);
+    arrWant.push_back("EUC-KR");
+    EXPECT_EQ(window.arrCharsets, arrWant);
+    EXPECT_EQ(window.CharsetShown(), "EUC-KR");
+
+    fresh.OnCharsetChosen(0);
+    fresh.OnCancel();
+    EXPECT_EQ(window.CharsetShown(), "EUC-KR");
+    EXPECT_EQ(GetShareSetting().strCharset, "EUC-KR");
+    fresh.OnCharsetChosen(arrWant.size());  // no such choice: nothing changes
+    fresh.OnOK();
+    EXPECT_EQ(GetShareSetting().strCharset, "EUC-KR");
+
+    ASSERT_EQ(StoreShareSetting({share.Share(), "ISO-8859-7"}), 0);
+    fresh.OnCharsetChosen(0);
+    fresh.OnCancel();
+    arrWant.push_back("ISO-8859-7");
+    EXPECT_EQ(window.arrCharsets, arrWant);
+    EXPECT_EQ(window.CharsetShown(), "ISO-8859-7");
+    fresh.OnOK();
+    EXPECT_EQ(GetShareSetting().strCharset, "ISO-8859-7");
 }
 
 TEST_F(MainDialog, TrayShowsTheDialogAndOpensTheMenu)

@@ -1,7 +1,7 @@
 // Frames: the codec over byte spans (scanning with its resynchronisation rules, sealing),
-// replies built in a session's packet, and the receive loop over both links (a socket pair,
-// memory buffers) for pieces, closes and the read budget, and over a socket for what only
-// a socket shows: the time-outs.
+// replies built in a session's packet, the cursors over a payload, and the receive loop
+// over both links (a socket pair, memory buffers) for pieces, closes and the read budget,
+// and over a socket for what only a socket shows: the time-outs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +14,7 @@
 #include "net/frame.h"
 #include "net/memlink.h"
 #include "net/packet.h"
+#include "net/payload.h"
 #include "net/sess.h"
 #include "tests/test_util.h"
 
@@ -179,6 +180,79 @@ TEST(BuildReply, NullPayloadChecksumsBytesInPlace)
     ASSERT_EQ(BuildReply(*packet, 0xE1, nullptr, 2), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(packet->m_Buf), static_cast<size_t>(packet->m_nSize)),
               kVerReply);
+}
+
+// What a request's fields read as: missing bytes as 0, a path without its 0 ending with
+// the payload, and nothing after a short field but zeros and empty paths. Each row reads
+// U8, U32, Path, Path.
+TEST(PayloadReader, ShortPayloadsReadAsZerosAndEmptyPaths)
+{
+    struct Row {
+        std::string bytes;
+        uint8_t ucTag;
+        uint32_t ulValue;
+        std::string strFirst, strSecond;
+    };
+    const Row rows[] = {
+        {"", 0, 0, "", ""},
+        {"\x05", 5, 0, "", ""},
+        {"\x05\x01\x02", 5, 0x0201, "", ""},
+        {"\x05\x01\x02\x03\x04" "abc", 5, 0x04030201, "abc", ""},
+        {std::string("\x05\x01\x02\x03\x04" "ab\0cd\0", 11), 5, 0x04030201, "ab", "cd"},
+        {std::string("\x05\x01\x02\x03\x04\0\0", 7), 5, 0x04030201, "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.bytes));
+        CPayloadReader reader(reinterpret_cast<const uint8_t*>(row.bytes.data()), row.bytes.size());
+        EXPECT_EQ(reader.U8(), row.ucTag);
+        EXPECT_EQ(reader.U32(), row.ulValue);
+        EXPECT_EQ(reader.Path(), row.strFirst);
+        EXPECT_EQ(reader.Path(), row.strSecond);
+        EXPECT_EQ(reader.Left(), 0u);
+        EXPECT_EQ(reader.U64(), 0u);
+        EXPECT_EQ(reader.Rest().nCount, 0u);
+    }
+
+    // Over a received frame only its payload counts, never what an earlier, longer frame
+    // left behind it in the buffer.
+    auto packet = std::make_unique<CPacket>();
+    memset(packet->m_Buf, 0xEE, sizeof(packet->m_Buf));
+    packet->m_usLength = 2 + 3;
+    CPayloadReader reader(*packet);
+    EXPECT_EQ(reader.LE(4), 0xEEEEEEu);
+    reader = CPayloadReader(*packet);
+    reader.U8();
+    const CPayloadBytes rest = reader.Rest();
+    EXPECT_EQ(rest.pBytes, packet->Payload() + 1);
+    EXPECT_EQ(rest.nCount, 2u);
+}
+
+// A reply is written whole or not at all: a field past the most a frame carries is
+// refused without a byte written, and so is every field after it.
+TEST(PayloadWriter, WritesPastTheFramesRoomAreRefused)
+{
+    auto packet = std::make_unique<CPacket>();
+    memset(packet->m_Buf, 0xEE, sizeof(packet->m_Buf));
+    CPayloadWriter writer(*packet);
+    EXPECT_TRUE(writer.U8(1));
+    EXPECT_TRUE(writer.LE(0x0302, 2));
+    EXPECT_TRUE(writer.Path("ab"));
+    EXPECT_EQ(writer.Length(), 6);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(packet->Payload()), 7),
+              std::string("\x01\x02\x03" "ab\0\xEE", 7));
+
+    ASSERT_NE(writer.Claim(static_cast<size_t>(kMaxPayload - 8)), nullptr);
+    EXPECT_FALSE(writer.Path("ab"));  // three bytes where two are left
+    EXPECT_EQ(packet->Payload()[kMaxPayload - 2], 0xEE);
+    EXPECT_FALSE(writer.U8(7));  // would fit, but the reply already lost a field
+    EXPECT_FALSE(writer.Ok());
+    EXPECT_EQ(writer.Length(), kMaxPayload - 2);
+    EXPECT_EQ(packet->Payload()[kMaxPayload - 2], 0xEE);
+
+    CPayloadWriter full(*packet);
+    EXPECT_NE(full.Claim(static_cast<size_t>(kMaxPayload)), nullptr);
+    EXPECT_FALSE(full.U8(0));
+    EXPECT_EQ(packet->m_Buf[kMaxFrame - 1], 0xEE);  // the checksum's place stays free
 }
 
 namespace {

@@ -232,7 +232,8 @@ TEST_F(SpaceAndSize, DiskSizeCountsInRequestedUnitOrClusters)
         {U32(1048576), 1048576},
         {U32(0), static_cast<uint32_t>(frsize)},
         {"", static_cast<uint32_t>(frsize)},
-        {std::string("\x00\x10", 2), static_cast<uint32_t>(frsize)},  // shorter than a unit field
+        // Shorter than a unit field: no unit asked for (read as a unit, it would be 3).
+        {std::string("\x03\x00\x00", 3), static_cast<uint32_t>(frsize)},
         {U32(1), 1},
         {U32(4096) + "extra", 4096},
     };

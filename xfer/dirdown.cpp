@@ -1,16 +1,15 @@
 #include "xfer/dirdown.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "fs/ownpath.h"
 #include "fs/path.h"
 #include "fs/pathreq.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/transferstatus.h"
-#include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/dir.h"
 #include "platform/file.h"
@@ -152,7 +151,7 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
     PathReq eReq = TakePathRequest(sess, ctx, "FC_DIR_DN_REQ", ctx.strPath);
     if (eReq == PathReq::Invalid)
         return CmdNext::Continue;  // no reply, and the session stays in the main loop
-    const uint8_t ucTag = sess.m_Packet.Payload()[0];
+    const uint8_t ucTag = CPayloadReader(sess.m_Packet).U8();
     if (eReq == PathReq::Ok) {
         SetBaseDir(sess, ctx.strPath);
         if (ListTree(sess, ctx.share, ctx.strPath + "/", &ctx.names) != 0)
@@ -161,10 +160,11 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
         BeginTransfer(sess, ctx, StbActivity::DirDownload, ctx.strPath, sess.m_ullTotal);
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
-    uint8_t payload[13] = {ucTag};
-    PutU32LE(payload + 1, static_cast<uint32_t>(ctx.nDirEntries));
-    PutU64LE(payload + 5, sess.m_ullTotal);
-    SendReply(sess, FC_DIR_DN_REP, payload, 13);
+    CPayloadWriter reply(sess.m_Packet);
+    reply.U8(ucTag);
+    reply.U32(static_cast<uint32_t>(ctx.nDirEntries));
+    reply.U64(sess.m_ullTotal);
+    SendReply(sess, FC_DIR_DN_REP, reply);
     return CmdNext::EnterDirDown;
 }
 
@@ -174,11 +174,12 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
     plat::Trace("RS_FILE_DN_REQ(%lx)\n", sess.Id());
     if (packet.PayloadLength() < 4)
         plat::Trace("invalid param in RS_FILE_DN_REQ\n");
-    const uint32_t ulIndex = static_cast<uint32_t>(PayloadField(packet, 0, 4));
+    const uint32_t ulIndex = CPayloadReader(packet).U32();
     if (ulIndex >= static_cast<uint32_t>(std::max(ctx.nDirEntries, 0)) || ulIndex >= sess.m_arrFiles.size()) {
-        uint8_t payload[5] = {};
-        PutU32LE(payload, ulIndex);
-        SendFrame(sess, RS_FILE_DN_REP_END, payload, 5);
+        CPayloadWriter reply(packet);
+        reply.U32(ulIndex);
+        reply.U8(0);
+        SendFrame(sess, RS_FILE_DN_REP_END, reply);
         sess.m_arrFiles.clear();
         EndTransfer(sess, true);  // every entry has been offered
         return CmdNext::Continue;
@@ -200,16 +201,13 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
     // listed only entries that convert, with the code page still in use.
     std::string strStbEntry;
     const SizeWidth width = eForm == DnForm::Long ? SizeWidth::Bits64 : SizeWidth::Bits32;
-    const int nSizeWidth = WidthBytes(width);
-    if (ctx.names.ToStb(strEntry, strStbEntry) != 0 ||
-        1 + nSizeWidth + strStbEntry.size() + 1 > static_cast<size_t>(kMaxPayload))
+    if (ctx.names.ToStb(strEntry, strStbEntry) != 0)
         return CmdNext::Continue;
-    const int nLength = 1 + nSizeWidth + static_cast<int>(strStbEntry.size()) + 1;
-    uint8_t* p = packet.Payload();
-    p[0] = ucStatus;
-    PutLE(p + 1, ctx.RecordedSize(width), nSizeWidth);
-    memcpy(p + 1 + nSizeWidth, strStbEntry.c_str(), strStbEntry.size() + 1);
-    SendFrame(sess, RS_FILE_DN_REP, nullptr, nLength);
+    CPayloadWriter reply(packet);
+    reply.U8(ucStatus);
+    reply.LE(ctx.RecordedSize(width), WidthBytes(width));
+    if (reply.Path(strStbEntry))  // an entry too long for a frame gets no reply
+        SendFrame(sess, RS_FILE_DN_REP, reply);
     return CmdNext::Continue;
 }
 
@@ -226,14 +224,16 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
     CPacket& packet = sess.m_Packet;
     if (packet.PayloadLength() < 4)
         plat::Trace("invalid param in RS_AFTER_MOVE_REQ\n");
-    const int32_t nCount = static_cast<int32_t>(static_cast<uint32_t>(PayloadField(packet, 0, 4)));
+    const int32_t nCount = static_cast<int32_t>(CPayloadReader(packet).U32());
     ctx.ReleaseEarlier(1557, 1565);
     if (!ctx.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
         AfterMoveDir(sess, ctx.share, nCount);
     sess.m_arrFiles.clear();
     EndTransfer(sess, true);
-    uint8_t payload[5] = {static_cast<uint8_t>(nCount)};
-    PutU32LE(payload + 1, static_cast<uint32_t>(nCount));
-    SendFrame(sess, RS_AFTER_MOVE_REP, payload, 5);
+    // The count's low byte, then the count.
+    CPayloadWriter reply(packet);
+    reply.U8(static_cast<uint8_t>(nCount));
+    reply.U32(static_cast<uint32_t>(nCount));
+    SendFrame(sess, RS_AFTER_MOVE_REP, reply);
     return CmdNext::Continue;
 }

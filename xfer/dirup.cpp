@@ -4,10 +4,10 @@
 
 #include "fs/ownpath.h"
 #include "fs/path.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/transferstatus.h"
-#include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -16,35 +16,37 @@
 
 namespace {
 
-// Prints the request's line. Its payload when that holds at least nMinLength bytes and
-// ends with 0; otherwise null, after the invalid-request line (such a request gets no
+// Prints the request's line. True when its payload holds at least nMinLength bytes and
+// ends with 0; otherwise false, after the invalid-request line (such a request gets no
 // reply).
-const uint8_t* TakeRequest(const CSess& sess, const char* pszName, int nMinLength)
+bool TakeRequest(const CSess& sess, const char* pszName, int nMinLength)
 {
     plat::Trace("%s(%lx)\n", pszName, sess.Id());
     if (!sess.m_Packet.EndsWithZero(nMinLength)) {
         plat::Trace("invalid param in %s\n", pszName);
-        return nullptr;
+        return false;
     }
-    return sess.m_Packet.Payload();
+    return true;
 }
 
 }  // namespace
 
 CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
 {
-    const uint8_t* p = TakeRequest(sess, "FC_DIR_UP_REQ", 15);
-    if (p == nullptr)
+    if (!TakeRequest(sess, "FC_DIR_UP_REQ", 15))
         return CmdNext::Continue;  // the session stays in the main loop
-    const uint32_t ulCount = GetU32LE(p + 1);
-    sess.m_ullTotal = GetU64LE(p + 5);
+    // A tag byte, the count of entries (32 bits), their total size (64 bits), the folder.
+    CPayloadReader request(sess.m_Packet);
+    const uint8_t ucTag = request.U8();
+    const uint32_t ulCount = request.U32();
+    sess.m_ullTotal = request.U64();
     BeginDirUpBatch(ctx, ulCount);
     // Every entry's path is the receiving folder followed directly by its name; the
     // folder is kept as the STB sent it so that each joined path is checked whole.
-    ctx.strUpDir = reinterpret_cast<const char*>(p + 13);
+    ctx.strUpDir = request.Path();
     std::string strStb = ctx.strUpDir;
     const bool bMapped = MapStbPath(sess, ctx, strStb.data(), ctx.strPath) == 0;
-    plat::Trace("(%x) %u %llu %s\n", p[0], ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
+    plat::Trace("(%x) %u %llu %s\n", ucTag, ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
                 bMapped ? ctx.strPath.c_str() : "(refused)");
     // A receiving folder reached through a link out of the shared folder is refused.
     const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
@@ -58,13 +60,14 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
 
 CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
 {
-    const uint8_t* p = TakeRequest(sess, "RS_FILE_UP_REQ", 7);
-    if (p == nullptr)
+    if (!TakeRequest(sess, "RS_FILE_UP_REQ", 7))
         return CmdNext::Continue;
-    const uint8_t ucType = p[0];
+    // The entry's type, its size (32 bits) and its name in the receiving folder.
+    CPayloadReader request(sess.m_Packet);
+    const uint8_t ucType = request.U8();
     CountDirUpEntry(ctx);
-    ctx.RecordSize(SizeWidth::Bits32, GetU32LE(p + 1));
-    std::string strStb = ctx.strUpDir + reinterpret_cast<const char*>(p + 5);
+    ctx.RecordSize(SizeWidth::Bits32, request.U32());
+    std::string strStb = ctx.strUpDir + request.Path();
     const bool bMapped = MapStbPathFor(sess, ctx, strStb.data(), ctx.strPath2, OwnUse::Open) == 0;
     plat::Trace("(%x) %u %s\n", ucType, ctx.nXferSize, bMapped ? ctx.strPath2.c_str() : "(refused)");
     uint8_t ucStatus = kStatusDone;

@@ -4,14 +4,17 @@
 #include <new>
 
 #include "fs/pathreq.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/transferstatus.h"
-#include "net/wire.h"
 #include "net/xferctx.h"
 #include "xfer/pacing.h"
 #include "platform/log.h"
 #include "platform/thread.h"
+
+// Every data frame, a full block behind a 64-bit offset, fits a frame.
+static_assert(kLargeBlock + 8 <= kMaxPayload);
 
 namespace {
 
@@ -51,10 +54,10 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     const uint64_t o = req.ullOffset;
     const uint64_t s = ClampCount(o, req.ullSize, ullLimit);
 
-    uint8_t* pPayload = packet.Payload();
     if (s == 0 || (!ctx.pBin && !ctx.hFile.IsOpen())) {
-        PutLE(pPayload, o, req.nWidth);
-        BuildReply(packet, req.ucReply, nullptr, req.nWidth);
+        CPayloadWriter frame(packet);
+        frame.LE(o, req.nWidth);
+        BuildReply(packet, req.ucReply, nullptr, frame.Length());
         Send(packet, sess);
         SizeLog(req, s, ctx);
         EndWhenWhole(sess, o);
@@ -62,14 +65,15 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     }
 
     // Each frame is built in place: the data goes straight behind the offset field.
-    uint8_t* pData = pPayload + req.nWidth;
     uint64_t c = o;
     const uint64_t ullEnd = o + s;
     const uint64_t ullPause = BlockPauseNs();
     uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));
-        PutLE(pPayload, c, req.nWidth);
+        CPayloadWriter frame(packet);
+        frame.LE(c, req.nWidth);
+        uint8_t* pData = frame.Claim(nChunk);  // never null: see kLargeBlock above
         if (ctx.pBin) {
             std::copy_n(ctx.pBin.get() + c, nChunk, pData);
         } else if (ctx.hFile.ReadAt(c, pData, nChunk) != static_cast<int64_t>(nChunk)) {
@@ -79,7 +83,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
             EndTransfer(sess, false);
             return;
         }
-        BuildReply(packet, req.ucReply, nullptr, req.nWidth + static_cast<int>(nChunk));
+        BuildReply(packet, req.ucReply, nullptr, frame.Length());
         // The protocol's pacing: 1 ms passes between a full block leaving and the next
         // frame leaving. The next frame is read and built within that pause, not after it.
         if (ullPauseEnd != 0)
@@ -145,11 +149,12 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
 void ServeDataRequest(CSess& sess, CXferCtx& ctx, SizeWidth width, int nBlock, uint8_t ucReply, const char* pszName)
 {
     const int nWidth = WidthBytes(width);
-    const CPacket& packet = sess.m_Packet;
-    if (packet.PayloadLength() != 2 * nWidth)
+    if (sess.m_Packet.PayloadLength() != 2 * nWidth)
         plat::Trace("invalid param in %s\n", pszName);  // served all the same
-    CRangeReq req{PayloadField(packet, 0, nWidth), PayloadField(packet, nWidth, nWidth), ctx.DataLimit(width),
-                  nBlock, nWidth, ucReply};
+    CPayloadReader request(sess.m_Packet);
+    const uint64_t ullOffset = request.LE(nWidth);
+    const uint64_t ullSize = request.LE(nWidth);
+    CRangeReq req{ullOffset, ullSize, ctx.DataLimit(width), nBlock, nWidth, ucReply};
     SendRange(sess, ctx, req);
 }
 

@@ -5,10 +5,10 @@
 
 #include "fs/ownpath.h"
 #include "fs/path.h"
+#include "net/payload.h"
 #include "net/reply.h"
 #include "net/sess.h"
 #include "net/transferstatus.h"
-#include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
 #include "xfer/upseal.h"
@@ -148,11 +148,11 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
     ShowUploadEnd(sess, bWasUploading && !ctx.bUploading, t > 0 || block.ullCount == 0);
 
     // The reply is built over the request: the block was stored above, before this.
-    uint8_t* pPayload = sess.m_Packet.Payload();
+    CPayloadWriter reply(sess.m_Packet);
     const int nWidth = WidthBytes(block.width);
-    PutLE(pPayload, o, nWidth);
-    PutLE(pPayload + nWidth, t, nWidth);
-    SendFrame(sess, block.ucReply, nullptr, 2 * nWidth);
+    reply.LE(o, nWidth);
+    reply.LE(t, nWidth);
+    SendFrame(sess, block.ucReply, reply);
 }
 
 // The open requests of a 32-bit size (FC_FILE_UP_REQ) and a 64-bit size
@@ -166,15 +166,18 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
     plat::Trace(bBig ? "FC_BIGFILE_UP_REQ(%lx)\n" : "FC_FILE_UP_REQ(%lx)\n", sess.Id());
     const SizeWidth width = bBig ? SizeWidth::Bits64 : SizeWidth::Bits32;
     const int nWidth = WidthBytes(width);
-    uint8_t* p = sess.m_Packet.Payload();
     if (!packet.EndsWithZero(3 + nWidth)) {
         plat::Trace("invalid param in FC_FILE_UP_REQ\n");
         SendStatus(sess, ucReply, kStatusInvalid);
         return CmdNext::Continue;
     }
-    const uint64_t ullSize = PayloadField(packet, 1, nWidth);
+    // A tag byte, the size in the width, the path.
+    CPayloadReader request(packet);
+    request.U8();
+    const uint64_t ullSize = request.LE(nWidth);
+    std::string strStbPath = request.Path();
     ctx.RecordSize(width, ullSize);
-    const int nMapped = MapStbPathFor(sess, ctx, reinterpret_cast<char*>(p + 1 + nWidth), ctx.strPath, OwnUse::Open);
+    const int nMapped = MapStbPathFor(sess, ctx, strStbPath.data(), ctx.strPath, OwnUse::Open);
     if (ctx.hFile.IsOpen()) {
         plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
         ctx.CloseFile();
@@ -199,14 +202,16 @@ CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx) { return HandleUpOpen(ses
 CBlock RequestBlock(const CPacket& packet, SizeWidth width, uint8_t ucReply, const char* pszName)
 {
     const int nWidth = WidthBytes(width);
-    const int n = packet.PayloadLength();
-    CBlock block{0, packet.Payload() + nWidth, 0, 0, width, ucReply};
-    if (n < nWidth) {
+    CBlock block{0, nullptr, 0, 0, width, ucReply};
+    CPayloadReader request(packet);
+    if (request.Left() < static_cast<size_t>(nWidth)) {
         plat::Trace("invalid param in %s\n", pszName);
-    } else {
-        block.ullOffset = PayloadField(packet, 0, nWidth);
-        block.ullCount = static_cast<uint64_t>(n - nWidth);
+        return block;
     }
+    block.ullOffset = request.LE(nWidth);
+    const CPayloadBytes data = request.Rest();
+    block.pBytes = data.pBytes;
+    block.ullCount = data.nCount;
     return block;
 }
 

@@ -89,9 +89,6 @@ void CCorvaneWindow::BuildControls()
     auto* pCharsetLabel = new QLabel("Names on the STB", this);
     m_pCharset = new QComboBox(this);
     m_pCharset->setObjectName("charset");
-    m_pCharset->addItem("Unchanged", QString());
-    for (const std::string& strName : CharsetChoices())
-        m_pCharset->addItem(QString::fromStdString(strName), QString::fromStdString(strName));
     pCharsetLabel->setBuddy(m_pCharset);
     auto* pCharsetRow = new QHBoxLayout;
     pCharsetRow->addWidget(pCharsetLabel);
@@ -117,8 +114,10 @@ void CCorvaneWindow::BuildControls()
     pLayout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(pBrowse, &QPushButton::clicked, this, [this] { m_pLogic->OnBrowse(); });
-    connect(m_pCharset, &QComboBox::activated, this,
-            [this](int nIndex) { m_pLogic->OnCharsetChosen(m_pCharset->itemData(nIndex).toString().toStdString()); });
+    connect(m_pCharset, &QComboBox::activated, this, [this](int nIndex) {
+        if (nIndex >= 0)
+            m_pLogic->OnCharsetChosen(static_cast<size_t>(nIndex));
+    });
     connect(pOk, &QPushButton::clicked, this, &CCorvaneWindow::accept);
     connect(pCancel, &QPushButton::clicked, this, &CCorvaneWindow::reject);
 }
@@ -183,17 +182,14 @@ void CCorvaneWindow::SetShareNote(const std::string& strNote)
     m_pShareNote->setVisible(!strNote.empty());
 }
 
-void CCorvaneWindow::SetCharsetChoice(const std::string& strCharset)
+void CCorvaneWindow::SetCharsetChoices(const std::vector<std::string>& choices)
 {
-    const QString str = QString::fromStdString(strCharset);
-    int nIndex = m_pCharset->findData(str);
-    if (nIndex < 0) {
-        // A code page stored by hand stays selectable, so that OK keeps it.
-        m_pCharset->addItem(str, str);
-        nIndex = m_pCharset->count() - 1;
-    }
-    m_pCharset->setCurrentIndex(nIndex);
+    m_pCharset->clear();
+    for (const std::string& strName : choices)
+        m_pCharset->addItem(strName.empty() ? QString("Unchanged") : QString::fromStdString(strName));
 }
+
+void CCorvaneWindow::SetCharsetChoice(size_t nIndex) { m_pCharset->setCurrentIndex(static_cast<int>(nIndex)); }
 
 void CCorvaneWindow::SetReachLines(const std::vector<std::string>& lines)
 {

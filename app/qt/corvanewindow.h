@@ -34,7 +34,8 @@ public:
     // IDlgWindow
     void SetFolderText(const std::string& strFolder) override;
     void SetShareNote(const std::string& strNote) override;
-    void SetCharsetChoice(const std::string& strCharset) override;
+    void SetCharsetChoices(const std::vector<std::string>& choices) override;
+    void SetCharsetChoice(size_t nIndex) override;
     void ShowDialog() override;
     void HideDialog() override;
     bool PickFolder(const std::string& strStart, std::string& strChosen) override;

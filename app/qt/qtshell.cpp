@@ -5,26 +5,10 @@
 #include <QMessageBox>
 
 #include "app/daemonstatus.h"
-#include "app/launcher.h"
 #include "app/qt/corvanewindow.h"
+#include "app/servercontrol.h"
 #include "platform/profile.h"
 #include "platform/signals.h"
-
-namespace {
-
-// The streaming server, with the dialog's message boxes.
-class CServerControl : public IServerControl {
-public:
-    explicit CServerControl(IMessageBoxes& boxes) : m_Boxes(boxes) {}
-    void Start() override { StartStreamingServer(m_Boxes, m_Launcher); }
-    void Stop() override { StopStreamingServer(m_Launcher); }
-
-private:
-    IMessageBoxes& m_Boxes;
-    CLauncherState m_Launcher;  // the server this dialog started, stopped on OK and Exit
-};
-
-}  // namespace
 
 void CQtBoxes::Show(const std::string& strText, Icon eIcon)
 {

@@ -77,14 +77,6 @@ INT_PTR CALLBACK CCorvaneWnd::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam, LP
 
 void CCorvaneWnd::OnInitDialog()
 {
-    HWND hCombo = GetDlgItem(m_hWnd, IDC_CHARSET);
-    m_arrCharsets.assign(1, std::string());
-    SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Unchanged"));
-    for (const std::string& strName : CharsetChoices()) {
-        m_arrCharsets.push_back(strName);
-        SendMessageW(hCombo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(strName).c_str()));
-    }
-
     HMENU hSysMenu = GetSystemMenu(m_hWnd, FALSE);
     wchar_t szAbout[64] = L"";
     if (hSysMenu != nullptr && LoadStringW(Instance(), IDS_ABOUTBOX, szAbout, 64) > 0) {
@@ -195,8 +187,8 @@ void CCorvaneWnd::OnCommand(WORD wId, WORD wCode)
     case IDC_CHARSET:
         if (wCode == CBN_SELCHANGE) {
             const LRESULT nIndex = SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_GETCURSEL, 0, 0);
-            if (nIndex >= 0 && static_cast<size_t>(nIndex) < m_arrCharsets.size())
-                m_pLogic->OnCharsetChosen(m_arrCharsets[static_cast<size_t>(nIndex)]);
+            if (nIndex >= 0)
+                m_pLogic->OnCharsetChosen(static_cast<size_t>(nIndex));
         }
         break;
     case ID_TRAY_OPEN:
@@ -261,17 +253,17 @@ void CCorvaneWnd::SetShareNote(const std::string& strNote)
     SetDlgItemTextW(m_hWnd, IDC_SHARE_NOTE, WideText(strNote).c_str());
 }
 
-void CCorvaneWnd::SetCharsetChoice(const std::string& strCharset)
+void CCorvaneWnd::SetCharsetChoices(const std::vector<std::string>& choices)
 {
-    size_t nIndex = 0;
-    while (nIndex < m_arrCharsets.size() && m_arrCharsets[nIndex] != strCharset)
-        ++nIndex;
-    if (nIndex == m_arrCharsets.size()) {
-        // A code page stored by hand stays selectable, so that OK keeps it.
-        m_arrCharsets.push_back(strCharset);
-        SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_ADDSTRING, 0,
-                            reinterpret_cast<LPARAM>(WideText(strCharset).c_str()));
+    SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_RESETCONTENT, 0, 0);
+    for (const std::string& strName : choices) {
+        const std::wstring wstrItem = strName.empty() ? std::wstring(L"Unchanged") : WideText(strName);
+        SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wstrItem.c_str()));
     }
+}
+
+void CCorvaneWnd::SetCharsetChoice(size_t nIndex)
+{
     SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_SETCURSEL, nIndex, 0);
 }
 

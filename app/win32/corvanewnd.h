@@ -40,7 +40,8 @@ public:
     // IDlgWindow
     void SetFolderText(const std::string& strFolder) override;
     void SetShareNote(const std::string& strNote) override;
-    void SetCharsetChoice(const std::string& strCharset) override;
+    void SetCharsetChoices(const std::vector<std::string>& choices) override;
+    void SetCharsetChoice(size_t nIndex) override;
     void ShowDialog() override;
     void HideDialog() override;
     bool PickFolder(const std::string& strStart, std::string& strChosen) override;
@@ -71,7 +72,6 @@ private:
     bool m_bTrayIcon = false;
     bool m_bEnded = false;
     UINT m_uTaskbarCreated = 0;  // sent when the notification area comes (back)
-    std::vector<std::string> m_arrCharsets;  // the code page of each drop-down item
     StatusSource m_Status;
     CStbList m_StbList;
     std::wstring m_wstrTip = L"Corvane";

@@ -5,25 +5,13 @@
 #include <cstdio>
 
 #include "app/daemonstatus.h"
-#include "app/launcher.h"
+#include "app/servercontrol.h"
 #include "app/win32/corvanewnd.h"
 #include "app/win32/wintext.h"
 #include "platform/profile.h"
 #include "platform/signals.h"
 
 namespace {
-
-// The streaming server, with the dialog's message boxes.
-class CServerControl : public IServerControl {
-public:
-    explicit CServerControl(IMessageBoxes& boxes) : m_Boxes(boxes) {}
-    void Start() override { StartStreamingServer(m_Boxes, m_Launcher); }
-    void Stop() override { StopStreamingServer(m_Launcher); }
-
-private:
-    IMessageBoxes& m_Boxes;
-    CLauncherState m_Launcher;  // the server this dialog started, stopped on OK and Exit
-};
 
 // A program started from Explorer gets a console of its own, which only stands empty
 // beside the dialog: it goes. One shared with a command prompt stays, with the lines.

@@ -1,0 +1,224 @@
+# The sources of every target, one file a line; the lists of one platform's files are
+# named after its folder (POSIX, WIN32). CMakeLists.txt includes this before it makes
+# the targets.
+
+# Everything but the entry points: the OS layer, the protocol, the file system commands,
+# the transfers, the settings store and the status in words and figures. The pause of the
+# data streams is linked in by the program: paced (xfer/pacing.cpp) in the daemon and the
+# tests, unpaced (xfer/unpaced.cpp) where the data path itself is measured or fuzzed.
+set(CORE_SOURCES
+  platform/common/dir_order.cpp
+  platform/common/flush_counts.cpp
+  platform/common/ownfiles.cpp
+  platform/common/profile_choice.cpp
+  platform/common/thread_faults.cpp
+  platform/common/trace.cpp
+  platform/common/walk_hook.cpp
+  net/activity.cpp
+  net/allowlist.cpp
+  net/budget.cpp
+  net/cmdtable.cpp
+  net/filelist.cpp
+  net/frame.cpp
+  net/ip.cpp
+  net/memlink.cpp
+  net/memsess.cpp
+  net/packet.cpp
+  net/payload.cpp
+  net/reply.cpp
+  net/servicepulse.cpp
+  net/sess.cpp
+  net/sessman.cpp
+  net/socklink.cpp
+  net/statusboard.cpp
+  net/transferstatus.cpp
+  net/ver.cpp
+  net/xferctx.cpp
+  fs/copymove.cpp
+  fs/listing.cpp
+  fs/manage.cpp
+  fs/names.cpp
+  fs/ownpath.cpp
+  fs/path.cpp
+  fs/pathreq.cpp
+  fs/sizes.cpp
+  fs/stbquery.cpp
+  xfer/coverage.cpp
+  xfer/dirdown.cpp
+  xfer/dirup.cpp
+  xfer/download.cpp
+  xfer/journal.cpp
+  xfer/upload.cpp
+  xfer/upseal.cpp
+  xfer/writeback.cpp
+  app/cmdline.cpp
+  app/corvaneapp.cpp
+  app/corvanedlg.cpp
+  app/daemonstatus.cpp
+  app/launcher.cpp
+  app/msgbox.cpp
+  app/ownfiles.cpp
+  app/servercontrol.cpp
+  app/settings.cpp
+  app/statusrows.cpp
+  app/stbaddress.cpp
+  app/status/statuslisten.cpp
+  app/status/statustext.cpp)
+# The operating-system layer, one folder per platform. Linux also serves the status page
+# (HTML, JSON, metrics) and reads it (its client) with libmicrohttpd; Windows shows the
+# status in the dialog and tray.
+set(CORE_POSIX_SOURCES
+  platform/posix/beneath.cpp
+  platform/posix/charset.cpp
+  platform/posix/clock.cpp
+  platform/posix/console.cpp
+  platform/posix/copytree.cpp
+  platform/posix/dir.cpp
+  platform/posix/display.cpp
+  platform/posix/file.cpp
+  platform/posix/flush.cpp
+  platform/posix/httpserver.cpp
+  platform/posix/instance.cpp
+  platform/posix/limits.cpp
+  platform/posix/log.cpp
+  platform/posix/memory.cpp
+  platform/posix/namewalk.cpp
+  platform/posix/netif.cpp
+  platform/posix/ownfiles.cpp
+  platform/posix/process.cpp
+  platform/posix/procscan.cpp
+  platform/posix/profile.cpp
+  platform/posix/service.cpp
+  platform/posix/shellop.cpp
+  platform/posix/signals.cpp
+  platform/posix/socket.cpp
+  platform/posix/statefile.cpp
+  platform/posix/thread.cpp
+  platform/posix/tree.cpp
+  platform/posix/treewalk.cpp
+  platform/posix/volume.cpp
+  app/status/statusclient.cpp
+  app/status/statushtml.cpp
+  app/status/statusjson.cpp
+  app/status/statusmetrics.cpp
+  app/status/statuspage.cpp)
+set(CORE_WIN32_SOURCES
+  platform/win32/beneath.cpp
+  platform/win32/charset.cpp
+  platform/win32/clock.cpp
+  platform/win32/console.cpp
+  platform/win32/dir.cpp
+  platform/win32/display.cpp
+  platform/win32/file.cpp
+  platform/win32/flush.cpp
+  platform/win32/instance.cpp
+  platform/win32/limits.cpp
+  platform/win32/log.cpp
+  platform/win32/memory.cpp
+  platform/win32/netif.cpp
+  platform/win32/ownfiles.cpp
+  platform/win32/process.cpp
+  platform/win32/procscan.cpp
+  platform/win32/profile.cpp
+  platform/win32/service.cpp
+  platform/win32/shellop.cpp
+  platform/win32/signals.cpp
+  platform/win32/socket.cpp
+  platform/win32/statefile.cpp
+  platform/win32/text.cpp
+  platform/win32/thread.cpp
+  platform/win32/tree.cpp
+  platform/win32/treewalk.cpp
+  platform/win32/volume.cpp)
+
+# The dialog and tray icon: the system's own windows on Windows, Qt on Linux.
+set(WIN32_GUI_SOURCES
+  app/win32/aboutbox.cpp
+  app/win32/aboutbox.h
+  app/win32/corvanewnd.cpp
+  app/win32/corvanewnd.h
+  app/win32/stblist.cpp
+  app/win32/stblist.h
+  app/win32/winshell.cpp
+  app/win32/winshell.h
+  app/win32/wintext.cpp
+  app/win32/wintext.h)
+set(QT_GUI_SOURCES
+  app/qt/aboutdlg.cpp
+  app/qt/aboutdlg.h
+  app/qt/corvanewindow.cpp
+  app/qt/corvanewindow.h
+  app/qt/icon.cpp
+  app/qt/icon.h
+  app/qt/progressdelegate.cpp
+  app/qt/progressdelegate.h
+  app/qt/qtshell.cpp
+  app/qt/qtshell.h)
+
+# The STB side of the protocol, all but corvane-stb's entry point (tools/main.cpp).
+set(STB_SOURCES
+  tools/local_file.cpp
+  tools/progress.cpp
+  tools/stb_args.cpp
+  tools/stb_blocks.cpp
+  tools/stb_cmds_get.cpp
+  tools/stb_cmds_getdir.cpp
+  tools/stb_cmds_info.cpp
+  tools/stb_cmds_manage.cpp
+  tools/stb_cmds_put.cpp
+  tools/stb_cmds_putdir.cpp
+  tools/stb_conn.cpp
+  tools/stb_listing.cpp
+  tools/stb_paths.cpp
+  tools/stb_range.cpp
+  tools/stb_report.cpp
+  tools/stb_usage.cpp)
+
+# The suites of corvane_tests. Those that set their cases up with POSIX calls, and the
+# status page's, which is not served on Windows (the dialog and tray show the status),
+# stay out of the Windows build: tests/win32_test.cpp has the Windows side of the shared
+# fixtures and names each suite left out as skipped. The Win32 dialog's suite comes with
+# the dialog.
+set(TEST_SOURCES
+  tests/access_test.cpp
+  tests/charset_test.cpp
+  tests/confine_test.cpp
+  tests/copymove_test.cpp
+  tests/daemon_test.cpp
+  tests/dialog_test.cpp
+  tests/dirdown_test.cpp
+  tests/dirup_test.cpp
+  tests/download_test.cpp
+  tests/frame_test.cpp
+  tests/launcher_test.cpp
+  tests/link_test.cpp
+  tests/listing_test.cpp
+  tests/log_test.cpp
+  tests/manage_test.cpp
+  tests/ownfiles_test.cpp
+  tests/path_test.cpp
+  tests/platform_test.cpp
+  tests/service_test.cpp
+  tests/session_test.cpp
+  tests/stb_client_test.cpp
+  tests/stbquery_test.cpp
+  tests/test_common.cpp
+  tests/test_session.cpp
+  tests/upload_safety_test.cpp
+  tests/upload_test.cpp
+  tests/walk_test.cpp)
+set(TEST_POSIX_SOURCES
+  tests/beneath_test.cpp
+  tests/faults_test.cpp
+  tests/lock_test.cpp
+  tests/process_test.cpp
+  tests/status_model_test.cpp
+  tests/status_page_test.cpp
+  tests/status_test.cpp
+  tests/stream_test.cpp
+  tests/test_files.cpp
+  tests/test_util.cpp)
+set(TEST_WIN32_SOURCES
+  tests/win32_test.cpp)
+set(TEST_WIN32_GUI_SOURCES
+  tests/win32_dialog_test.cpp)
