@@ -78,7 +78,7 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx)
     std::string strName, strStbName;
     // The folder and the code page are read together, as a path mapping reads them.
     if (SelectShare(sess, ctx) == 0 &&
-        FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.m_bWideLinks, &ctx.names) &&
+        FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.Options().bWideLinks, &ctx.names) &&
         ctx.names.ToStb(strName, strStbName) == 0 && strStbName.size() + 2 <= static_cast<size_t>(kMaxPayload)) {
         uint8_t* p = packet.Payload();
         p[0] = 0;

@@ -7,6 +7,7 @@
 
 bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
 {
+    CBufferBudget* pBudget = options.pBudget;
     if (n > SIZE_MAX || (pBudget != nullptr && !pBudget->Take(n)))
         return false;
     uint8_t* p = bZeroed ? new (std::nothrow) uint8_t[n]() : new (std::nothrow) uint8_t[n];
@@ -23,8 +24,8 @@ bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
 void CXferCtx::ReleaseBin()
 {
     // pBin is only ever taken by TakeBin, so what it holds is what was charged.
-    if (pBin && pBudget != nullptr)
-        pBudget->Give(nBinSize);
+    if (pBin && options.pBudget != nullptr)
+        options.pBudget->Give(nBinSize);
     pBin.reset();
     nBinSize = 0;
     if (bUploading && bUpBuffered)

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fs/names.h"
+#include "net/options.h"
 #include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
@@ -16,8 +17,6 @@
 #include "xfer/journal.h"
 #include "xfer/upseal.h"
 #include "xfer/writeback.h"
-
-class CBufferBudget;
 
 // The count of a range that starts at o, cut at the limit: nothing when it starts past
 // the limit, what is left up to the limit when it runs past it. Never overflows.
@@ -29,6 +28,13 @@ inline uint64_t ClampCount(uint64_t o, uint64_t ullCount, uint64_t ullLimit)
 }
 
 struct CXferCtx {
+    // A context for a session that works under the options (which outlive it).
+    explicit CXferCtx(const CDaemonOptions& sessOptions) : options(sessOptions) {}
+
+    // What the session may do: nothing in the shared folder changes when read-only;
+    // buffers are charged to the budget (none: no limit); data streams pause after each
+    // full block.
+    const CDaemonOptions& options;
     std::unique_ptr<uint8_t[]> pBin;  // whole file, listing, or upload collected in memory
     size_t nBinSize = 0;              // bytes held in pBin (0 when none)
     uint32_t nXferSize = 0;           // size of the current transfer as 32-bit requests see it
@@ -62,10 +68,6 @@ struct CXferCtx {
     uint32_t ulDirSeen = 0;
     CDirUpBatch dirBatch;
     std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
-    // What the session may do, from its options: nothing in the shared folder changes
-    // when read-only; buffers are charged to the budget (none: no limit).
-    bool bReadOnly = false;
-    CBufferBudget* pBudget = nullptr;
     // The STB's code page as the last mapping selected it: the paths of the session's
     // requests are decoded with it and the names it is sent are encoded with it.
     CStbNames names;

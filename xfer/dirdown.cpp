@@ -228,7 +228,7 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
         plat::Trace("invalid param in RS_AFTER_MOVE_REQ\n");
     const int32_t nCount = static_cast<int32_t>(static_cast<uint32_t>(PayloadField(packet, 0, 4)));
     ctx.ReleaseEarlier(1557, 1565);
-    if (!ctx.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
+    if (!ctx.options.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
         AfterMoveDir(sess, ctx.share, nCount);
     sess.m_arrFiles.clear();
     EndTransfer(sess, true);

@@ -47,7 +47,7 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     plat::Trace("(%x) %u %llu %s\n", p[0], ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
                 bMapped ? ctx.strPath.c_str() : "(refused)");
     // A receiving folder reached through a link out of the shared folder is refused.
-    const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
+    const bool bAccepted = bMapped && !ctx.options.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
                            HasFreeSpace(ctx.share, sess.m_ullTotal);
     const uint8_t ucStatus = bAccepted ? kStatusDone : kStatusInvalid;
     if (bAccepted)
@@ -70,7 +70,7 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     uint8_t ucStatus = kStatusDone;
     if (ucType == kEntryFolder && ctx.nXferSize == 0) {
         plat::PathInfo info;
-        if (!bMapped || ctx.bReadOnly) {
+        if (!bMapped || ctx.options.bReadOnly) {
             ucStatus = kStatusNoFolder;
         } else if (plat::GetPathInfo(ctx.share, ctx.strPath2, info) != 0 &&
                    plat::MakeDirectory(ctx.share, ctx.strPath2) != 0) {

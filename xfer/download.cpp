@@ -9,7 +9,6 @@
 #include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
-#include "xfer/pacing.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 
@@ -65,7 +64,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     uint8_t* pData = pPayload + req.nWidth;
     uint64_t c = o;
     const uint64_t ullEnd = o + s;
-    const uint64_t ullPause = BlockPauseNs();
+    const uint64_t ullPause = ctx.options.ullBlockPauseNs;
     uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));

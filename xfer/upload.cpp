@@ -20,7 +20,7 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
     if (ctx.bUploading)
         ctx.AbandonUpload();
     // Nothing is created for a file the volume could not hold, nor in a read-only share.
-    if (ctx.bReadOnly || !HasFreeSpace(ctx.share, ullSize) ||
+    if (ctx.options.bReadOnly || !HasFreeSpace(ctx.share, ullSize) ||
         ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::UploadTarget) != 0) {
         ctx.ReleaseBin();
         return -1;
