@@ -28,35 +28,27 @@ void CXferCtx::ReleaseBin()
         options.pBudget->Give(nBinSize);
     pBin.reset();
     nBinSize = 0;
-    if (bUploading && bUpBuffered)
-        AbandonUpload();
+    if (upload.bUploading && upload.bBuffered)
+        upload.Abandon(hFile);
 }
 
 void CXferCtx::CloseFile()
 {
-    if (bUploading && !bUpBuffered)
-        AbandonUpload();  // removed while its lock is still held
+    if (upload.bUploading && !upload.bBuffered)
+        upload.Abandon(hFile);  // removed while its lock is still held
     hFile.Close();
 }
 
-void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
+void CXferCtx::ReleaseEarlier(ErrLine eHeldBuffer, ErrLine eHeldFile)
 {
     if (pBin) {
-        plat::Trace("E %s %d\n", "ip", nBinLine);
+        TraceErrLine(eHeldBuffer);
         ReleaseBin();
     }
     if (hFile.IsOpen()) {
-        plat::Trace("E %s %d\n", "ip", nFileLine);
+        TraceErrLine(eHeldFile);
         CloseFile();
     }
-}
-
-void CXferCtx::AbandonUpload()
-{
-    // Only the held file is ever removed: a name without it may be anybody's by now.
-    DiscardUpload(*this, bUpBuffered ? hUpFile : hFile);
-    bUploading = false;
-    bUpBuffered = false;
 }
 
 void CXferCtx::RecordSize(SizeWidth width, uint64_t ullSize)
@@ -90,8 +82,8 @@ void CXferCtx::ReleaseAtEnd()
 {
     ReleaseBin();
     CloseFile();
-    if (bUploading)
-        AbandonUpload();
+    if (upload.bUploading)
+        upload.Abandon(hFile);
     if (!dirBatch.Empty())
         dirBatch.Flush();
 }

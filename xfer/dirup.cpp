@@ -74,23 +74,25 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
             ucStatus = kStatusNoFolder;
         } else if (plat::GetPathInfo(ctx.share, ctx.strPath2, info) != 0 &&
                    plat::MakeDirectory(ctx.share, ctx.strPath2) != 0) {
-            plat::Trace("E %s %d\n", "ip", 1638);
+            TraceErrLine(ErrLine::RsFolderUpFailed);
             ucStatus = kStatusNoFolder;
         }
     } else {
         if (ctx.hFile.IsOpen()) {
-            plat::Trace("E %s %d\n", "ip", 1649);
+            TraceErrLine(ErrLine::RsFileUpHeldFile);
             ctx.CloseFile();
         }
-        if (!bMapped || BeginUpload(ctx, ctx.strPath2, ctx.nXferSize, 1669, 1677) != 0) {
-            plat::Trace("E %s %d\n", "ip", 1655);
+        if (!bMapped || BeginUpload(ctx, ctx.strPath2, ctx.nXferSize, ErrLine::RsFileUpHeldBuffer) != 0) {
+            TraceErrLine(ErrLine::RsFileUpFailed);
             ucStatus = kStatusNoFile;
             ctx.nXferSize = 0;
+        } else if (ctx.upload.bBuffered) {
+            TraceErrLine(ErrLine::RsFileUpBuffered);
         }
     }
     // An entry complete with its request (a folder, an empty or refused file) may be the
     // last: the entries before it reach the disk before its reply.
-    if (!ctx.bUploading && SettleDirUp(ctx) != 0 && ucStatus == kStatusDone) {
+    if (!ctx.upload.bUploading && SettleDirUp(ctx) != 0 && ucStatus == kStatusDone) {
         const bool bFolder = ucType == kEntryFolder && ctx.nXferSize == 0;
         ucStatus = bFolder ? kStatusNoFolder : kStatusNoFile;
         ctx.nXferSize = 0;
@@ -103,10 +105,9 @@ CmdNext HandleRsDataUpReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("RS_DATA_UP_REQ(%lx)\n", sess.Id());
     CBlock block = RequestBlock(sess.m_Packet, SizeWidth::Bits32, RS_DATA_UP_REP, "RS_DATA_UP_REQ");
-    block.nDirectEndLine = 1758;
     plat::Trace("%u %u %u\n", static_cast<uint32_t>(block.ullOffset), static_cast<uint32_t>(block.ullCount),
                 ctx.nXferSize);
-    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.nXferSize;
+    block.ullLimit = ctx.upload.bUploading ? ctx.upload.ullSize : ctx.nXferSize;
     TakeBlock(sess, ctx, block);
     return CmdNext::Continue;
 }

@@ -93,7 +93,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     EndWhenWhole(sess, ullEnd);
 }
 
-DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine)
+DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus)
 {
     ucStatus = kStatusFailed;
     if (ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::Download) != 0)
@@ -111,8 +111,6 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
         return DnForm::Short;  // without the memory the file is served from disk
     // Small files are read once and then served from memory.
     if (ctx.hFile.ReadAt(0, ctx.pBin.get(), ullLength) != static_cast<int64_t>(ullLength)) {
-        if (nShortReadLine != 0)
-            plat::Trace("E %s %d\n", "ip", nShortReadLine);
         ucStatus = kStatusShort;
         ctx.ReleaseBin();
     }
@@ -126,11 +124,12 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucShort = ReplyByte(ucRequest);
     if (ucRequest == FC_FILE_DN_REQ)
         plat::Trace("FC_FILE_DN_REQ(%lx)\n", sess.Id());
-    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_DN_REQ", ucShort, 1041, 1049);
+    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_DN_REQ", ucShort);
     if (eReq == PathReq::Invalid)
         return CmdNext::Continue;
+    ctx.ReleaseEarlier(ErrLine::FileDnHeldBuffer, ErrLine::FileDnHeldFile);
     uint8_t ucStatus = kStatusFailed;
-    DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus, 0);
+    DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus);
     if (eForm != DnForm::Failed)
         BeginTransfer(sess, ctx, StbActivity::Downloading, ctx.strPath,
                       eForm == DnForm::Long ? ctx.ullXferSize : ctx.nXferSize);
