@@ -40,6 +40,9 @@ struct CCmdLine {
     std::string strStatusListen;
     // `corvane --status`: print the running daemon's status from its page, and end.
     bool bStatus = false;
+    // The data streams' pause left out. No option sets it: only the benchmark's build of
+    // the daemon (corvane_nopace, app/main.cpp) does, to measure the data path itself.
+    bool bNoPace = false;
 };
 
 // Parses argv. 0, or -1 with a message for the user in strError.

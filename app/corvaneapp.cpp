@@ -108,7 +108,7 @@ int StatusListenOption(const CCmdLine& cmd, CStatusListen& listen, std::string& 
     return 0;
 }
 
-int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError)
+int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, CDaemonOptions& options, std::string& strError)
 {
     std::string strListen = cmd.strListen;
     if (!cmd.bHasListen) {
@@ -149,14 +149,17 @@ int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError)
     if (!cmd.bHasCharset && !strCharset.empty() && CheckStbCodePage(strCharset) != 0)
         return BadSetting(g_pszCharsetKey, strCharset,
                           "not a code page such as CP1252, CP949, CP932, GBK, BIG5 or ISO-8859-1", strError);
-    man.m_bFixedCharset = cmd.bHasCharset;
-    man.m_strCharset = cmd.bHasCharset ? cmd.strCharset : std::string();
+    options.bFixedCharset = cmd.bHasCharset;
+    options.strCharset = cmd.bHasCharset ? cmd.strCharset : std::string();
+    options.bReadOnly = abSwitches[0];
+    options.bWideLinks = abSwitches[1];
+    options.ullBlockPauseNs = cmd.bNoPace ? 0 : kBlockPauseNs;
+    options.pBudget = &man.m_Budget;
     man.m_strListen = strListen;
     man.m_Allow = allow;
     man.m_nMaxSessions = anCaps[0];
     man.m_nMaxSessionsPerHost = anCaps[1];
-    man.m_bReadOnly = abSwitches[0];
-    man.m_bWideLinks = abSwitches[1];
+    man.SetOptions(options);
     return 0;
 }
 
@@ -180,15 +183,16 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
 
     std::string strError;
     CStatusListen statusListen;
-    if (ApplyNetOptions(cmd, SessMan, strError) != 0 || StatusListenOption(cmd, statusListen, strError) != 0) {
+    if (ApplyNetOptions(cmd, SessMan, m_Options, strError) != 0 ||
+        StatusListenOption(cmd, statusListen, strError) != 0) {
         fprintf(stderr, "corvane: %s\n", strError.c_str());
         return 2;
     }
     // What a crash left of the uploads in progress goes before any session can begin
     // new ones (the single-instance guard keeps another copy from starting meanwhile).
-    CleanUpJournal(GetSharedFolder(), SessMan.m_bWideLinks);
+    CleanUpJournal(GetSharedFolder(), m_Options.bWideLinks);
     SessMan.m_usPort = cmd.usPort;
-    SessMan.m_bInteractive = pUi != nullptr;
+    m_Options.bInteractive = pUi != nullptr;
     // The service manager's status line: "2 STBs; sending rec.ts 43 %".
     SessMan.m_fnServiceStatus = SummaryLine;
     // Which way paths are resolved (one name at a time where the kernel has no openat2).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/cmdline.h"
+#include "net/options.h"
 
 #include <string>
 
@@ -10,12 +11,15 @@ class CSessMan;
 class IMessageBoxes;
 struct CStatusListen;
 
-// Sets the manager's network options and the STB's code page: each from the command line
-// when given there, else from the settings file's [Config] section, else its default (a
-// switch is on when either turns it on; a stored code page is only checked here, since
-// the sessions read it afresh). 0, or -1 with a message for the user in strError when a
-// stored value is not valid (the manager is then unchanged).
-int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError);
+// Sets the manager's network options and builds the options record of its sessions
+// (read-only, wide links, the STB's code page, the data streams' pause, the budget of the
+// manager): each from the command line when given there, else from the settings file's
+// [Config] section, else its default (a switch is on when either turns it on; a stored
+// code page is only checked here, since the sessions read it afresh). The manager is
+// given the record, which must outlive it. 0, or -1 with a message for the user in
+// strError when a stored value is not valid (the manager and the record are then
+// unchanged).
+int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, CDaemonOptions& options, std::string& strError);
 
 // Where the status page is served: --status-listen when given, else the settings file's
 // [Config] StatusListen, else 127.0.0.1:2009; off where the build serves no page (the key
@@ -41,6 +45,10 @@ public:
     // StatusListenOption gives. Its exit status: 0; 3 when no daemon answers there; 2 when
     // the stored address is not valid.
     int PrintRunningStatus(const CCmdLine& cmd);
+
+private:
+    // What every session works under, built once at start.
+    CDaemonOptions m_Options;
 };
 
 extern CCorvaneApp theApp;

@@ -47,6 +47,9 @@ int main(int argc, char** argv)
         puts("corvane " CORVANE_VERSION);
         return 0;
     }
+#ifdef CORVANE_NO_PACE
+    cmd.bNoPace = true;  // the benchmark's daemon: data streams without their pause
+#endif
     // The running daemon's status: nothing is started, no copy of the daemon is taken.
     if (cmd.bStatus)
         return theApp.PrintRunningStatus(cmd);

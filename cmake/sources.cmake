@@ -3,9 +3,7 @@
 # the targets.
 
 # Everything but the entry points: the OS layer, the protocol, the file system commands,
-# the transfers, the settings store and the status in words and figures. The pause of the
-# data streams is linked in by the program: paced (xfer/pacing.cpp) in the daemon and the
-# tests, unpaced (xfer/unpaced.cpp) where the data path itself is measured or fuzzed.
+# the transfers, the settings store and the status in words and figures.
 set(CORE_SOURCES
   platform/common/dir_order.cpp
   platform/common/flush_counts.cpp
@@ -18,6 +16,7 @@ set(CORE_SOURCES
   net/allowlist.cpp
   net/budget.cpp
   net/cmdtable.cpp
+  net/errlines.cpp
   net/filelist.cpp
   net/frame.cpp
   net/ip.cpp
@@ -48,6 +47,7 @@ set(CORE_SOURCES
   xfer/dirup.cpp
   xfer/download.cpp
   xfer/journal.cpp
+  xfer/pendingupload.cpp
   xfer/upload.cpp
   xfer/upseal.cpp
   xfer/writeback.cpp

@@ -94,7 +94,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
         return CmdNext::Continue;
     }
     plat::Trace("(%x) %s %s\n", ucTag, ctx.strPath.c_str(), ctx.strPath2.c_str());
-    if (ctx.bReadOnly) {
+    if (ctx.options.bReadOnly) {
         SendStatus(sess, ucReply, kStatusFailed);  // nothing changes in a read-only share
         return CmdNext::Continue;
     }
@@ -116,7 +116,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.pFrom = sess.m_szOpFrom;
     sess.m_FileOp.pTo = sess.m_szOpTo;
     sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
-    sess.m_FileOp.bInteractive = sess.m_bInteractive;
+    sess.m_FileOp.bInteractive = sess.Options().bInteractive;
     BeginTransfer(sess, ctx, bMove ? StbActivity::Moving : StbActivity::Copying, strFrom, 0);
     SetOpStatus(sess, kStatusRunning);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);

@@ -131,7 +131,7 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
         return CmdNext::Continue;
     }
     if (ctx.pBin) {
-        plat::Trace("E %s %d\n", "ip", 945);
+        TraceErrLine(ErrLine::DirListHeldBuffer);
         ctx.ReleaseBin();
     }
     ctx.RecordSize(SizeWidth::Bits32, 0);

@@ -21,7 +21,7 @@ CmdNext ChangePath(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucRe
     PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath, OwnUse::Open);
     uint8_t ucStatus = kStatusInvalid;
     if (eReq != PathReq::Invalid)
-        ucStatus = (eReq == PathReq::Ok && !ctx.bReadOnly && pfnChange(ctx.share, ctx.strPath) == 0) ? kStatusDone
+        ucStatus = (eReq == PathReq::Ok && !ctx.options.bReadOnly && pfnChange(ctx.share, ctx.strPath) == 0) ? kStatusDone
                                                                                                      : kStatusFailed;
     SendStatus(sess, ucReply, ucStatus);
     return CmdNext::Continue;
@@ -55,7 +55,7 @@ CmdNext HandleRmdirReq(CSess& sess, CXferCtx& ctx)
     } else if (eReq == PathReq::Ok) {
         // The shared folder itself is never wiped, however the path reaches it: the
         // folder the user chose stays.
-        const bool bDone = !ctx.bReadOnly && !IsSharedFolderItself(ctx.share, ctx.strPath) &&
+        const bool bDone = !ctx.options.bReadOnly && !IsSharedFolderItself(ctx.share, ctx.strPath) &&
                            plat::DeleteTree(ctx.share, ctx.strPath) == 0;
         ucStatus = bDone ? kStatusDone : kStatusFailed;
     }

@@ -35,11 +35,11 @@ int GetLocalPath(char* pszStbPath, std::string& strLocal) { return GetLocalPathI
 int SelectShare(const CSess& sess, CXferCtx& ctx)
 {
     CShareSetting setting = GetShareSetting();
-    if (ctx.names.Select(sess.m_bFixedCharset ? sess.m_strCharset : setting.strCharset) != 0 ||
+    if (ctx.names.Select(sess.Options().bFixedCharset ? sess.Options().strCharset : setting.strCharset) != 0 ||
         setting.strFolder.empty())
         return -1;
     ctx.share.strRoot = std::move(setting.strFolder);
-    ctx.share.bWideLinks = sess.m_bWideLinks;
+    ctx.share.bWideLinks = sess.Options().bWideLinks;
     // The daemon's own files go with every share: the list is made afresh only when it
     // changed, and every copy of the share reads it.
     std::vector<std::string> own = DaemonOwnPaths();

@@ -36,14 +36,11 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
     return TakePath(sess, ctx, pszName, strLocal, &use);
 }
 
-PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,
-                                int nFileLine)
+PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply)
 {
     const PathReq eReq = TakePathRequest(sess, ctx, pszName, ctx.strPath);
     if (eReq == PathReq::Invalid)
         SendStatusU32(sess, ucReply, kStatusInvalid, ctx.nXferSize);
-    else
-        ctx.ReleaseEarlier(nBinLine, nFileLine);
     return eReq;
 }
 

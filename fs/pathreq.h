@@ -27,10 +27,9 @@ PathReq TakePathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, std::st
 
 // The start of a request that opens its path as the session's sized transfer
 // (FC_FILE_DN_REQ, FC_FILE_SIZE_REQ): an invalid one is answered at once with
-// kStatusInvalid and the recorded 32-bit size; otherwise what an earlier transfer left is
-// released, with the "E ip" lines nBinLine and nFileLine. The path goes to ctx.strPath.
-PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply, int nBinLine,
-                                int nFileLine);
+// kStatusInvalid and the recorded 32-bit size. The path goes to ctx.strPath. The caller of
+// a valid one then releases what an earlier transfer left (CXferCtx::ReleaseEarlier).
+PathReq TakeTransferPathRequest(CSess& sess, CXferCtx& ctx, const char* pszName, uint8_t ucReply);
 
 // True when the local path reaches the shared folder itself ("/", "", "/./", a link that
 // leads back up ...), told by the folder it resolves to beneath the share.

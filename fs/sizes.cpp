@@ -58,9 +58,10 @@ CmdNext HandleDiskSizeReq(CSess& sess, CXferCtx&)
 CmdNext HandleFileSizeReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("FC_FILE_SIZE_REQ(%lx)\n", sess.Id());
-    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_SIZE_REQ", FC_FILE_SIZE_REP, 1152, 1160);
+    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_SIZE_REQ", FC_FILE_SIZE_REP);
     if (eReq == PathReq::Invalid)
         return CmdNext::Continue;
+    ctx.ReleaseEarlier(ErrLine::FileSizeHeldBuffer, ErrLine::FileSizeHeldFile);
     plat::CPlatFile file;
     if (eReq == PathReq::Refused || file.Open(ctx.share, ctx.strPath, plat::OpenMode::Download) != 0) {
         SendStatusU32(sess, FC_FILE_SIZE_REP, kStatusFailed, ctx.nXferSize);

@@ -78,7 +78,7 @@ CmdNext HandleModelVerReq(CSess& sess, CXferCtx& ctx)
     std::string strName, strStbName;
     // The folder and the code page are read together, as a path mapping reads them.
     if (SelectShare(sess, ctx) == 0 &&
-        FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.m_bWideLinks, &ctx.names) &&
+        FindNewestStbFile(ctx.share.strRoot, usModel, usVersion, strName, sess.Options().bWideLinks, &ctx.names) &&
         ctx.names.ToStb(strName, strStbName) == 0) {
         CPayloadWriter reply(packet);
         if (reply.U8(0) && reply.Path(strStbName)) {

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     static CFuzzShare share;
     static CSess sess(plat::INVALID_SOCKET);
-    static CXferCtx ctx;
+    static CXferCtx ctx(share.Options());
     if (nSize == 0 || nSize > static_cast<size_t>(kMaxPayload))
         return 0;
     share.Apply(pData[0], sess);

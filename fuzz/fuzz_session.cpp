@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     session.Link().KeepWritten(false);  // the STB reads every reply and forgets it
     session.Push(pData + 1, nSize - 1);
     session.Close();
-    if (!session.Sess().m_bWideLinks && !share.OutsideUntouched())
+    if (!share.Options().bWideLinks && !share.OutsideUntouched())
         abort();  // something outside the shared folder changed
     return 0;
 }

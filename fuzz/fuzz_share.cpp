@@ -99,6 +99,8 @@ CFuzzShare::CFuzzShare() : m_Seeds(Seeds())
     const rlimit limit{kMaxFileBytes, kMaxFileBytes};
     setrlimit(RLIMIT_FSIZE, &limit);
     m_Budget.SetLimit(kFuzzBudget);
+    m_Options.pBudget = &m_Budget;
+    m_Options.ullBlockPauseNs = 0;  // each input at full speed
 }
 
 std::vector<std::string> CFuzzShare::NamesIn(const std::string& strFolder) const
@@ -179,11 +181,11 @@ void CFuzzShare::Apply(uint8_t ucOptions, CSess& sess)
 {
     static const char* const kCodePages[] = {"", "", "CP1252", "UTF-16"};
     const int nCodePage = (ucOptions >> 2) & 3;
-    sess.m_bReadOnly = (ucOptions & 1) != 0;
-    sess.m_bWideLinks = (ucOptions & 2) != 0;
-    sess.m_bFixedCharset = nCodePage != 1;  // 1: the stored one
-    sess.m_strCharset = kCodePages[nCodePage];
-    sess.m_pBudget = &m_Budget;
+    m_Options.bReadOnly = (ucOptions & 1) != 0;
+    m_Options.bWideLinks = (ucOptions & 2) != 0;
+    m_Options.bFixedCharset = nCodePage != 1;  // 1: the stored one
+    m_Options.strCharset = kCodePages[nCodePage];
+    sess.SetOptions(m_Options);
 }
 
 bool CFuzzShare::OutsideUntouched()

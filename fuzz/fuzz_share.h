@@ -14,6 +14,7 @@
 
 #include "fuzz/share_watch.h"
 #include "net/budget.h"
+#include "net/options.h"
 
 class CSess;
 
@@ -24,11 +25,14 @@ public:
     // Puts the shared folder, and what lies outside it, back to their seeded state: what
     // the last input made is removed, what it touched of the seeded entries made afresh.
     void Reset();
-    // Gives the session the options that the daemon's command line gives, from an input's
+    // Sets the share's options record as the daemon's command line would, from an input's
     // first byte: bit 0 read-only, bit 1 wide links, bits 2-3 the code page (0: none;
-    // 1: the stored CP932; 2: CP1252; 3: one names cannot pass through, UTF-16), and
-    // the share's buffer budget.
+    // 1: the stored CP932; 2: CP1252; 3: one names cannot pass through, UTF-16); the
+    // share's buffer budget, and data streams without their pause. The session is given
+    // the record (before its command loop begins).
     void Apply(uint8_t ucOptions, CSess& sess);
+    // The record Apply sets, which every session and transfer context of a run reads.
+    const CDaemonOptions& Options() const { return m_Options; }
     // False when anything below <root>/cfg/outside was changed, added or removed since
     // the last Reset.
     bool OutsideUntouched();
@@ -53,6 +57,7 @@ private:
     std::string m_strShare;
     std::string m_strOutside;
     CBufferBudget m_Budget;
+    CDaemonOptions m_Options;
     CShareWatch m_Watch;
     std::vector<CSeed> m_Seeds;  // folders before what they hold
     bool m_bBuilt = false;

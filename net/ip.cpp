@@ -12,11 +12,7 @@ void WaitForThreadEnd(const std::atomic<plat::ThreadHandle>& hThread)
         plat::SleepMs(1);
 }
 
-CSessLoop::CSessLoop(CSess& sess) : m_Sess(sess)
-{
-    m_Ctx.bReadOnly = sess.m_bReadOnly;
-    m_Ctx.pBudget = sess.m_pBudget;
-}
+CSessLoop::CSessLoop(CSess& sess) : m_Sess(sess), m_Ctx(sess.Options()) {}
 
 int CSessLoop::Step()
 {

@@ -30,7 +30,7 @@ int ReceiveBody(CPacket& packet, CSess& sess)
     int nLast = 1;
     while (packet.m_nSize - kFrameHeader < nLen && packet.m_nBodyReadsLeft > 0) {
         int nWant = nLen + kFrameHeader - packet.m_nSize;
-        nLast = sess.Link().Recv(packet.m_Buf + packet.m_nSize, nWant, RecvWait::WithinFrame, sess.m_nBodyTimeoutMs);
+        nLast = sess.Link().Recv(packet.m_Buf + packet.m_nSize, nWant, RecvWait::WithinFrame, sess.Options().nBodyTimeoutMs);
         if (nLast == kLinkIdle)
             return kRecvIdle;
         --packet.m_nBodyReadsLeft;
@@ -79,10 +79,10 @@ int ReceiveFrame(CPacket& packet, CSess& sess)
         // 10 s for a frame to begin, 5 s for each read within it.
         int n;
         if (packet.m_nSize == 0)
-            n = sess.Link().Recv(packet.m_Buf, kFrameHeader, RecvWait::FrameStart, sess.m_nWaitTimeoutMs);
+            n = sess.Link().Recv(packet.m_Buf, kFrameHeader, RecvWait::FrameStart, sess.Options().nWaitTimeoutMs);
         else
             n = sess.Link().Recv(packet.m_Buf + packet.m_nSize, static_cast<int>(view.nBytes), RecvWait::WithinFrame,
-                                 sess.m_nBodyTimeoutMs);
+                                 sess.Options().nBodyTimeoutMs);
         if (n == kLinkIdle)
             return kRecvIdle;
         if (n <= 0)

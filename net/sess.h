@@ -12,14 +12,11 @@
 #include "net/activity.h"
 #include "net/filelist.h"
 #include "net/link.h"
+#include "net/options.h"
 #include "net/packet.h"
 #include "net/socklink.h"
 #include "platform/shellop.h"
 #include "platform/thread.h"
-
-constexpr int kWaitTimeoutMs = 10000;  // silence allowed between frames
-constexpr int kBodyTimeoutMs = 5000;   // each read of a frame's length and body
-constexpr int kSendTimeoutMs = 30000;  // a frame the STB does not take within it ends the session
 
 class CSess {
 public:
@@ -44,6 +41,11 @@ public:
     // What the command loop receives and sends through.
     CFrameLink& Link() { return *m_pLink; }
 
+    // The options the session works under: the manager's record (ApplyOptions), set
+    // before the session runs, or the defaults. The record outlives the session.
+    const CDaemonOptions& Options() const { return *m_pOptions; }
+    void SetOptions(const CDaemonOptions& options) { m_pOptions = &options; }
+
     // The session's identity in diagnostic lines.
     unsigned long Id() const { return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(this)); }
 
@@ -51,7 +53,7 @@ public:
     std::atomic<int> m_nState{1};
     uint64_t m_ullTotal = 0;
     std::string m_strBaseDir;
-    CFileList m_arrFiles;  // charged to the manager's budget; emptied when the session ends
+    CFileList m_arrFiles;  // charged to the options' budget; emptied when the session ends
     std::atomic<plat::ThreadHandle> m_hThread{nullptr};
     CPacket m_Packet;
     std::mutex m_Mutex;                // guards the writes of m_nOpStatus
@@ -61,11 +63,6 @@ public:
     char m_szOpFrom[1024] = {};
     char m_szOpTo[1024] = {};
 
-    // Receive time-outs; the daemon always uses the defaults, tests may shorten them.
-    int m_nWaitTimeoutMs = kWaitTimeoutMs;
-    int m_nBodyTimeoutMs = kBodyTimeoutMs;
-    // The send time-out the manager gives the socket before the session starts.
-    int m_nSendTimeoutMs = kSendTimeoutMs;
     // The peer's IPv4 address (host byte order), for the sessions-per-host count.
     uint32_t m_ulPeerAddr = 0;
     // When the STB connected (seconds since 1970), what the session is doing for the
@@ -76,26 +73,13 @@ public:
     class CStatusBoard* m_pStatus = nullptr;  // the manager's, for the transfers' events
     int m_nEndResult = 0;
 
-    // What the daemon's options allow this session, copied from the manager when the
-    // session is made: nothing in the shared folder may change (read-only), and links
-    // may lead out of the shared folder (wide links).
-    bool m_bReadOnly = false;
-    bool m_bWideLinks = false;
-    // A user is at the desktop (the dialog runs): a copy or move may show its progress.
-    bool m_bInteractive = false;
-    // The code page the command line fixed for the STB's names (see CSessMan).
-    bool m_bFixedCharset = false;
-    std::string m_strCharset;
-    // The budget that every session's transfer buffers draw from (owned by the manager;
-    // null: no limit).
-    class CBufferBudget* m_pBudget = nullptr;
-
     // Closing the connection belongs to the session thread once it runs; the accept
     // thread only shuts it down. The lock keeps the two from crossing.
     std::mutex m_SockLock;
     bool m_bShutByServer = false;  // guarded by m_SockLock
 
 private:
+    const CDaemonOptions* m_pOptions = &DefaultDaemonOptions();
     CSockLink m_SockLink;                 // the TCP connection, when the session has one
     std::unique_ptr<CFrameLink> m_pOwnLink;  // any other link
     CFrameLink* m_pLink;                  // the one of the two the session uses

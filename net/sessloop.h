@@ -11,7 +11,7 @@ class CSess;
 
 class CSessLoop {
 public:
-    // The context takes the session's options (read-only, the buffer budget).
+    // The context works under the session's options.
     explicit CSessLoop(CSess& sess);
     // Ends the loop if End was not called.
     ~CSessLoop() { End(); }

@@ -125,7 +125,7 @@ void CSessMan::AcceptLoop()
             m_Status.AddEvent(StatusEventKind::Connected, ulPeer, std::string());
             // A peer that stops reading cannot hold the session in a frame's send for
             // longer, however its window opens a crack now and then.
-            plat::SockSetSendTimeout(hSock, pSess->m_nSendTimeoutMs);
+            plat::SockSetSendTimeout(hSock, pSess->Options().nSendTimeoutMs);
             plat::ThreadHandle h =
                 plat::ThreadCreateSuspended(STB_SessTask, pSess, false, plat::kSessionStackBytes);
             pSess->m_hThread = h;  // stored before the thread can run: it clears it at its end
@@ -204,16 +204,8 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
 
 void CSessMan::ApplyOptions(CSess& sess)
 {
-    sess.m_nWaitTimeoutMs = m_nWaitTimeoutMs;
-    sess.m_nBodyTimeoutMs = m_nBodyTimeoutMs;
-    sess.m_nSendTimeoutMs = m_nSendTimeoutMs;
-    sess.m_bReadOnly = m_bReadOnly;
-    sess.m_bWideLinks = m_bWideLinks;
-    sess.m_bInteractive = m_bInteractive;
-    sess.m_bFixedCharset = m_bFixedCharset;
-    sess.m_strCharset = m_strCharset;
-    sess.m_pBudget = &m_Budget;
-    sess.m_arrFiles.SetBudget(&m_Budget);
+    sess.SetOptions(*m_pOptions);
+    sess.m_arrFiles.SetBudget(m_pOptions->pBudget);
 }
 
 void CSessMan::Unlink(CSess* pSess)

@@ -10,6 +10,7 @@
 
 #include "net/allowlist.h"
 #include "net/budget.h"
+#include "net/options.h"
 #include "net/sess.h"
 #include "net/statusboard.h"
 #include "platform/socket.h"
@@ -45,13 +46,20 @@ public:
     // Appends a new session for the socket of a peer of that address (host byte order);
     // null (list unchanged) when out of memory.
     CSess* AddSess(plat::Socket hSock, uint32_t ulPeerAddr);
-    // Gives a new session the options below (time-outs, read-only, wide links, the code
-    // page, the budget); every session gets them here, whatever its link.
+    // Gives a new session the manager's options (Options); every session gets them here,
+    // whatever its link.
     void ApplyOptions(CSess& sess);
     // Frees every session whose thread has ended.
     void ReapFinished();
     // Closes and frees every session.
     void RemoveAll();
+
+    // The options every session works under (read-only, wide links, the code page, the
+    // time-outs, the budget, the data streams' pause), given before Create and unchanged
+    // while the manager runs; the record outlives the manager's sessions. The defaults
+    // until then.
+    void SetOptions(const CDaemonOptions& options) { m_pOptions = &options; }
+    const CDaemonOptions& Options() const { return *m_pOptions; }
 
     CSess* m_pHead = nullptr;
     std::atomic<int> m_nState{0};
@@ -68,22 +76,8 @@ public:
     // Caps on the live sessions: past either one a connection is closed at once.
     int m_nMaxSessions = kMaxSessions;
     int m_nMaxSessionsPerHost = kMaxSessionsPerHost;
-    // Receive and send time-outs given to every new session (tests shorten them).
-    int m_nWaitTimeoutMs = kWaitTimeoutMs;
-    int m_nBodyTimeoutMs = kBodyTimeoutMs;
-    int m_nSendTimeoutMs = kSendTimeoutMs;
-    // What every new session may do: change nothing, follow links out of the folder.
-    bool m_bReadOnly = false;
-    bool m_bWideLinks = false;
-    // A user is at the desktop (the dialog runs): copies and moves may show their progress
-    // there. Off for the headless daemon, where no one could answer a window.
-    bool m_bInteractive = false;
-    // The STB's code page from the command line, which then wins over the stored one
-    // (empty: names pass unchanged). Without it every session reads the stored code page
-    // with the shared folder.
-    bool m_bFixedCharset = false;
-    std::string m_strCharset;
-    // What the transfer buffers of all sessions together may hold (tests lower it).
+    // What the transfer buffers of all sessions together may hold (tests lower it): the
+    // budget the daemon's options point to (CDaemonOptions::pBudget).
     CBufferBudget m_Budget;
     // Sessions created so far; tests wait on it instead of sleeping.
     std::atomic<unsigned> m_nAccepted{0};
@@ -95,6 +89,8 @@ public:
     std::function<std::string(const CStatusSnapshot&)> m_fnServiceStatus;
 
 private:
+    const CDaemonOptions* m_pOptions = &DefaultDaemonOptions();
+
     void AcceptLoop();
     // True when a new connection from the peer may have a session; otherwise the
     // connection has been closed (a peer not allowed, or one past a cap).

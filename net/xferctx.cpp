@@ -7,6 +7,7 @@
 
 bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
 {
+    CBufferBudget* pBudget = options.pBudget;
     if (n > SIZE_MAX || (pBudget != nullptr && !pBudget->Take(n)))
         return false;
     uint8_t* p = bZeroed ? new (std::nothrow) uint8_t[n]() : new (std::nothrow) uint8_t[n];
@@ -23,39 +24,31 @@ bool CXferCtx::TakeBin(uint64_t n, bool bZeroed)
 void CXferCtx::ReleaseBin()
 {
     // pBin is only ever taken by TakeBin, so what it holds is what was charged.
-    if (pBin && pBudget != nullptr)
-        pBudget->Give(nBinSize);
+    if (pBin && options.pBudget != nullptr)
+        options.pBudget->Give(nBinSize);
     pBin.reset();
     nBinSize = 0;
-    if (bUploading && bUpBuffered)
-        AbandonUpload();
+    if (upload.bUploading && upload.bBuffered)
+        upload.Abandon(hFile);
 }
 
 void CXferCtx::CloseFile()
 {
-    if (bUploading && !bUpBuffered)
-        AbandonUpload();  // removed while its lock is still held
+    if (upload.bUploading && !upload.bBuffered)
+        upload.Abandon(hFile);  // removed while its lock is still held
     hFile.Close();
 }
 
-void CXferCtx::ReleaseEarlier(int nBinLine, int nFileLine)
+void CXferCtx::ReleaseEarlier(ErrLine eHeldBuffer, ErrLine eHeldFile)
 {
     if (pBin) {
-        plat::Trace("E %s %d\n", "ip", nBinLine);
+        TraceErrLine(eHeldBuffer);
         ReleaseBin();
     }
     if (hFile.IsOpen()) {
-        plat::Trace("E %s %d\n", "ip", nFileLine);
+        TraceErrLine(eHeldFile);
         CloseFile();
     }
-}
-
-void CXferCtx::AbandonUpload()
-{
-    // Only the held file is ever removed: a name without it may be anybody's by now.
-    DiscardUpload(*this, bUpBuffered ? hUpFile : hFile);
-    bUploading = false;
-    bUpBuffered = false;
 }
 
 void CXferCtx::RecordSize(SizeWidth width, uint64_t ullSize)
@@ -89,8 +82,8 @@ void CXferCtx::ReleaseAtEnd()
 {
     ReleaseBin();
     CloseFile();
-    if (bUploading)
-        AbandonUpload();
+    if (upload.bUploading)
+        upload.Abandon(hFile);
     if (!dirBatch.Empty())
         dirBatch.Flush();
 }

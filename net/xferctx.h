@@ -6,18 +6,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "fs/names.h"
+#include "net/errlines.h"
+#include "net/options.h"
 #include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
-#include "xfer/coverage.h"
-#include "xfer/journal.h"
+#include "xfer/pendingupload.h"
 #include "xfer/upseal.h"
-#include "xfer/writeback.h"
-
-class CBufferBudget;
 
 // The count of a range that starts at o, cut at the limit: nothing when it starts past
 // the limit, what is left up to the limit when it runs past it. Never overflows.
@@ -29,6 +28,13 @@ inline uint64_t ClampCount(uint64_t o, uint64_t ullCount, uint64_t ullLimit)
 }
 
 struct CXferCtx {
+    // A context for a session that works under the options (which outlive it).
+    explicit CXferCtx(const CDaemonOptions& sessOptions) : options(sessOptions) {}
+
+    // What the session may do: nothing in the shared folder changes when read-only;
+    // buffers are charged to the budget (none: no limit); data streams pause after each
+    // full block.
+    const CDaemonOptions& options;
     std::unique_ptr<uint8_t[]> pBin;  // whole file, listing, or upload collected in memory
     size_t nBinSize = 0;              // bytes held in pBin (0 when none)
     uint32_t nXferSize = 0;           // size of the current transfer as 32-bit requests see it
@@ -37,24 +43,13 @@ struct CXferCtx {
     std::string strPath;              // local path the current command mapped
     plat::CShare share;               // the shared folder the current command's paths lie in
     std::string strPath2;             // copy/move destination, or a directory-upload entry
-    bool bUploading = false;          // an upload created its file and is not complete yet
     int32_t nDirEntries = 0;          // entries of the directory download's list
     // Which of the two size fields the last sizing reply recorded: a data request of the
     // other width clamps against what is actually held instead.
     SizeWidth eRecordedWidth = SizeWidth::Bits32;
-    std::string strUpPath;            // the file the pending upload created
-    plat::CShare upShare;             // the shared folder that file lies in
-    bool bUpBuffered = false;         // the pending upload is collected in pBin, not hFile
-    // The file of a buffered upload, held open and locked until the upload ends, so that
-    // no other opener can take it over (and no late end of this session can delete a
-    // file someone else has written since).
-    plat::CPlatFile hUpFile;
-    uint64_t ullUpSize = 0;           // the announced size of the pending upload
-    CCoverage upCover;                // the bytes of the pending upload that have arrived
-    CWriteBack upWriteBack;           // the write-back of a direct upload's file
-    // The pending upload's own journal record (a directory upload's small entries are
-    // recorded in dirBatch instead).
-    CJournalRecord upRecord;
+    // The upload begun and not complete yet (BeginUpload, TakeBlock): its bUploading says
+    // whether there is one.
+    CPendingUpload upload;
     // The directory upload: whether the session is in one, the entries it announced and
     // the entries requested so far, and its completed entries not flushed yet.
     bool bDirUp = false;
@@ -62,10 +57,6 @@ struct CXferCtx {
     uint32_t ulDirSeen = 0;
     CDirUpBatch dirBatch;
     std::string strUpDir;             // the directory upload's receiving folder, as the STB sent it
-    // What the session may do, from its options: nothing in the shared folder changes
-    // when read-only; buffers are charged to the budget (none: no limit).
-    bool bReadOnly = false;
-    CBufferBudget* pBudget = nullptr;
     // The STB's code page as the last mapping selected it: the paths of the session's
     // requests are decoded with it and the names it is sent are encoded with it.
     CStbNames names;
@@ -75,6 +66,11 @@ struct CXferCtx {
     // the memory is short: the caller takes the path it has for a failed allocation.
     bool TakeBin(uint64_t n, bool bZeroed);
 
+    // The buffer's bytes (none when no buffer is held).
+    std::span<uint8_t> Bin() { return {pBin.get(), nBinSize}; }
+    // The batch of the directory upload the session is in; null outside one.
+    CDirUpBatch* DirUpBatch() { return bDirUp ? &dirBatch : nullptr; }
+
     // Frees the buffer, setting pBin to none. A buffered upload that was still being
     // collected there is abandoned and its file deleted.
     void ReleaseBin();
@@ -82,12 +78,8 @@ struct CXferCtx {
     // file deleted: no partial file is ever left looking complete.
     void CloseFile();
     // Releases what an earlier transfer left behind before a new one begins: the buffer,
-    // then the file, each announced by its "E ip <line>" diagnostic line.
-    void ReleaseEarlier(int nBinLine, int nFileLine);
-    // Deletes the file of the pending upload while it is still held and its name still
-    // leads to it, and forgets the upload.
-    void AbandonUpload();
-
+    // then the file, each announced by the line of its place (net/errlines.h).
+    void ReleaseEarlier(ErrLine eHeldBuffer, ErrLine eHeldFile);
     // Records the size of the current transfer in the field of its width, and the width
     // as the one last recorded. A 32-bit record keeps the low 32 bits.
     void RecordSize(SizeWidth width, uint64_t ullSize);

@@ -95,9 +95,9 @@ TEST(SessMan, PeerOutsideTheAllowedListIsClosedWithoutASession)
     for (const char* pszAllow : {"127.0.0.1", "all"}) {
         SCOPED_TRACE(pszAllow);
         const bool bRefused = std::string(pszAllow) != "all";
-        CTestServer server([&](CSessMan& man) {
+        CTestServer server([&](CSessMan& man, CDaemonOptions& options) {
             ASSERT_EQ(man.m_Allow.Parse(pszAllow), 0);
-            man.m_nWaitTimeoutMs = 60000;  // only the refusal can close it soon
+            options.nWaitTimeoutMs = 60000;  // only the refusal can close it soon
         });
         CStbSession other(server.Port(), "127.0.0.2");
         ASSERT_TRUE(other.Connected());
@@ -131,10 +131,10 @@ TEST(SessMan, ConnectionPastASessionCapIsClosedAtOnce)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszCap);
-        CTestServer server([&](CSessMan& man) {
+        CTestServer server([&](CSessMan& man, CDaemonOptions& options) {
             man.m_nMaxSessions = c.nTotal;
             man.m_nMaxSessionsPerHost = c.nPerHost;
-            man.m_nWaitTimeoutMs = 60000;
+            options.nWaitTimeoutMs = 60000;
         });
         std::vector<std::unique_ptr<CStbSession>> clients;
         for (const char* pszFrom : c.served) {
@@ -168,10 +168,10 @@ TEST(SessMan, ConnectionPastASessionCapIsClosedAtOnce)
 TEST(SessMan, FewHostsAtTheirCapLeaveRoomForAnother)
 {
     constexpr int kHosts = 4;
-    CTestServer server([](CSessMan& man) {
+    CTestServer server([](CSessMan& man, CDaemonOptions& options) {
         man.m_nMaxSessions = kMaxSessions;
         man.m_nMaxSessionsPerHost = kMaxSessionsPerHost;
-        man.m_nWaitTimeoutMs = 60000;
+        options.nWaitTimeoutMs = 60000;
     });
     std::vector<std::unique_ptr<CStbSession>> held;
     for (int h = 1; h <= kHosts; ++h) {
@@ -191,19 +191,19 @@ TEST(SessMan, NewSessionTakesTheManagersOptionsAndItsPeer)
 {
     for (bool bOn : {true, false}) {
         SCOPED_TRACE(bOn);
-        CTestServer server([&](CSessMan& man) {
-            man.m_bReadOnly = bOn;
-            man.m_bWideLinks = !bOn;
-            man.m_nSendTimeoutMs = bOn ? 1234 : 4321;
+        CTestServer server([&](CSessMan&, CDaemonOptions& options) {
+            options.bReadOnly = bOn;
+            options.bWideLinks = !bOn;
+            options.nSendTimeoutMs = bOn ? 1234 : 4321;
         });
         CStbSession client(server.Port(), bOn ? "127.0.0.2" : "127.0.0.1");
         ASSERT_TRUE(client.Version());
         ASSERT_TRUE(server.WaitIdle(1));
         const CSess* pSess = server.Man().m_pHead;
         ASSERT_NE(pSess, nullptr);
-        EXPECT_EQ(pSess->m_bReadOnly, bOn);
-        EXPECT_EQ(pSess->m_bWideLinks, !bOn);
-        EXPECT_EQ(pSess->m_nSendTimeoutMs, bOn ? 1234 : 4321);
+        EXPECT_EQ(pSess->Options().bReadOnly, bOn);
+        EXPECT_EQ(pSess->Options().bWideLinks, !bOn);
+        EXPECT_EQ(pSess->Options().nSendTimeoutMs, bOn ? 1234 : 4321);
         EXPECT_EQ(pSess->m_ulPeerAddr, bOn ? Addr(127, 0, 0, 2) : Addr(127, 0, 0, 1));
     }
 }
@@ -227,8 +227,8 @@ TEST(NetOptions, SettingsFileAppliesAndTheCommandLineWins)
              EXPECT_FALSE(m.m_Allow.Allows(Addr(8, 8, 8, 8)));
              EXPECT_EQ(m.m_nMaxSessions, 256);
              EXPECT_EQ(m.m_nMaxSessionsPerHost, 8);
-             EXPECT_FALSE(m.m_bReadOnly);
-             EXPECT_FALSE(m.m_bWideLinks);
+             EXPECT_FALSE(m.Options().bReadOnly);
+             EXPECT_FALSE(m.Options().bWideLinks);
          }},
         {"Listen", "127.0.0.2", {}, 0, [](const CSessMan& m) { EXPECT_EQ(m.m_strListen, "127.0.0.2"); }},
         {"Listen", "127.0.0.2", {"--listen", "127.0.0.1"}, 0,
@@ -248,10 +248,10 @@ TEST(NetOptions, SettingsFileAppliesAndTheCommandLineWins)
         {"MaxSessionsPerHost", "3", {}, 0, [](const CSessMan& m) { EXPECT_EQ(m.m_nMaxSessionsPerHost, 3); }},
         {"MaxSessionsPerHost", "3", {"--max-sessions-per-host", "4"}, 0,
          [](const CSessMan& m) { EXPECT_EQ(m.m_nMaxSessionsPerHost, 4); }},
-        {"ReadOnly", "1", {}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.m_bReadOnly); }},
-        {"ReadOnly", "0", {"--read-only"}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.m_bReadOnly); }},
-        {"WideLinks", "1", {}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.m_bWideLinks); }},
-        {"WideLinks", "0", {}, 0, [](const CSessMan& m) { EXPECT_FALSE(m.m_bWideLinks); }},
+        {"ReadOnly", "1", {}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.Options().bReadOnly); }},
+        {"ReadOnly", "0", {"--read-only"}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.Options().bReadOnly); }},
+        {"WideLinks", "1", {}, 0, [](const CSessMan& m) { EXPECT_TRUE(m.Options().bWideLinks); }},
+        {"WideLinks", "0", {}, 0, [](const CSessMan& m) { EXPECT_FALSE(m.Options().bWideLinks); }},
         {"Listen", "127.0.0", {}, -1, nullptr},
         {"Allow", "10.0.0.0/33", {}, -1, nullptr},
         {"MaxSessions", "0", {}, -1, nullptr},
@@ -272,7 +272,8 @@ TEST(NetOptions, SettingsFileAppliesAndTheCommandLineWins)
         ASSERT_EQ(ParseCmdLine(static_cast<int>(argv.size()), argv.data(), cmd, strError), 0) << strError;
         CSessMan man;
         man.m_nMaxSessions = 999;
-        EXPECT_EQ(ApplyNetOptions(cmd, man, strError), c.nResult) << strError;
+        CDaemonOptions options;
+        EXPECT_EQ(ApplyNetOptions(cmd, man, options, strError), c.nResult) << strError;
         if (c.nResult == 0) {
             c.check(man);
         } else {

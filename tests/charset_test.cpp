@@ -27,9 +27,9 @@ namespace {
 // A server whose code page the command line fixed (empty: names unchanged).
 std::unique_ptr<CTestServer> FixedCharsetServer(const std::string& strCharset)
 {
-    return std::make_unique<CTestServer>([&](CSessMan& man) {
-        man.m_bFixedCharset = true;
-        man.m_strCharset = strCharset;
+    return std::make_unique<CTestServer>([&](CSessMan&, CDaemonOptions& options) {
+        options.bFixedCharset = true;
+        options.strCharset = strCharset;
     });
 }
 
@@ -403,13 +403,14 @@ TEST(StbCharset, UnknownCodePageIsRefusedAtStart)
     std::string strError;
     ASSERT_EQ(ParseCmdLine(1, argv, cmd, strError), 0);
     CSessMan man;
-    EXPECT_EQ(ApplyNetOptions(cmd, man, strError), -1);
+    CDaemonOptions options;
+    EXPECT_EQ(ApplyNetOptions(cmd, man, options, strError), -1);
     EXPECT_TRUE(Contains(strError, "Charset=NOPE")) << strError;
     const char* argvFixed[] = {"corvane", "--charset", "CP949"};
     ASSERT_EQ(ParseCmdLine(3, argvFixed, cmd, strError), 0);
-    EXPECT_EQ(ApplyNetOptions(cmd, man, strError), 0) << "the command line wins over the stored key";
-    EXPECT_TRUE(man.m_bFixedCharset);
-    EXPECT_EQ(man.m_strCharset, "CP949");
+    EXPECT_EQ(ApplyNetOptions(cmd, man, options, strError), 0) << "the command line wins over the stored key";
+    EXPECT_TRUE(man.Options().bFixedCharset);
+    EXPECT_EQ(man.Options().strCharset, "CP949");
 }
 
 // --config FILE is the settings file the daemon reads (here a bad Charset in it stops the

@@ -138,7 +138,7 @@ TEST_F(Confinement, WideLinksFollowLinksOutButNotParentPaths)
 {
     if (!m_strNoLinks.empty())
         GTEST_SKIP() << kNoLinks << m_strNoLinks;
-    CTestServer server([](CSessMan& man) { man.m_bWideLinks = true; });
+    CTestServer server([](CSessMan&, CDaemonOptions& options) { options.bWideLinks = true; });
     CStbSession client(server.Port());
     EXPECT_EQ(client.Ask(0x10, PathPayload("abs/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
     EXPECT_EQ(client.Ask(0x10, PathPayload("out/secret.txt"), 0xE0), std::string(1, '\0') + U32(14));
@@ -319,7 +319,7 @@ TEST_F(Confinement, DirectoryListPastTheBudgetListsNothing)
 TEST_F(Confinement, ReadOnlyShareChangesNothing)
 {
     share.WriteFile("tree/a.txt", "a");
-    CTestServer server([](CSessMan& man) { man.m_bReadOnly = true; });
+    CTestServer server([](CSessMan&, CDaemonOptions& options) { options.bReadOnly = true; });
     const auto before = Tree(share.Share());
     struct Change {
         uint8_t ucReq, ucReply;
@@ -409,7 +409,7 @@ TEST_F(Confinement, SharedFolderReachedThroughALinkIsTheFolderItself)
          }},
     };
     for (const bool bWide : {false, true}) {
-        CTestServer server([bWide](CSessMan& man) { man.m_bWideLinks = bWide; });
+        CTestServer server([bWide](CSessMan&, CDaemonOptions& options) { options.bWideLinks = bWide; });
         for (const Case& c : cases) {
             SCOPED_TRACE(::testing::Message() << c.pszName << (bWide ? " with wide links" : ""));
             CStbSession viaLink(server.Port());

@@ -264,9 +264,10 @@ public:
     {
         plat::Socket a, b;
         EXPECT_EQ(plat::SockPair(&a, &b), 0);
+        m_Options.nWaitTimeoutMs = waitMs;
+        m_Options.nBodyTimeoutMs = bodyMs;
         m_pSess = std::make_unique<CSess>(a);
-        m_pSess->m_nWaitTimeoutMs = waitMs;
-        m_pSess->m_nBodyTimeoutMs = bodyMs;
+        m_pSess->SetOptions(m_Options);
         m_hOwn = a;
         m_hPeer = b;
     }
@@ -287,6 +288,7 @@ public:
     int Unread() const { return UnreadBytes(m_hOwn); }
 
 private:
+    CDaemonOptions m_Options;
     std::unique_ptr<CSess> m_pSess;
     plat::Socket m_hOwn = plat::INVALID_SOCKET;  // the session's end, which it owns
     plat::Socket m_hPeer = plat::INVALID_SOCKET;

@@ -1,7 +1,11 @@
 // Diagnostic lines: whatever bytes a name from the network holds, one call is one line.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "net/protocol.h"
 #include "platform/log.h"
@@ -21,6 +25,19 @@ std::string TraceOf(const std::string& strText, bool bLineEnd = true)
     else
         plat::Trace("(%x) %s", 0x41, strText.c_str());
     return testing::internal::GetCapturedStdout();
+}
+
+// The numbers of the "E ip" lines in what the daemon wrote, in order.
+std::vector<int> ErrLinesIn(const std::string& strOut)
+{
+    std::vector<int> lines;
+    std::istringstream in(strOut);
+    std::string strLine;
+    while (std::getline(in, strLine)) {
+        if (strLine.rfind("E ip ", 0) == 0)
+            lines.push_back(std::stoi(strLine.substr(5)));
+    }
+    return lines;
 }
 
 }  // namespace
@@ -77,4 +94,125 @@ TEST(Trace, LongOrUnendedTextStillEndsItsLine)
     EXPECT_EQ(TraceOf("no end", false), "(41) no end\n");
     const std::string strLong = std::string(3000, 'a') + "\n" + std::string(3000, 'b');
     EXPECT_EQ(TraceOf(strLong), "(41) " + std::string(3000, 'a') + "\\x0a" + std::string(3000, 'b') + "\n");
+}
+
+// Every place of the handlers that prints an "E ip" line prints its own number, the same
+// from one version to the next, so that logs can be compared: a buffer or a transfer file
+// that an earlier transfer left, and the steps of the directory transactions' entries.
+// (The short read of a directory-download entry, 1404, needs a file that shrinks between
+// its size and its read, and is left out.)
+TEST(Trace, EachHandlerPlacePrintsItsOwnFixedErrLine)
+{
+    constexpr uint64_t kLarge = 11u << 20;  // above what is read into memory or collected there
+    const std::string strTen(10, 'u');
+    const auto Open = [](CStbSession& stb, const std::string& strPath) {
+        stb.Exchange(FC_FILE_DN_REQ, PathPayload(strPath));
+    };
+    // FC_DIR_DN_REQ of the folder, then RS_FILE_DN_REQ of every entry and one past them.
+    const auto DirDown = [](CStbSession& stb, const std::string& strPath, const std::function<void()>& before) {
+        stb.Exchange(FC_DIR_DN_REQ, PathPayload(strPath, '\x07'));
+        before();
+        for (uint32_t i = 0; stb.Exchange(RS_FILE_DN_REQ, LE(i, 4)).first == RS_FILE_DN_REP; ++i) {
+        }
+    };
+    struct Case {
+        const char* pszName;
+        bool bNoBuffers;  // a budget of 0: every upload is written straight to its file
+        std::function<void(CStbSession&, const CTempShare&)> run;
+        std::vector<int> lines;
+    };
+    const Case cases[] = {
+        {"a listing after a listing", false,
+         [](CStbSession& stb, const CTempShare&) {
+             stb.Exchange(FC_DIR_REQ, PathPayload("/"));
+             stb.Exchange(FC_DIR_REQ, PathPayload("/"));
+         },
+         {945}},
+        {"downloads after a buffer and a file", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             Open(stb, "/a.bin");
+             Open(stb, "/big.bin");
+             Open(stb, "/a.bin");
+         },
+         {1041, 1049}},
+        {"sizes after a buffer and a file", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             Open(stb, "/a.bin");
+             stb.Exchange(FC_FILE_SIZE_REQ, PathPayload("/a.bin"));
+             Open(stb, "/big.bin");
+             stb.Exchange(FC_FILE_SIZE_REQ, PathPayload("/a.bin"));
+         },
+         {1152, 1160}},
+        {"FC_FILE_UP_REQ after a file and a buffer", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             Open(stb, "/big.bin");
+             stb.UploadOpen(FC_FILE_UP_REQ, 10, "/u1.bin");
+             stb.UploadOpen(FC_FILE_UP_REQ, 10, "/u2.bin");  // the first one's buffer is still held
+         },
+         {1889, 1908}},
+        {"FC_BIGFILE_UP_REQ after a file and a buffer", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             Open(stb, "/big.bin");
+             stb.UploadOpen(FC_BIGFILE_UP_REQ, 10, "/u1.bin");
+             stb.UploadOpen(FC_BIGFILE_UP_REQ, 10, "/u2.bin");
+         },
+         {2134, 2153}},
+        {"directory download entries after a buffer and a file, then the move", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             DirDown(stb, "/T", [] {});
+             stb.Exchange(RS_AFTER_MOVE_REQ, LE(0, 4));
+         },
+         {1364, 1372, 1557}},
+        {"the move after a file", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             DirDown(stb, "/L", [] {});
+             stb.Exchange(RS_AFTER_MOVE_REQ, LE(0, 4));
+         },
+         {1565}},
+        {"a directory download entry gone since the listing", false,
+         [&](CStbSession& stb, const CTempShare& share) {
+             DirDown(stb, "/G", [&] { std::filesystem::remove(LocalFsPath(share.Path("G/x.bin"))); });
+         },
+         {1379}},
+        {"directory upload entries: a folder and a file that cannot be made, files collected", false,
+         [&](CStbSession& stb, const CTempShare&) {
+             stb.BeginDirUp("/", 1000, 4);
+             stb.DirUpEntry(kEntryFolder, 0, "missing/sub");
+             stb.DirUpEntry(kEntryFile, 10, "missing/x.bin");
+             stb.DirUpEntry(kEntryFile, 10, "d1.bin");
+             stb.DirUpEntry(kEntryFile, 10, "d2.bin");  // the first one's buffer is still held
+         },
+         {1638, 1655, 1677, 1669, 1677}},
+        {"directory upload entries written straight to their files", true,
+         [&](CStbSession& stb, const CTempShare&) {
+             stb.BeginDirUp("/", 1000, 2);
+             stb.DirUpEntry(kEntryFile, 10, "d1.bin");
+             stb.DirUpEntry(kEntryFile, 10, "d2.bin");  // the first one's file is still open
+             stb.DirUpBlock(0, strTen);
+         },
+         {1649, 1758}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        CTempShare share;
+        share.WriteFile("a.bin", std::string(100, 'a'));
+        share.WriteFile("big.bin", "");
+        std::filesystem::resize_file(LocalFsPath(share.Path("big.bin")), kLarge);
+        share.WriteFile("T/a.bin", std::string(100, 'a'));
+        share.WriteFile("T/b.bin", "");
+        std::filesystem::resize_file(LocalFsPath(share.Path("T/b.bin")), kLarge);
+        share.WriteFile("T/c.bin", std::string(100, 'c'));
+        share.WriteFile("L/b.bin", "");
+        std::filesystem::resize_file(LocalFsPath(share.Path("L/b.bin")), kLarge);
+        share.WriteFile("G/x.bin", "x");
+        CTestServer server([&](CSessMan& man) {
+            if (c.bNoBuffers)
+                man.m_Budget.SetLimit(0);
+        });
+        CStbSession stb(server.Port());
+        plat::SetTraceQuiet(false);
+        testing::internal::CaptureStdout();
+        c.run(stb, share);
+        EXPECT_EQ(ErrLinesIn(testing::internal::GetCapturedStdout()), c.lines);
+    }
 }

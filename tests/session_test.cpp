@@ -107,9 +107,9 @@ TEST(Session, StalledDownloadEndsWithinTheSendTimeOutAndReleasesTheFile)
         constexpr uint32_t kSize = 64u << 20;
         share.WriteFile("big.bin", "");
         std::filesystem::resize_file(share.Path("big.bin"), kSize);
-        CTestServer server([](CSessMan& man) {
-            man.m_nSendTimeoutMs = kSendTimeoutMs;
-            man.m_nWaitTimeoutMs = 60000;  // silence alone would keep the session for a minute
+        CTestServer server([](CSessMan&, CDaemonOptions& options) {
+            options.nSendTimeoutMs = kSendTimeoutMs;
+            options.nWaitTimeoutMs = 60000;  // silence alone would keep the session for a minute
         });
         CTestClient stalled(server.Port(), nullptr, "127.0.0.1", nRecvBuf);
         ASSERT_TRUE(stalled.Connected());

@@ -172,19 +172,26 @@ std::map<std::string, std::string> Tree(const std::string& root)
 }
 
 CTestServer::CTestServer(int waitMs, int bodyMs)
-    : CTestServer([=](CSessMan& man) {
-          man.m_nWaitTimeoutMs = waitMs;
-          man.m_nBodyTimeoutMs = bodyMs;
+    : CTestServer([=](CSessMan&, CDaemonOptions& options) {
+          options.nWaitTimeoutMs = waitMs;
+          options.nBodyTimeoutMs = bodyMs;
       })
 {
 }
 
 CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
+    : CTestServer([&](CSessMan& man, CDaemonOptions&) { setup(man); })
+{
+}
+
+CTestServer::CTestServer(const std::function<void(CSessMan&, CDaemonOptions&)>& setup)
 {
     m_Man.m_usPort = 0;
     m_Man.m_nMaxSessions = kTestSessionCap;
     m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
-    setup(m_Man);
+    m_Options.pBudget = &m_Man.m_Budget;
+    setup(m_Man, m_Options);
+    m_Man.SetOptions(m_Options);
 }
 
 uint16_t CTestServer::ListenPort()

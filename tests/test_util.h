@@ -102,14 +102,16 @@ private:
     CTestServer& m_Server;
 };
 
-// An in-process session manager (CSessMan) with both session caps at kTestSessionCap.
-// Its options are set by the constructor; its listener (m_usPort = 0: any free port)
-// starts only when a port is asked for. Destroy() in the destructor.
+// An in-process session manager (CSessMan) with both session caps at kTestSessionCap,
+// and the options record of its sessions (the daemon's defaults, the manager's budget).
+// Both are set by the constructor; the listener (m_usPort = 0: any free port) starts only
+// when a port is asked for. Destroy() in the destructor.
 class CTestServer {
 public:
     explicit CTestServer(int waitMs = 10000, int bodyMs = 5000);
-    // setup sets any other option of the manager.
+    // setup sets any other option of the manager, or of the manager and the sessions.
     explicit CTestServer(const std::function<void(CSessMan&)>& setup);
+    explicit CTestServer(const std::function<void(CSessMan&, CDaemonOptions&)>& setup);
     ~CTestServer();
     CTestServer(const CTestServer&) = delete;
     CTestServer& operator=(const CTestServer&) = delete;
@@ -132,6 +134,7 @@ public:
     int SessionCount();
 
 private:
+    CDaemonOptions m_Options;  // outlives the manager's sessions
     CSessMan m_Man;
     uint16_t m_usPort = 0;  // 0 until the listener runs
 };

@@ -56,7 +56,7 @@ class TreeWalks : public ::testing::Test {
 protected:
     CTempShare share;
     std::string victim = share.Root() + "/victim";
-    CTestServer server{[](CSessMan& man) { man.m_bWideLinks = true; }};
+    CTestServer server{[](CSessMan&, CDaemonOptions& options) { options.bWideLinks = true; }};
 
     void SetUp() override
     {

@@ -192,10 +192,12 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
     } else {
         ctx.strPath2 = GetBaseDir(sess) + strEntry;
         plat::Trace("%s\n", ctx.strPath2.c_str());
-        ctx.ReleaseEarlier(1364, 1372);
-        eForm = OpenDownload(ctx, ctx.strPath2, ucStatus, 1404);  // in the share FC_DIR_DN_REQ mapped
+        ctx.ReleaseEarlier(ErrLine::RsFileDnHeldBuffer, ErrLine::RsFileDnHeldFile);
+        eForm = OpenDownload(ctx, ctx.strPath2, ucStatus);  // in the share FC_DIR_DN_REQ mapped
         if (eForm == DnForm::Failed)
-            plat::Trace("E %s %d\n", "ip", 1379);
+            TraceErrLine(ErrLine::RsFileDnOpenFailed);
+        else if (ucStatus == kStatusShort)
+            TraceErrLine(ErrLine::RsFileDnShortRead);
     }
     // The entry, as listed and in the STB's code page, follows the size field. The walk
     // listed only entries that convert, with the code page still in use.
@@ -225,8 +227,8 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
     if (packet.PayloadLength() < 4)
         plat::Trace("invalid param in RS_AFTER_MOVE_REQ\n");
     const int32_t nCount = static_cast<int32_t>(CPayloadReader(packet).U32());
-    ctx.ReleaseEarlier(1557, 1565);
-    if (!ctx.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
+    ctx.ReleaseEarlier(ErrLine::RsAfterMoveHeldBuffer, ErrLine::RsAfterMoveHeldFile);
+    if (!ctx.options.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
         AfterMoveDir(sess, ctx.share, nCount);
     sess.m_arrFiles.clear();
     EndTransfer(sess, true);

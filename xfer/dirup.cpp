@@ -49,7 +49,7 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     plat::Trace("(%x) %u %llu %s\n", ucTag, ulCount, static_cast<unsigned long long>(sess.m_ullTotal),
                 bMapped ? ctx.strPath.c_str() : "(refused)");
     // A receiving folder reached through a link out of the shared folder is refused.
-    const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
+    const bool bAccepted = bMapped && !ctx.options.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
                            HasFreeSpace(ctx.share, sess.m_ullTotal);
     const uint8_t ucStatus = bAccepted ? kStatusDone : kStatusInvalid;
     if (bAccepted)
@@ -73,27 +73,29 @@ CmdNext HandleRsFileUpReq(CSess& sess, CXferCtx& ctx)
     uint8_t ucStatus = kStatusDone;
     if (ucType == kEntryFolder && ctx.nXferSize == 0) {
         plat::PathInfo info;
-        if (!bMapped || ctx.bReadOnly) {
+        if (!bMapped || ctx.options.bReadOnly) {
             ucStatus = kStatusNoFolder;
         } else if (plat::GetPathInfo(ctx.share, ctx.strPath2, info) != 0 &&
                    plat::MakeDirectory(ctx.share, ctx.strPath2) != 0) {
-            plat::Trace("E %s %d\n", "ip", 1638);
+            TraceErrLine(ErrLine::RsFolderUpFailed);
             ucStatus = kStatusNoFolder;
         }
     } else {
         if (ctx.hFile.IsOpen()) {
-            plat::Trace("E %s %d\n", "ip", 1649);
+            TraceErrLine(ErrLine::RsFileUpHeldFile);
             ctx.CloseFile();
         }
-        if (!bMapped || BeginUpload(ctx, ctx.strPath2, ctx.nXferSize, 1669, 1677) != 0) {
-            plat::Trace("E %s %d\n", "ip", 1655);
+        if (!bMapped || BeginUpload(ctx, ctx.strPath2, ctx.nXferSize, ErrLine::RsFileUpHeldBuffer) != 0) {
+            TraceErrLine(ErrLine::RsFileUpFailed);
             ucStatus = kStatusNoFile;
             ctx.nXferSize = 0;
+        } else if (ctx.upload.bBuffered) {
+            TraceErrLine(ErrLine::RsFileUpBuffered);
         }
     }
     // An entry complete with its request (a folder, an empty or refused file) may be the
     // last: the entries before it reach the disk before its reply.
-    if (!ctx.bUploading && SettleDirUp(ctx) != 0 && ucStatus == kStatusDone) {
+    if (!ctx.upload.bUploading && SettleDirUp(ctx) != 0 && ucStatus == kStatusDone) {
         const bool bFolder = ucType == kEntryFolder && ctx.nXferSize == 0;
         ucStatus = bFolder ? kStatusNoFolder : kStatusNoFile;
         ctx.nXferSize = 0;
@@ -106,10 +108,9 @@ CmdNext HandleRsDataUpReq(CSess& sess, CXferCtx& ctx)
 {
     plat::Trace("RS_DATA_UP_REQ(%lx)\n", sess.Id());
     CBlock block = RequestBlock(sess.m_Packet, SizeWidth::Bits32, RS_DATA_UP_REP, "RS_DATA_UP_REQ");
-    block.nDirectEndLine = 1758;
     plat::Trace("%u %u %u\n", static_cast<uint32_t>(block.ullOffset), static_cast<uint32_t>(block.ullCount),
                 ctx.nXferSize);
-    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.nXferSize;
+    block.ullLimit = ctx.upload.bUploading ? ctx.upload.ullSize : ctx.nXferSize;
     TakeBlock(sess, ctx, block);
     return CmdNext::Continue;
 }

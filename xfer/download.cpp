@@ -9,7 +9,6 @@
 #include "net/sess.h"
 #include "net/transferstatus.h"
 #include "net/xferctx.h"
-#include "xfer/pacing.h"
 #include "platform/log.h"
 #include "platform/thread.h"
 
@@ -67,7 +66,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     // Each frame is built in place: the data goes straight behind the offset field.
     uint64_t c = o;
     const uint64_t ullEnd = o + s;
-    const uint64_t ullPause = BlockPauseNs();
+    const uint64_t ullPause = ctx.options.ullBlockPauseNs;
     uint64_t ullPauseEnd = 0;  // the next frame may not leave before this moment
     while (c < ullEnd) {
         const size_t nChunk = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(req.nBlock), ullEnd - c));
@@ -98,7 +97,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
     EndWhenWhole(sess, ullEnd);
 }
 
-DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine)
+DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus)
 {
     ucStatus = kStatusFailed;
     if (ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::Download) != 0)
@@ -116,8 +115,6 @@ DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus
         return DnForm::Short;  // without the memory the file is served from disk
     // Small files are read once and then served from memory.
     if (ctx.hFile.ReadAt(0, ctx.pBin.get(), ullLength) != static_cast<int64_t>(ullLength)) {
-        if (nShortReadLine != 0)
-            plat::Trace("E %s %d\n", "ip", nShortReadLine);
         ucStatus = kStatusShort;
         ctx.ReleaseBin();
     }
@@ -131,11 +128,12 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
     const uint8_t ucShort = ReplyByte(ucRequest);
     if (ucRequest == FC_FILE_DN_REQ)
         plat::Trace("FC_FILE_DN_REQ(%lx)\n", sess.Id());
-    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_DN_REQ", ucShort, 1041, 1049);
+    const PathReq eReq = TakeTransferPathRequest(sess, ctx, "FC_FILE_DN_REQ", ucShort);
     if (eReq == PathReq::Invalid)
         return CmdNext::Continue;
+    ctx.ReleaseEarlier(ErrLine::FileDnHeldBuffer, ErrLine::FileDnHeldFile);
     uint8_t ucStatus = kStatusFailed;
-    DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus, 0);
+    DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus);
     if (eForm != DnForm::Failed)
         BeginTransfer(sess, ctx, StbActivity::Downloading, ctx.strPath,
                       eForm == DnForm::Long ? ctx.ullXferSize : ctx.nXferSize);

@@ -36,8 +36,8 @@ enum class DnForm {
 
 // Opens the path as the session's transfer, the earlier one already released. Files up
 // to 10 MiB are read whole into memory and closed; larger ones stay open. A short read
-// gives status 4 with nothing held (and the "E ip" line nShortReadLine, unless 0).
-DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine);
+// gives status 4 with nothing held.
+DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus);
 
 // Serves one data request as a stream of data frames, each led by its offset, with a
 // 1 ms pause after every full block; no acknowledgement is awaited. The data comes from

@@ -1,8 +1,5 @@
 #include "xfer/upload.h"
 
-#include <algorithm>
-#include <new>
-
 #include "fs/ownpath.h"
 #include "fs/path.h"
 #include "net/payload.h"
@@ -13,28 +10,23 @@
 #include "platform/log.h"
 #include "xfer/upseal.h"
 
-int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine, int nBufferedLine)
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, ErrLine eHeldBuffer)
 {
     // The previous upload loses its place now; removing its file before the new one is
     // created keeps a new upload of the same name intact.
-    if (ctx.bUploading)
-        ctx.AbandonUpload();
+    if (ctx.upload.bUploading)
+        ctx.upload.Abandon(ctx.hFile);
     // Nothing is created for a file the volume could not hold, nor in a read-only share.
-    if (ctx.bReadOnly || !HasFreeSpace(ctx.share, ullSize) ||
+    if (ctx.options.bReadOnly || !HasFreeSpace(ctx.share, ullSize) ||
         ctx.hFile.Open(ctx.share, strPath, plat::OpenMode::UploadTarget) != 0) {
         ctx.ReleaseBin();
         return -1;
     }
-    ctx.strUpPath = strPath;
-    ctx.upShare = ctx.share;
-    ctx.ullUpSize = ullSize;
-    // Journaled while still empty: a crash from here on leaves nothing that looks whole.
-    if (ullSize > 0)
-        JournalUpload(ctx, ctx.hFile);
+    ctx.upload.Begin(ctx.share, strPath, ullSize, ctx.hFile, ctx.DirUpBatch());
     // The announced size is reserved on the volume, not only promised by a sparse file.
     if (ctx.hFile.Reserve(ullSize) != 0) {
         // The volume cannot hold the announced size: leave nothing behind.
-        DiscardUpload(ctx, ctx.hFile);
+        ctx.upload.Abandon(ctx.hFile);
         ctx.ReleaseBin();
         return -1;
     }
@@ -45,79 +37,31 @@ int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int
         ctx.ReleaseBin();
         return 0;
     }
-    ctx.bUploading = true;
-    ctx.bUpBuffered = false;
-    ctx.upCover.Reset(ullSize);
-    ctx.upWriteBack.Reset();
     if (ullSize > kMaxBufferedUpload) {
         ctx.ReleaseBin();
         return 0;
     }
     if (ctx.pBin) {
-        plat::Trace("E %s %d\n", "ip", nReleaseLine);
+        TraceErrLine(eHeldBuffer);
         ctx.ReleaseBin();
     }
     // Zeroed: a byte that no block covers is written out as 0, never as whatever the
-    // memory held before.
-    if (ctx.TakeBin(ullSize, true)) {
-        ctx.bUpBuffered = true;
-        if (nBufferedLine != 0)
-            plat::Trace("E %s %d\n", "ip", nBufferedLine);
-        // The transfer file is free again; the upload keeps its target open and locked.
-        ctx.hUpFile.TakeFrom(ctx.hFile);
-    }
+    // memory held before. The transfer file is free again; the upload keeps its target
+    // open and locked.
+    if (ctx.TakeBin(ullSize, true))
+        ctx.upload.Collect(ctx.hFile);
     return 0;
 }
 
-// Stores a block of the pending upload, unless the coverage cannot record it (then the
-// STB may send it again later). False when it was not stored.
-static bool StoreBlock(CXferCtx& ctx, uint64_t o, const uint8_t* pBytes, uint64_t t)
+// Ends the pending upload once every byte of it has arrived (CPendingUpload::Finish), and
+// frees the buffer it was collected in.
+static int CompleteUpload(CXferCtx& ctx)
 {
-    if (!ctx.upCover.CanAdd(o, t))
-        return false;
-    if (ctx.bUpBuffered) {
-        if (o > ctx.nBinSize || t > ctx.nBinSize - o)  // never past the buffer
-            return false;
-        std::copy_n(pBytes, t, ctx.pBin.get() + o);
-    } else if (!ctx.hFile.IsOpen() || ctx.hFile.WriteAt(o, pBytes, t) != 0) {
-        return false;
-    }
-    ctx.upCover.Add(o, t);
-    if (!ctx.bUpBuffered)
-        ctx.upWriteBack.Advance(ctx.hFile, ctx.upCover.Front());
-    return true;
-}
-
-// Ends the pending upload once every byte of it has arrived. A buffered one is written
-// out in one piece; either kind is then brought to the disk (see SealUpload), or deleted
-// when it cannot be written out or flushed.
-static int CompleteUpload(CXferCtx& ctx, int nDirectEndLine)
-{
-    const bool bBuffered = ctx.bUpBuffered;
-    plat::CPlatFile& held = bBuffered ? ctx.hUpFile : ctx.hFile;
-    bool bOk = held.IsOpen();
-    if (bBuffered) {
-        // The collected data goes out in one write through the file held since the start.
-        bOk = bOk && held.WriteAt(0, ctx.pBin.get(), ctx.nBinSize) == 0;
-    } else if (nDirectEndLine != 0) {
-        plat::Trace("E %s %d\n", "ip", nDirectEndLine);
-    }
-    ctx.bUploading = false;
-    ctx.bUpBuffered = false;
+    const bool bBuffered = ctx.upload.bBuffered;
+    const int rc = ctx.upload.Finish(ctx.Bin(), ctx.hFile, ctx.DirUpBatch());
     if (bBuffered)
         ctx.ReleaseBin();
-    if (bOk) {
-        // What is left of a large file is handed to the disk now; the small files of a
-        // directory upload are written back together when their batch is flushed.
-        if (!bBuffered)
-            ctx.upWriteBack.Finish(held, ctx.ullUpSize);
-        bOk = SealUpload(ctx, held) == 0;
-    }
-    // A file that cannot be made whole on the disk is removed while it is still held.
-    if (!bOk)
-        DiscardUpload(ctx, held);
-    held.Close();
-    return bOk ? 0 : -1;
+    return rc;
 }
 
 // Tells the status how far the upload has come: a single upload ends with its file, a
@@ -135,17 +79,18 @@ void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 {
     const uint64_t o = block.ullOffset;
     uint64_t t = ClampCount(o, block.ullCount, block.ullLimit);
-    if (t > 0 && ctx.bUploading && !StoreBlock(ctx, o, block.pBytes, t))
+    CPendingUpload& upload = ctx.upload;
+    if (t > 0 && upload.bUploading && !upload.Take(o, block.pBytes, t, ctx.Bin(), ctx.hFile))
         t = 0;
-    const bool bWasUploading = ctx.bUploading;
-    if (t > 0 && ctx.bUploading)
-        sess.m_Activity.Moved(ctx.upCover.Front(), t);
+    const bool bWasUploading = upload.bUploading;
+    if (t > 0 && upload.bUploading)
+        sess.m_Activity.Moved(upload.cover.Front(), t);
     // The block that completes the upload is answered only once the file is whole on the
     // disk: one that cannot be written out or flushed is answered as not taken.
-    if (t > 0 && ctx.bUploading && ctx.upCover.Complete() &&
-        (CompleteUpload(ctx, block.nDirectEndLine) != 0 || (ctx.bDirUp && SettleDirUp(ctx) != 0)))
+    if (t > 0 && upload.bUploading && upload.Complete() &&
+        (CompleteUpload(ctx) != 0 || (ctx.bDirUp && SettleDirUp(ctx) != 0)))
         t = 0;
-    ShowUploadEnd(sess, bWasUploading && !ctx.bUploading, t > 0 || block.ullCount == 0);
+    ShowUploadEnd(sess, bWasUploading && !upload.bUploading, t > 0 || block.ullCount == 0);
 
     // The reply is built over the request: the block was stored above, before this.
     CPayloadWriter reply(sess.m_Packet);
@@ -179,14 +124,15 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
     ctx.RecordSize(width, ullSize);
     const int nMapped = MapStbPathFor(sess, ctx, strStbPath.data(), ctx.strPath, OwnUse::Open);
     if (ctx.hFile.IsOpen()) {
-        plat::Trace("E %s %d\n", "ip", bBig ? 2134 : 1889);
+        TraceErrLine(bBig ? ErrLine::BigFileUpHeldFile : ErrLine::FileUpHeldFile);
         ctx.CloseFile();
     }
     uint8_t ucStatus = kStatusFailed;
-    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0) {
+    if (nMapped == 0 &&
+        BeginUpload(ctx, ctx.strPath, ullSize, bBig ? ErrLine::BigFileUpHeldBuffer : ErrLine::FileUpHeldBuffer) == 0) {
         ucStatus = kStatusDone;
         BeginTransfer(sess, ctx, StbActivity::Uploading, ctx.strPath, ullSize);
-        if (!ctx.bUploading)
+        if (!ctx.upload.bUploading)
             EndTransfer(sess, true);  // an empty file is whole once it exists
     }
     else if (nMapped != 0)
@@ -222,7 +168,7 @@ static void HandleUpData(CSess& sess, CXferCtx& ctx, SizeWidth width, uint8_t uc
     CBlock block = RequestBlock(sess.m_Packet, width, ucReply, "FC_DATA_UP_REQ");
     // While an upload is pending, blocks of either width clamp against its announced
     // size; afterwards they are answered as the size fields say, storing nothing.
-    block.ullLimit = ctx.bUploading ? ctx.ullUpSize : ctx.DataLimit(width);
+    block.ullLimit = ctx.upload.bUploading ? ctx.upload.ullSize : ctx.DataLimit(width);
     TakeBlock(sess, ctx, block);
 }
 

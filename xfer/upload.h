@@ -7,7 +7,9 @@
 #include <string>
 
 #include "net/cmdtable.h"
+#include "net/errlines.h"
 #include "net/protocol.h"
+#include "xfer/pendingupload.h"
 
 struct CPacket;
 
@@ -18,17 +20,13 @@ CmdNext HandleBigFileUpReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleDataUpReq(CSess& sess, CXferCtx& ctx);
 CmdNext HandleBigDataUpReq(CSess& sess, CXferCtx& ctx);
 
-// Uploads up to this size are collected in memory.
-constexpr uint64_t kMaxBufferedUpload = 10485760;
-
-// Creates the upload target at the path, journals it (xfer/upseal.h), pre-sizes it to
-// the announced size, and chooses buffered or direct. A pending upload of this session
-// is abandoned first (its file deleted). nReleaseLine is the number of the "E ip" line printed when a buffer of an
-// earlier transfer is freed, nBufferedLine (unless 0) the one printed when the upload is
-// to be collected in memory. 0, or -1 when the target cannot be created or sized (then
-// no file is left and no buffer held).
-int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, int nReleaseLine,
-                int nBufferedLine = 0);
+// Creates the upload target at the path, journals it, pre-sizes it to the announced
+// size, and chooses buffered or direct (ctx.upload, xfer/pendingupload.h). A pending
+// upload of this session is abandoned first (its file deleted). A buffer of an earlier
+// transfer that is freed for a buffered upload is announced by the line eHeldBuffer of
+// the request's place. 0, or -1 when the target cannot be created or sized (then no file
+// is left and no buffer held).
+int BeginUpload(CXferCtx& ctx, const std::string& strPath, uint64_t ullSize, ErrLine eHeldBuffer);
 
 struct CBlock {
     uint64_t ullOffset;
@@ -37,7 +35,6 @@ struct CBlock {
     uint64_t ullLimit;  // the announced size to clamp against
     SizeWidth width;    // of the reply's offset and count fields
     uint8_t ucReply;
-    int nDirectEndLine = 0;  // "E ip" line printed as a direct upload is closed (0: none)
 };
 
 // The block of a data request: an offset of the width, then the data. A payload shorter

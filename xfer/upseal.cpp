@@ -4,7 +4,6 @@
 
 #include "net/xferctx.h"
 #include "platform/thread.h"
-#include "xfer/upload.h"
 
 int CDirUpBatch::Journal(const CJournalEntry& entry) { return m_Record.Add(entry, false); }
 
@@ -49,41 +48,6 @@ int CDirUpBatch::Flush()
     if (!strFolder.empty())
         plat::FlushFolder(strFolder);
     return 0;
-}
-
-void JournalUpload(CXferCtx& ctx, const plat::CPlatFile& held)
-{
-    CJournalEntry entry{ctx.upShare, ctx.strUpPath, {}};
-    if (held.Identity(entry.id) != 0)
-        return;
-    // Recorded at the length the file is about to be given.
-    entry.id.ullSize = ctx.ullUpSize;
-    if (ctx.bDirUp && ctx.ullUpSize <= kMaxBufferedUpload)
-        ctx.dirBatch.Journal(entry);
-    else
-        ctx.upRecord.Add(entry, true);
-}
-
-int SealUpload(CXferCtx& ctx, const plat::CPlatFile& held)
-{
-    if (ctx.bDirUp && ctx.dirBatch.Join(ctx.upShare, ctx.strUpPath, held, ctx.ullUpSize, ctx.upRecord) == 0)
-        return 0;
-    if (held.Flush() != 0)
-        return -1;
-    // The name was made at the start; it reaches the disk with its folder.
-    plat::FlushParentFolder(ctx.upShare, ctx.strUpPath);
-    ctx.upRecord.End(true);
-    return 0;
-}
-
-void DiscardUpload(CXferCtx& ctx, plat::CPlatFile& held)
-{
-    // The removal reaches the disk before a record of its own goes: the record must not
-    // vanish while the file it names could still come back.
-    if (held.IsOpen() && plat::RemoveHeldFile(ctx.upShare, ctx.strUpPath, held) == 0 && ctx.upRecord.Active())
-        plat::FlushParentFolder(ctx.upShare, ctx.strUpPath);
-    held.Close();
-    ctx.upRecord.End(false);
 }
 
 void BeginDirUpBatch(CXferCtx& ctx, uint32_t ulAnnounced)

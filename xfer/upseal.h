@@ -1,9 +1,8 @@
-// What makes an upload's file last, or go: its entry in the journal while it is
-// unfinished, its data on the disk before the STB hears that it is complete, and its
-// removal, only while its name still leads to it, when it is given up. A single upload
-// is flushed on its own before the reply to its completing block; the entries of a
-// directory upload are flushed together, at the latest before the reply that completes
-// the transaction's last announced entry, and their journal entries stay until then.
+// The entries of a directory upload reach the disk together: a single upload is flushed
+// on its own before the reply to its completing block (xfer/pendingupload.h), while the
+// entries of a directory upload are flushed together, at the latest before the reply
+// that completes the transaction's last announced entry, and their journal entries stay
+// until then.
 #pragma once
 
 #include <cstdint>
@@ -53,19 +52,6 @@ private:
     uint64_t m_ullBytes = 0;
     uint64_t m_ullFirstNs = 0;
 };
-
-// Journals the pending upload just created in held (ctx.upShare, ctx.strUpPath, of
-// ctx.ullUpSize bytes), before it is pre-sized: a single upload's entry (and a large
-// directory-upload entry's) is on the disk when this returns; a small entry of a
-// directory upload goes into its batch's record without a flush.
-void JournalUpload(CXferCtx& ctx, const plat::CPlatFile& held);
-// The pending upload in held is complete and written: brings it to the disk (a single
-// upload now, a directory-upload entry with its batch) and ends its journal entry. 0, or
-// -1 when it could not be flushed (the caller then discards it).
-int SealUpload(CXferCtx& ctx, const plat::CPlatFile& held);
-// Gives the pending upload in held up: its file is removed while its name still leads to
-// it, and its journal entry ends. held is closed.
-void DiscardUpload(CXferCtx& ctx, plat::CPlatFile& held);
 
 // A directory upload begins with ulAnnounced entries announced.
 void BeginDirUpBatch(CXferCtx& ctx, uint32_t ulAnnounced);
