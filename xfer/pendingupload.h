@@ -25,8 +25,8 @@ class CDirUpBatch;
 // Uploads up to this size are collected in memory.
 constexpr uint64_t kMaxBufferedUpload = 10485760;
 
-// The fields are written only by the operations; the handlers read bUploading and
-// ullSize.
+// The fields are written only by the operations below; the transfer context and the
+// handlers read bUploading, bBuffered, ullSize and the coverage.
 class CPendingUpload {
 public:
     // Begins the upload of the file just created in hFile at strPathIn in the share, of

@@ -1,8 +1,8 @@
-// The entries of a directory upload reach the disk together: a single upload is flushed
-// on its own before the reply to its completing block (xfer/pendingupload.h), while the
-// entries of a directory upload are flushed together, at the latest before the reply
-// that completes the transaction's last announced entry, and their journal entries stay
-// until then.
+// The entries of a directory upload reach the disk together. A single upload is flushed
+// on its own before the reply to its completing block (xfer/pendingupload.h); the
+// completed entries of a directory upload are flushed together, at the latest before the
+// reply that completes the transaction's last announced entry, and their journal entries
+// stay until then.
 #pragma once
 
 #include <cstdint>
