@@ -12,10 +12,10 @@
 #include "net/protocol.h"
 #include "platform/file.h"
 #include "platform/share.h"
+#include "platform/writeback.h"
 #include "xfer/coverage.h"
 #include "xfer/journal.h"
 #include "xfer/upseal.h"
-#include "xfer/writeback.h"
 
 class CBufferBudget;
 
@@ -51,7 +51,7 @@ struct CXferCtx {
     plat::CPlatFile hUpFile;
     uint64_t ullUpSize = 0;           // the announced size of the pending upload
     CCoverage upCover;                // the bytes of the pending upload that have arrived
-    CWriteBack upWriteBack;           // the write-back of a direct upload's file
+    plat::CWriteBack upWriteBack;     // the write-back of a direct upload's file
     // The pending upload's own journal record (a directory upload's small entries are
     // recorded in dirBatch instead).
     CJournalRecord upRecord;

@@ -1,6 +1,8 @@
-#include "xfer/writeback.h"
+#include "platform/writeback.h"
 
-void CWriteBack::Advance(const plat::CPlatFile& file, uint64_t ullDone)
+namespace plat {
+
+void CWriteBack::Advance(const CPlatFile& file, uint64_t ullDone)
 {
     while (ullDone >= m_ullStarted + kStretch) {
         file.StartWriteBack(m_ullStarted, kStretch);
@@ -17,9 +19,11 @@ void CWriteBack::Advance(const plat::CPlatFile& file, uint64_t ullDone)
     }
 }
 
-void CWriteBack::Finish(const plat::CPlatFile& file, uint64_t ullSize)
+void CWriteBack::Finish(const CPlatFile& file, uint64_t ullSize)
 {
     if (ullSize > m_ullStarted)
         file.StartWriteBack(m_ullStarted, ullSize - m_ullStarted);
     m_ullStarted = ullSize;
 }
+
+}  // namespace plat

@@ -1,4 +1,4 @@
-// Write-back of a file written from front to back (an upload, later a copy): each
+// Write-back of a file written from front to back (an upload, a copy): each
 // finished stretch of kStretch bytes is handed to the disk as soon as it is written, and
 // the stretch before it is awaited, so that the data not yet on the disk stays within two
 // stretches and the flush at the end has little left to do. A disk that caches what it
@@ -10,6 +10,8 @@
 #include <cstdint>
 
 #include "platform/file.h"
+
+namespace plat {
 
 class CWriteBack {
 public:
@@ -24,11 +26,13 @@ public:
     // The file's first ullDone bytes are written: starts the write-back of each whole
     // stretch among them not started yet, waits for the one before it, and flushes the
     // file every kFlushEvery bytes.
-    void Advance(const plat::CPlatFile& file, uint64_t ullDone);
+    void Advance(const CPlatFile& file, uint64_t ullDone);
     // The file is written up to ullSize: starts the write-back of what is left.
-    void Finish(const plat::CPlatFile& file, uint64_t ullSize);
+    void Finish(const CPlatFile& file, uint64_t ullSize);
 
 private:
     uint64_t m_ullStarted = 0;     // the bytes whose write-back has been started
     uint64_t m_ullSinceFlush = 0;  // the bytes awaited since the file was last flushed
 };
+
+}  // namespace plat
