@@ -38,19 +38,6 @@ constexpr bool kFoldersFlushed = false;
 constexpr bool kFoldersFlushed = true;
 #endif
 
-// The copies' temporaries that stand in the folder.
-std::vector<std::string> Temporaries(const std::string& strFolder)
-{
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(LocalFsPath(strFolder), ec)) {
-        const std::string strName = LocalFsString(entry.path().filename());
-        if (plat::IsCopyTemporaryName(strName))
-            names.push_back(strName);
-    }
-    return names;
-}
-
 // The tree with each long file told by its length and a hash of its bytes, so that a
 // difference between two trees that hold recordings reads in a few lines.
 TreeMap Summary(const TreeMap& tree)
@@ -248,6 +235,19 @@ TEST(CopySafety, StatusZeroComesOnlyOnceTheOperationIsOnTheDisk)
 }
 
 #ifndef _WIN32
+// The copies' temporaries that stand in the folder.
+std::vector<std::string> Temporaries(const std::string& strFolder)
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(LocalFsPath(strFolder), ec)) {
+        const std::string strName = LocalFsString(entry.path().filename());
+        if (plat::IsCopyTemporaryName(strName))
+            names.push_back(strName);
+    }
+    return names;
+}
+
 // Where the copy in the child stops until it is killed, and how it tells the test.
 plat::CopyStep g_eStopStep = plat::CopyStep::Written;
 int g_fdStopped = -1;
