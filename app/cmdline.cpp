@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/status/statuslisten.h"
 #include "fs/names.h"
 #include "net/allowlist.h"
 
@@ -11,7 +12,9 @@ const char* UsageText()
 {
     return "Usage: corvane [--headless] [--config FILE] [--share DIR] [--charset NAME] [--port N]\n"
            "               [--listen ADDR] [--allow LIST] [--max-sessions N] [--max-sessions-per-host N]\n"
-           "               [--read-only] [--wide-links] [--stream] [--quiet] [--help] [--version]\n"
+           "               [--read-only] [--wide-links] [--status-listen ADDR:PORT|off] [--stream] [--quiet]\n"
+           "               [--help] [--version]\n"
+           "       corvane --status [--config FILE] [--status-listen ADDR:PORT]\n"
            "Shares one folder with set-top boxes on TCP port 2008.\n"
            "  --headless                 no dialog and no tray icon\n"
            "  --config FILE              use FILE as the settings file (default ~/.config/Corvane/corvane.ini)\n"
@@ -25,12 +28,17 @@ const char* UsageText()
            "  --max-sessions-per-host N  sessions from one address (default 8): one host cannot take all\n"
            "  --read-only                no request may change the shared folder, whoever sends it\n"
            "  --wide-links               follow links out of the shared folder (off: links expose nothing)\n"
+           "  --status-listen ADDR:PORT  serve the read-only status page there (default 127.0.0.1:2009,\n"
+           "                             this computer only; off: no page); the --allow list applies\n"
+           "                             (not on Windows, where the dialog and tray show the status)\n"
+           "  --status                   print the running daemon's status (read from its status page) and\n"
+           "                             end; exit status 3 when no daemon answers (not on Windows)\n"
            "  --stream                   (headless) start the streaming server once, stop it at exit\n"
            "  --quiet                    no diagnostic lines on standard output\n"
            "  --help                     show this text\n"
            "  --version                  show the version\n"
            "The settings file's [Config] keys Charset, Listen, Allow, MaxSessions, MaxSessionsPerHost,\n"
-           "ReadOnly=1 and WideLinks=1 set the same; the command line wins.\n";
+           "ReadOnly=1, WideLinks=1 and StatusListen set the same; the command line wins.\n";
 }
 
 int ParseSessionCap(const char* pszText, int& nValue)
@@ -130,6 +138,18 @@ int TakeValue(const char* pszOption, const char* pszValue, CCmdLine& cmd, std::s
         }
         cmd.bHasAllow = true;
         cmd.strAllow = pszValue;
+    } else if (strOption == "--status-listen") {
+        CStatusListen listen;
+        if (!kStatusPageServed) {
+            strError = "--status-listen: this build serves no status page (the dialog and the tray icon show the status)";
+            return -1;
+        }
+        if (ParseStatusListen(pszValue, listen) != 0) {
+            strError = std::string("--status-listen takes ") + g_pszStatusListenForm + ", not" + strQuoted;
+            return -1;
+        }
+        cmd.bHasStatusListen = true;
+        cmd.strStatusListen = pszValue;
     } else {
         const bool bPerHost = strOption == "--max-sessions-per-host";
         if (ParseSessionCap(pszValue, bPerHost ? cmd.nMaxSessionsPerHost : cmd.nMaxSessions) != 0) {
@@ -144,8 +164,11 @@ int TakeValue(const char* pszOption, const char* pszValue, CCmdLine& cmd, std::s
 
 int ParseCmdLine(int argc, const char* const* argv, CCmdLine& cmd, std::string& strError)
 {
-    static const char* const s_apszWithValue[] = {"--share",  "--config", "--charset",      "--port",
-                                                  "--listen", "--allow",  "--max-sessions", "--max-sessions-per-host"};
+    static const char* const s_apszWithValue[] = {"--share",        "--config",
+                                                  "--charset",      "--port",
+                                                  "--listen",       "--allow",
+                                                  "--max-sessions", "--max-sessions-per-host",
+                                                  "--status-listen"};
     cmd = CCmdLine{};
     for (int i = 1; i < argc; ++i) {
         const char* pszArg = argv[i];
@@ -169,6 +192,13 @@ int ParseCmdLine(int argc, const char* const* argv, CCmdLine& cmd, std::string& 
             cmd.bReadOnly = true;
         } else if (strcmp(pszArg, "--wide-links") == 0) {
             cmd.bWideLinks = true;
+        } else if (strcmp(pszArg, "--status") == 0) {
+            if (!kStatusPageServed) {
+                strError = "--status: this build serves no status page to read (the dialog and the tray icon show "
+                           "the status)";
+                return -1;
+            }
+            cmd.bStatus = true;
         } else if (strcmp(pszArg, "--help") == 0 || strcmp(pszArg, "-h") == 0) {
             cmd.bHelp = true;
         } else if (strcmp(pszArg, "--version") == 0) {

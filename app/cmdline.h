@@ -1,7 +1,9 @@
 // The daemon's command line:
 //   corvane [--headless] [--config FILE] [--share DIR] [--charset NAME] [--port N]
 //           [--listen ADDR] [--allow LIST] [--max-sessions N] [--max-sessions-per-host N]
-//           [--read-only] [--wide-links] [--stream] [--quiet] [--help] [--version]
+//           [--read-only] [--wide-links] [--status-listen ADDR:PORT|off] [--stream] [--quiet]
+//           [--help] [--version]
+//   corvane --status [--config FILE] [--status-listen ADDR:PORT]
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,12 @@ struct CCmdLine {
     int nMaxSessionsPerHost = 0;
     bool bReadOnly = false;
     bool bWideLinks = false;
+    // Where the status page is served (checked: "ADDR:PORT" or "off"); when not given, the
+    // settings file's or the default.
+    bool bHasStatusListen = false;
+    std::string strStatusListen;
+    // `corvane --status`: print the running daemon's status from its page, and end.
+    bool bStatus = false;
 };
 
 // Parses argv. 0, or -1 with a message for the user in strError.

@@ -4,11 +4,18 @@
 #include <filesystem>
 #include <string>
 
+#include "app/daemonstatus.h"
 #include "app/launcher.h"
 #include "app/msgbox.h"
 #include "app/ownfiles.h"
 #include "app/settings.h"
+#include "app/status/statuslisten.h"
+#include "app/status/statustext.h"
 #include "app/stbaddress.h"
+#ifdef CORVANE_STATUS_PAGE
+#include "app/status/statusclient.h"
+#include "app/status/statuspage.h"
+#endif
 #include "fs/names.h"
 #include "net/allowlist.h"
 #include "net/sessman.h"
@@ -62,7 +69,44 @@ int BadSetting(const char* pszKey, const std::string& strValue, const std::strin
     return -1;
 }
 
+#ifdef CORVANE_STATUS_PAGE
+// Serves the status page to the hosts that may connect as STBs. A page that cannot be had
+// is said in one line and the daemon serves the STBs without it: the page only shows what
+// the daemon does, and whatever holds its address (another program, or a desktop user's
+// Corvane beside the system service, both on 127.0.0.1:2009 by default) must not keep the
+// STBs from their files.
+void StartStatusPage(CStatusPage& page, const CStatusListen& listen)
+{
+    if (listen.bOff)
+        return;
+    const std::string strWhere = StatusListenText(listen);
+    if (page.Start(listen, SessMan.m_Allow, [] { return DaemonStatus(SessMan); }) != 0) {
+        fprintf(stderr, "corvane: the status page cannot listen at %s (in use, or not an address of this computer); "
+                        "serving STBs without it\n",
+                strWhere.c_str());
+        return;
+    }
+    plat::Trace("status page at http://%s/\n", strWhere.c_str());
+}
+#endif
+
 }  // namespace
+
+int StatusListenOption(const CCmdLine& cmd, CStatusListen& listen, std::string& strError)
+{
+    listen = CStatusListen{};
+    if (!kStatusPageServed) {
+        listen.bOff = true;
+        return 0;
+    }
+    if (cmd.bHasStatusListen)
+        return ParseStatusListen(cmd.strStatusListen.c_str(), listen);  // checked as it was parsed
+    const std::string strStored = GetConfigValue(g_pszStatusListenKey);
+    const std::string strValue = strStored.empty() ? std::string(g_pszDefaultStatusListen) : strStored;
+    if (ParseStatusListen(strValue.c_str(), listen) != 0)
+        return BadSetting(g_pszStatusListenKey, strStored, std::string("not ") + g_pszStatusListenForm, strError);
+    return 0;
+}
 
 int ApplyNetOptions(const CCmdLine& cmd, CSessMan& man, std::string& strError)
 {
@@ -135,7 +179,8 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         fprintf(stderr, "corvane: no shared folder is set; requests are refused until one is chosen\n");
 
     std::string strError;
-    if (ApplyNetOptions(cmd, SessMan, strError) != 0) {
+    CStatusListen statusListen;
+    if (ApplyNetOptions(cmd, SessMan, strError) != 0 || StatusListenOption(cmd, statusListen, strError) != 0) {
         fprintf(stderr, "corvane: %s\n", strError.c_str());
         return 2;
     }
@@ -144,6 +189,8 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
     CleanUpJournal(GetSharedFolder(), SessMan.m_bWideLinks);
     SessMan.m_usPort = cmd.usPort;
     SessMan.m_bInteractive = pUi != nullptr;
+    // The service manager's status line: "2 STBs; sending rec.ts 43 %".
+    SessMan.m_fnServiceStatus = SummaryLine;
     // Which way paths are resolved (one name at a time where the kernel has no openat2).
     plat::Trace("paths resolved %s\n", plat::PathResolutionName());
     const int r = SessMan.Create();
@@ -163,6 +210,10 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
         fputs(strLines.c_str(), stdout);
         fflush(stdout);
     }
+#ifdef CORVANE_STATUS_PAGE
+    CStatusPage statusPage;
+    StartStatusPage(statusPage, statusListen);
+#endif
     // The listener is up: a service manager waiting for the start may go on.
     plat::ServiceNotifyReady();
     int nStatus = 0;
@@ -180,6 +231,32 @@ int CCorvaneApp::InitInstance(const CCmdLine& cmd, IShellUi* pUi)
             StopStreamingServer(launcher);
     }
     plat::ServiceNotifyStopping();
+#ifdef CORVANE_STATUS_PAGE
+    statusPage.Stop();  // its snapshots read the manager
+#endif
     SessMan.Destroy();
     return nStatus;
+}
+
+int CCorvaneApp::PrintRunningStatus(const CCmdLine& cmd)
+{
+    if (cmd.bHasConfig)
+        plat::SetProfilePath(ConfigFileOption(cmd.strConfig));
+    CStatusListen listen;
+    std::string strError;
+    if (StatusListenOption(cmd, listen, strError) != 0) {
+        fprintf(stderr, "corvane: %s\n", strError.c_str());
+        return 2;
+    }
+#ifdef CORVANE_STATUS_PAGE
+    std::string strText;
+    const int nStatus = ReadRunningStatus(listen, strText);
+    if (nStatus == 0)
+        fputs(strText.c_str(), stdout);
+    else
+        fprintf(stderr, "corvane: %s", strText.c_str());
+    return nStatus;
+#else
+    return 2;  // the command line refuses --status where no page is served
+#endif
 }

@@ -2,6 +2,7 @@
 
 #include "app/ownfiles.h"
 #include "app/settings.h"
+#include "app/status/statustext.h"
 #include "fs/names.h"
 
 std::vector<std::string> CharsetChoices()
@@ -95,4 +96,30 @@ void CCorvaneDlg::OnAppExit()
 {
     m_Server.Stop();
     m_Window.EndDialog();
+}
+
+void CCorvaneDlg::OnStatus(const CStatusSnapshot& snap)
+{
+    std::vector<std::string> arrReach = ReachLines(snap);
+    if (!m_bStatusShown || arrReach != m_arrReach) {
+        m_arrReach = std::move(arrReach);
+        m_Window.SetReachLines(m_arrReach);
+    }
+    std::vector<CStbRow> arrRows;
+    arrRows.reserve(snap.stbs.size());
+    for (const CStbStatus& stb : snap.stbs)
+        arrRows.push_back(StbRow(stb));
+    if (!m_bStatusShown || arrRows.size() != m_arrRows.size())
+        m_Window.SetStbCount(arrRows.size());
+    for (size_t i = 0; i < arrRows.size(); ++i) {
+        if (i >= m_arrRows.size() || arrRows[i] != m_arrRows[i])
+            m_Window.SetStbRow(i, arrRows[i]);
+    }
+    m_arrRows = std::move(arrRows);
+    std::string strTip = TooltipText(snap);
+    if (!m_bStatusShown || strTip != m_strTip) {
+        m_strTip = std::move(strTip);
+        m_Window.SetTrayTip(m_strTip);
+    }
+    m_bStatusShown = true;
 }

@@ -1,10 +1,17 @@
 // The main dialog's logic: the folder shown and the folder stored, OK, Cancel, Browse,
-// the tray commands and the About box. The window, the tray icon, the folder picker and
-// the streaming server sit behind interfaces, so the logic runs without a window system.
+// the tray commands, the About box, and the daemon's status (where STBs reach this
+// computer, the STBs connected and what each does, the tray icon's tooltip). The window,
+// the tray icon, the folder picker and the streaming server sit behind interfaces, so the
+// logic runs without a window system.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "app/statusrows.h"
+#include "net/statusboard.h"
 
 // The window side of the main dialog.
 class IDlgWindow {
@@ -18,6 +25,16 @@ public:
     // Shows the code page chosen for names on the STB (empty: "Unchanged"). A window
     // without that row ignores it.
     virtual void SetCharsetChoice(const std::string& /*strCharset*/) {}
+    // Shows the lines that say where STBs reach this computer, one line each. A window
+    // without the status part ignores it, and the three below.
+    virtual void SetReachLines(const std::vector<std::string>& /*lines*/) {}
+    // The list of connected STBs gets nRows rows: rows are added or taken away at its end;
+    // the ones kept stay as they are until SetStbRow changes them.
+    virtual void SetStbCount(size_t /*nRows*/) {}
+    // Shows row nRow (below the count last set) of the STB list.
+    virtual void SetStbRow(size_t /*nRow*/, const CStbRow& /*row*/) {}
+    // Shows the tray icon's tooltip.
+    virtual void SetTrayTip(const std::string& /*strTip*/) {}
     // Shows and activates the dialog in its current size and position (a minimised
     // dialog stays minimised).
     virtual void ShowDialog() = 0;
@@ -40,6 +57,10 @@ public:
     virtual void Start() = 0;
     virtual void Stop() = 0;
 };
+
+// Where a window reads the daemon's status: the latest snapshot, with the addresses and
+// the port that STBs reach filled in. Called on the window's thread about once a second.
+using StatusSource = std::function<CStatusSnapshot()>;
 
 enum class TrayEvent { LeftButtonUp, RightButtonUp, Other };
 
@@ -69,6 +90,10 @@ public:
     void OnAppAbout();
     // Stops the streaming server and ends the dialog, dropping an unconfirmed folder.
     void OnAppExit();
+    // A new status: the window is told only what differs from what it shows (the
+    // addresses, the rows of the STBs that changed, the count of rows, the tooltip), so
+    // that a status that stays the same redraws nothing.
+    void OnStatus(const CStatusSnapshot& snap);
 
     bool m_bAboutOpen = false;
     std::string m_strFolder;
@@ -80,4 +105,9 @@ private:
 
     IDlgWindow& m_Window;
     IServerControl& m_Server;
+    // What the window shows of the status; nothing before the first OnStatus.
+    bool m_bStatusShown = false;
+    std::vector<std::string> m_arrReach;
+    std::vector<CStbRow> m_arrRows;
+    std::string m_strTip;
 };

@@ -47,6 +47,9 @@ int main(int argc, char** argv)
         puts("corvane " CORVANE_VERSION);
         return 0;
     }
+    // The running daemon's status: nothing is started, no copy of the daemon is taken.
+    if (cmd.bStatus)
+        return theApp.PrintRunningStatus(cmd);
     // Before any thread exists: SIGINT and SIGTERM are then taken by this thread alone.
     plat::SetupProcessSignals();
     plat::RaiseDescriptorLimit();  // every session holds a socket and maybe files

@@ -13,6 +13,7 @@ const char* const g_pszMaxSessionsKey = "MaxSessions";
 const char* const g_pszMaxSessionsPerHostKey = "MaxSessionsPerHost";
 const char* const g_pszReadOnlyKey = "ReadOnly";
 const char* const g_pszWideLinksKey = "WideLinks";
+const char* const g_pszStatusListenKey = "StatusListen";
 
 namespace {
 
@@ -62,8 +63,8 @@ std::string NormaliseFolder(const std::string& strFolder)
 {
     // '/', and the system's own separator where it is another ('\' on Windows, where a
     // drive's root "C:\" keeps its separator as "/" does).
-    const char cSystemSep = static_cast<char>(std::filesystem::path::preferred_separator);
-    auto isSep = [cSystemSep](char c) { return c == '/' || c == cSystemSep; };
+    constexpr char cSystemSep = static_cast<char>(std::filesystem::path::preferred_separator);
+    auto isSep = [](char c) { return c == '/' || c == cSystemSep; };
     const bool bDrives = cSystemSep == '\\';
     const size_t nRoot = bDrives && strFolder.size() >= 3 && strFolder[1] == ':' && isSep(strFolder[2]) ? 3 : 1;
     std::string str = strFolder;

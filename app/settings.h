@@ -18,6 +18,8 @@ extern const char* const g_pszMaxSessionsKey;         // "MaxSessions"
 extern const char* const g_pszMaxSessionsPerHostKey;  // "MaxSessionsPerHost"
 extern const char* const g_pszReadOnlyKey;            // "ReadOnly"
 extern const char* const g_pszWideLinksKey;           // "WideLinks"
+// Where the status page is served (the command line's --status-listen).
+extern const char* const g_pszStatusListenKey;        // "StatusListen"
 
 // The value of a key of the section, blanks around it removed; the empty string when the
 // file, section or key is missing. Any thread.

@@ -10,6 +10,8 @@
 
 #include "bench_conn.h"
 
+bool CBenchDaemon::s_bPollPages = false;
+
 CBenchDaemon::~CBenchDaemon()
 {
     Reap();
@@ -21,6 +23,7 @@ CBenchDaemon::~CBenchDaemon()
 
 void CBenchDaemon::Reap()
 {
+    m_pPoller.reset();
     m_pProc.reset();  // killed and reaped: the drain sees the end of its pipe
     if (m_Drain.joinable())
         m_Drain.join();
@@ -63,16 +66,23 @@ int CBenchDaemon::Start(const std::string& strBinary, bool bTrace, std::string& 
         args.push_back("--quiet");
     if (m_bWideLinks)
         args.push_back("--wide-links");
-    if (m_strWrapper.empty())
-        return Launch(strBinary, args, bTrace, strError);
-    args.insert(args.begin(), strBinary);
-    return Launch(m_strWrapper, args, bTrace, strError);
+    const uint16_t usStatusPort = FreeLoopbackPort();
+    args.insert(args.end(), {"--status-listen", "127.0.0.1:" + std::to_string(usStatusPort)});
+    if (!m_strWrapper.empty())
+        args.insert(args.begin(), strBinary);
+    if (Launch(m_strWrapper.empty() ? strBinary : m_strWrapper, args, bTrace, strError) != 0)
+        return -1;
+    m_usStatusPort = usStatusPort;
+    if (s_bPollPages)
+        m_pPoller = std::make_unique<CPagePoller>(usStatusPort);
+    return 0;
 }
 
 int CBenchDaemon::StartFloor(const std::string& strBinary, std::string& strError)
 {
     if (MakeFolders(strError) != 0)
         return -1;
+    m_usStatusPort = 0;
     return Launch(strBinary, {"--dir", ShareDir()}, false, strError);
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "page_poller.h"
 #include "tests/daemon_proc.h"
 
 class CBenchDaemon {
@@ -24,9 +25,16 @@ public:
     CBenchDaemon& operator=(const CBenchDaemon&) = delete;
 
     // Starts `corvane --headless --share DIR --port P` with both session caps lifted (every
-    // connection comes from 127.0.0.1) and --quiet. With bTrace the daemon runs without
-    // --quiet and its diagnostic lines are drained. 0, or -1 with the reason in strError.
+    // connection comes from 127.0.0.1) and --quiet. Its status page is on, as by default,
+    // but on a free loopback port of its own (StatusPort()), so that no two daemons of a
+    // run, nor one of the machine, meet on 127.0.0.1:2009. With bTrace the daemon runs
+    // without --quiet and its diagnostic lines are drained. 0, or -1 with the reason in
+    // strError.
     int Start(const std::string& strBinary, bool bTrace, std::string& strError);
+    // From now on every daemon Start starts has its status page read every second while
+    // it runs (a CPagePoller; not the floor server's, which has none). For --poll-page.
+    static void PollPages(bool bOn) { s_bPollPages = bOn; }
+    static bool PollingPages() { return s_bPollPages; }
     // Starts the floor server at strBinary (bench/floor_server.cpp) on the shared folder
     // instead: the least a server must do to answer the same requests. 0, or -1.
     int StartFloor(const std::string& strBinary, std::string& strError);
@@ -55,6 +63,8 @@ public:
 
     pid_t Pid() const { return m_pProc && m_pProc->Running() ? m_pProc->Pid() : -1; }
     uint16_t Port() const { return m_pProc ? m_pProc->Port() : 0; }
+    // The port of the daemon's status page (0 for the floor server).
+    uint16_t StatusPort() const { return m_pProc ? m_usStatusPort : 0; }
     // The shared folder (the STB path "x" is ShareDir() + "/x"); empty before the first
     // Start.
     std::string ShareDir() const { return m_strRoot.empty() ? std::string() : m_strRoot + "/share"; }
@@ -74,6 +84,9 @@ private:
     bool m_bWideLinks = false;
     std::string m_strWrapper;
     std::unique_ptr<CDaemonProcess> m_pProc;
+    uint16_t m_usStatusPort = 0;
+    std::unique_ptr<CPagePoller> m_pPoller;
+    static bool s_bPollPages;
     int m_fdTrace = -1;
     std::thread m_Drain;
     std::atomic<uint64_t> m_ullTraceBytes{0};

@@ -47,6 +47,18 @@ bool StartFloor(CBenchDaemon& floor, const std::string& strBinary, const char* p
     return false;
 }
 
+BenchRow PagePollRow(const std::string& strName, uint64_t ullSince, uint64_t ullFailuresSince)
+{
+    BenchRow row = MakeRow(strName, "pages", TargetKind::None, 0, 0);
+    const uint64_t ullPolls = CPagePoller::TotalPolls() - ullSince;
+    const uint64_t ullFailures = CPagePoller::TotalFailures() - ullFailuresSince;
+    if (ullPolls > 0 && ullFailures == 0)
+        row.Set(static_cast<double>(ullPolls));
+    else
+        Fail("status page", std::to_string(ullPolls) + " pages read whole, " + std::to_string(ullFailures) + " not");
+    return row;
+}
+
 bool ShareInto(const CBenchDaemon& daemon, const std::string& strLocal, const std::string& strName, ShareBy eHow,
                const char* pszProgram)
 {

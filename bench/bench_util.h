@@ -42,6 +42,11 @@ bool ShareInto(const CBenchDaemon& daemon, const std::string& strLocal, const st
 // reports it as an info row named strName.
 BenchRow MachineBusyRow(const char* pszProgram, const std::string& strName);
 
+// With --poll-page (CBenchDaemon::PollPages): the row that shows the daemons' status pages
+// were read while the measurements ran, its value the pages read whole since ullSince
+// (CPagePoller::TotalPolls() before). It fails when none was read or one was not.
+BenchRow PagePollRow(const std::string& strName, uint64_t ullSince = 0, uint64_t ullFailuresSince = 0);
+
 // One option of a benchmark's command line. A bool target makes a flag, which takes no
 // value and sets bFlag; any other target takes the next argument as its value.
 struct BenchOption {

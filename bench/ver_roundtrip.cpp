@@ -2,7 +2,7 @@
 // real daemon over loopback, and what an idle session costs the daemon in memory.
 //
 //   bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]
-//             [--no-trace] [--rows]
+//             [--no-trace] [--poll-page] [--rows]
 //
 // The round-trip measurements run R times, each against a fresh daemon, and report the
 // run with the median rate: on a shared two-core machine a single run says little. The
@@ -10,7 +10,8 @@
 // which answers FC_VER_REQ with one receive, the frame codec and one send: the daemon and
 // the floor take turns in blocks of a few milliseconds, both on the other CPU than the
 // measuring side (as the STB and the PC have a processor each), and the daemon's rate as
-// a share of the floor's is the median over every pair of blocks of the R runs.
+// a share of the floor's is the median over every pair of blocks of the R runs. With
+// --poll-page every daemon's status page is read every second meanwhile.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -35,6 +36,7 @@ struct Options {
     int nConns = 100;
     int nIdle = 1000;
     bool bTrace = true;
+    bool bPollPage = false;
     bool bRows = false;
 };
 
@@ -101,16 +103,17 @@ int ParseOptions(int argc, char** argv, Options& opt)
     const BenchOption options[] = {{"--daemon", &opt.strDaemon}, {"--seconds", &opt.dSeconds},
                                    {"--repeat", &opt.nRepeat},   {"--conns", &opt.nConns},
                                    {"--idle", &opt.nIdle},       {"--no-trace", &opt.bTrace, false},
-                                   {"--rows", &opt.bRows}};
+                                   {"--poll-page", &opt.bPollPage}, {"--rows", &opt.bRows}};
     const char* pszUsage =
         "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
-        "                 [--no-trace] [--rows]\n"
+        "                 [--no-trace] [--poll-page] [--rows]\n"
         "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
         "  --seconds S    length of each round-trip run (default 2)\n"
         "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
         "  --conns N      connections of the concurrent measurement (default 100)\n"
         "  --idle N       idle sessions of the memory measurement (default 1000)\n"
         "  --no-trace     skip the measurement with the diagnostic lines on\n"
+        "  --poll-page    read every daemon's status page every second through every measurement\n"
         "  --rows         tab-separated rows for bench/run instead of a table\n";
     if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
@@ -126,6 +129,7 @@ int main(int argc, char** argv)
     Options opt;
     if (ParseOptions(argc, argv, opt) != 0)
         return 2;
+    CBenchDaemon::PollPages(opt.bPollPage);
     std::vector<BenchRow> rows;
     WarnIfBusy("bench_ver", 500, 0.10);
 
@@ -191,5 +195,7 @@ int main(int argc, char** argv)
         perSessLarge.Set(idle.dKiBPerSess);
     rows.insert(rows.end(), {openRate, perSess, perSessLarge, shutdown});
 
+    if (opt.bPollPage)
+        rows.push_back(PagePollRow("ver_page_polls"));
     return ReportRows(rows, opt.bRows);
 }

@@ -1,23 +1,29 @@
 // bench_xfer: large-file downloads and uploads through the real daemon over loopback,
 // each held against a floor measured in the same run.
 //
-//   bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced]
-//              [--disk-dir DIR] [--tmpfs-dir DIR] [--last-mib N] [--last-repeat R] [--rows]
+//   bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--streams N]
+//              [--streams-mib N] [--poll-page] [--disk-dir DIR] [--tmpfs-dir DIR]
+//              [--last-mib N] [--last-repeat R] [--rows]
 //
 // Paced downloads (the shipped daemon sleeps 1 ms after every full 32 KiB frame) are held
-// against the ceiling that pacing allows; downloads from a daemon built without the
-// pause against a plain pread + checksum + send loop; uploads, on the machine's disk and
-// on tmpfs, against the floor server (bench/floor_server.cpp), which answers the same
-// requests, one block at a time as the daemon does, with nothing but the frame codec, a
-// pwrite and one fdatasync at the end. The unpaced and upload measurements run R times,
-// alternating with their floor; each ratio is the median of the R paired ratios. Beside
-// each, the CPU time of the measuring side: it must stay well below the time of the run,
-// or the client itself would set the pace. Last, on the disk: the time from an upload's
-// last block to its reply, which waits for the file to be on the disk, for a large upload
-// and for a 64 MiB one (median of R each): the write-back must have kept up with the
-// large one.
+// against the ceiling that pacing allows, one alone and then N at once (16 by default,
+// each held to its ceiling) with the daemon's status page read every second meanwhile;
+// downloads from a daemon built without the pause against a plain pread + checksum + send
+// loop; uploads, on the machine's disk and on tmpfs, against the floor server
+// (bench/floor_server.cpp), which answers the same requests, one block at a time as the
+// daemon does, with nothing but the frame codec, a pwrite and one fdatasync at the end.
+// The unpaced and upload measurements run R times, alternating with their floor; each
+// ratio is the median of the R paired ratios. Beside each, the CPU time of the measuring
+// side: it must stay well below the time of the run, or the client itself would set the
+// pace. Last, on the disk: the time from an upload's last block to its reply, which waits
+// for the file to be on the disk, for a large upload and for a 64 MiB one (median of R
+// each): the write-back must have kept up with the large one. With --poll-page every
+// daemon's status page is read every second through every measurement.
+#include <algorithm>
 #include <cstdio>
+#include <latch>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -50,6 +56,9 @@ struct Options {
     std::string strTmpfsDir = "/dev/shm";
     uint64_t ullLastMiB = 4096;
     int nLastRepeat = 5;
+    int nStreams = 16;
+    uint64_t ullStreamsMiB = 256;
+    bool bPollPage = false;
     bool bRows = false;
 };
 
@@ -93,6 +102,63 @@ void PacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& f
                 static_cast<unsigned long long>(run.ullFullFrames), rate.dValue, dCeiling);
     }
     rows.insert(rows.end(), {sleep, sleepMean, rate, ceiling, share, frame, cpu});
+}
+
+// nStreams paced downloads of the file at once, each on a connection of its own, while the
+// daemon's status page is read every second: each download's rate as a share of the
+// ceiling pacing allows it (the slowest held to the target), and all of them together.
+void ConcurrentPacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& file,
+                         std::vector<BenchRow>& rows)
+{
+    const std::string strName = "dn_paced_" + std::to_string(opt.nStreams) + "x_0x23_" +
+                                std::to_string(opt.ullStreamsMiB) + "MiB";
+    BenchRow slowest = MakeRow(strName + "_min_of_ceiling", "%", TargetKind::AtLeast, kTargetPacedPercent, 1);
+    BenchRow median = MakeRow(strName + "_median_of_ceiling", "%", TargetKind::None, 0, 1);
+    BenchRow total = MakeRow(strName + "_total", "MiB/s", TargetKind::None, 0, 1);
+    const SleepFigures sleepUs = MeasureSleep(kSleepSamples);
+    fprintf(stderr, "bench_xfer: %d paced downloads at once with 0x23, %llu MiB each, the status page read every "
+                    "second (nanosleep(1 ms): median %.1f us)\n",
+            opt.nStreams, static_cast<unsigned long long>(opt.ullStreamsMiB), sleepUs.dMedianUs);
+    const uint64_t ullPolls0 = CPagePoller::TotalPolls(), ullFailures0 = CPagePoller::TotalFailures();
+    std::vector<XferRun> runs(static_cast<size_t>(opt.nStreams));
+    std::vector<char> done(runs.size(), 0);
+    // Every download opens its file, then waits for the others: the streams run side by
+    // side however long the connections took (past a full listen backlog, a second).
+    std::latch opened(opt.nStreams);
+    {
+        // A poller of its own, which reads the page at once and then every second, so that
+        // every run of this measurement is polled (with --poll-page, the daemon's own poller
+        // reads it too).
+        CPagePoller poller(daemon.StatusPort());
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < runs.size(); ++i)
+            threads.emplace_back([&, i] {
+                bool bWaited = false;
+                done[i] = DaemonDownload(daemon, "streams.bin", file.ullSize, file.ullSum, FC_DATA_REQ_LARGE, runs[i],
+                                         [&] {
+                                             bWaited = true;
+                                             opened.arrive_and_wait();
+                                         });
+                if (!bWaited)
+                    opened.count_down();  // failed before its stream: the others go on
+            });
+        for (std::thread& t : threads)
+            t.join();
+    }
+    if (std::all_of(done.begin(), done.end(), [](char c) { return c != 0; })) {
+        std::vector<double> shares;
+        double dTotal = 0;
+        for (const XferRun& run : runs) {
+            shares.push_back(100 * static_cast<double>(run.ullFullFrames) * sleepUs.dMedianUs / 1e6 / run.dSeconds);
+            dTotal += static_cast<double>(file.ullSize) / kMiB / run.dSeconds;
+        }
+        slowest.Set(*std::min_element(shares.begin(), shares.end()));
+        median.Set(Median(shares));
+        total.Set(dTotal);
+        fprintf(stderr, "bench_xfer:   of the ceiling: slowest %.1f %%, median %.1f %%; %.1f MiB/s together\n",
+                slowest.dValue, median.dValue, dTotal);
+    }
+    rows.insert(rows.end(), {slowest, median, total, PagePollRow(strName + "_page_polls", ullPolls0, ullFailures0)});
 }
 
 // The rows of a transfer run R times, alternating with its floor: the daemon's rate, the
@@ -253,18 +319,25 @@ int ParseOptions(int argc, char** argv, Options& opt)
                                    {"--upload-mib", &opt.ullUploadMiB},
                                    {"--repeat", &opt.nRepeat},
                                    {"--no-paced", &opt.bPaced, false},
+                                   {"--streams", &opt.nStreams},
+                                   {"--streams-mib", &opt.ullStreamsMiB},
+                                   {"--poll-page", &opt.bPollPage},
                                    {"--disk-dir", &opt.strDiskDir},
                                    {"--tmpfs-dir", &opt.strTmpfsDir},
                                    {"--last-mib", &opt.ullLastMiB},
                                    {"--last-repeat", &opt.nLastRepeat},
                                    {"--rows", &opt.bRows}};
     const char* pszUsage =
-        "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced]\n"
-        "                  [--disk-dir DIR] [--tmpfs-dir DIR] [--last-mib N] [--last-repeat R] [--rows]\n"
+        "usage: bench_xfer [--download-mib N] [--upload-mib N] [--repeat R] [--no-paced] [--streams N]\n"
+        "                  [--streams-mib N] [--poll-page] [--disk-dir DIR] [--tmpfs-dir DIR]\n"
+        "                  [--last-mib N] [--last-repeat R] [--rows]\n"
         "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
         "  --upload-mib N    size of the uploaded file (default 1024)\n"
         "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
-        "  --no-paced        skip the paced downloads\n"
+        "  --no-paced        skip the paced downloads (alone and at once)\n"
+        "  --streams N       paced downloads at once, the status page read meanwhile (default 16)\n"
+        "  --streams-mib N   size of the file each of them downloads (default 256)\n"
+        "  --poll-page       read every daemon's status page every second through every measurement\n"
         "  --disk-dir DIR    a folder on the machine's disk, not tmpfs (default /var/tmp)\n"
         "  --tmpfs-dir DIR   a folder on tmpfs (default /dev/shm)\n"
         "  --last-mib N      the large upload of the last-reply measurement (default 4096)\n"
@@ -274,10 +347,12 @@ int ParseOptions(int argc, char** argv, Options& opt)
         return -1;
     // Up to 4 GiB - 1: the file is announced with the 32-bit size either request uses.
     const bool bBad = opt.ullDownloadMiB < 11 || opt.ullDownloadMiB >= 4096 || opt.ullUploadMiB < 11 ||
-                      opt.ullUploadMiB > 65536 || opt.nRepeat < 1 || opt.ullLastMiB < kLastReplySmallMiB ||
+                      opt.ullUploadMiB > 65536 || opt.nRepeat < 1 || opt.nStreams < 1 || opt.nStreams > 256 ||
+                      opt.ullStreamsMiB < 11 || opt.ullStreamsMiB >= 4096 || opt.ullLastMiB < kLastReplySmallMiB ||
                       opt.ullLastMiB > 65536 || opt.nLastRepeat < 1;
     return CheckOptions(bBad, "bench_xfer: --download-mib 11..4095 (served from disk), --upload-mib 11..65536, "
-                              "--last-mib 64..65536, --repeat and --last-repeat >= 1\n");
+                              "--repeat >= 1, --streams 1..256, --streams-mib 11..4095, --last-mib 64..65536, "
+                              "--last-repeat >= 1\n");
 }
 
 }  // namespace
@@ -287,13 +362,14 @@ int main(int argc, char** argv)
     Options opt;
     if (ParseOptions(argc, argv, opt) != 0)
         return 2;
+    CBenchDaemon::PollPages(opt.bPollPage);
     std::vector<BenchRow> rows = {MachineBusyRow(kProgram, "xfer_machine_busy_before")};
 
     CScratchDir scratch;
     if (scratch.Create(kProgram) != 0)
         return 1;
-    // The test file, with room to spare (the uploads check their own folders).
-    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + 1024) << 20)) {
+    // The test files, with room to spare (the uploads check their own folders).
+    if (!HasFreeBytes(scratch.Path(), (opt.ullDownloadMiB + opt.ullStreamsMiB + 1024) << 20)) {
         fprintf(stderr, "bench_xfer: not enough free space in %s\n", scratch.Path().c_str());
         return 1;
     }
@@ -306,6 +382,14 @@ int main(int argc, char** argv)
         fprintf(stderr, "bench_xfer: the test file cannot be written and read back\n");
         return 1;
     }
+    // The smaller file that many downloads fetch at once.
+    TestFile streams;
+    streams.strPath = scratch.Path() + "/streams.bin";
+    if (opt.bPaced && (!WritePatternFile(streams.strPath, opt.ullStreamsMiB << 20, ullWritten) ||
+                       !ReadAndSum(streams.strPath, streams.ullSize, streams.ullSum) || streams.ullSum != ullWritten)) {
+        fprintf(stderr, "bench_xfer: the test file cannot be written and read back\n");
+        return 1;
+    }
 
     if (opt.bPaced) {
         CBenchDaemon daemon;
@@ -313,6 +397,10 @@ int main(int argc, char** argv)
             ShareInto(daemon, file.strPath, "big.bin", ShareBy::HardLink, kProgram)) {
             PacedRows(opt, daemon, file, FC_DATA_REQ_LARGE, rows);
             PacedRows(opt, daemon, file, FC_BIGFILE_DATA_REQ_LARGE, rows);
+            if (ShareInto(daemon, streams.strPath, "streams.bin", ShareBy::HardLink, kProgram))
+                ConcurrentPacedRows(opt, daemon, streams, rows);
+            else
+                rows.push_back(MakeRow("dn_paced_streams", "-", TargetKind::AtLeast, 0, 0));  // fails
         } else {
             rows.push_back(MakeRow("dn_paced", "-", TargetKind::AtLeast, 0, 0));  // fails
         }
@@ -330,5 +418,7 @@ int main(int argc, char** argv)
             rows.push_back(MakeRow("dn_nopace", "-", TargetKind::AtLeast, 0, 0));  // fails
     }
 
+    if (opt.bPollPage)
+        rows.push_back(PagePollRow("xfer_page_polls"));
     return ReportRows(rows, opt.bRows);
 }

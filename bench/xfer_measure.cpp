@@ -19,7 +19,7 @@ constexpr size_t kStreamBuffer = 512 * 1024;
 }  // namespace
 
 bool DaemonDownload(const CBenchDaemon& daemon, const std::string& strStbPath, uint64_t ullSize, uint64_t ullSum,
-                    uint8_t ucRequest, XferRun& run)
+                    uint8_t ucRequest, XferRun& run, const std::function<void()>& fnOpened)
 {
     const bool bBig = ucRequest == FC_BIGFILE_DATA_REQ_LARGE;
     const char* pszWhat = bBig ? "download with FC_BIGFILE_DATA_REQ" : "download with FC_DATA_REQ";
@@ -39,6 +39,8 @@ bool DaemonDownload(const CBenchDaemon& daemon, const std::string& strStbPath, u
     uint8_t request[16];
     PutLE(request, 0, nWidth);
     PutLE(request + nWidth, ullSize, nWidth);
+    if (fnOpened)
+        fnOpened();
     run = XferRun{};
     const double dCpu0 = ProcCpuSeconds(daemon.Pid()), dOwn0 = OwnCpuSeconds();
     const auto t0 = Clock::now();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "bench_daemon.h"
@@ -19,8 +20,10 @@ struct XferRun {
 
 // FC_FILE_DN_REQ of strStbPath (ullSize bytes, byte sum ullSum), then one data request
 // for all of it: FC_DATA_REQ_LARGE (32-bit offsets) or FC_BIGFILE_DATA_REQ_LARGE (64-bit).
+// fnOpened, when given, is called once the file is open, before the data request (many
+// downloads wait there for each other, so that their streams run side by side).
 bool DaemonDownload(const CBenchDaemon& daemon, const std::string& strStbPath, uint64_t ullSize, uint64_t ullSum,
-                    uint8_t ucRequest, XferRun& run);
+                    uint8_t ucRequest, XferRun& run, const std::function<void()>& fnOpened = nullptr);
 
 // FC_BIGFILE_UP_REQ of strStbPath with ullSize bytes, then FC_BIGFILE_DATA_UP_REQ block
 // after block, each reply awaited before the next block goes out. The server is the

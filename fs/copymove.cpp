@@ -7,6 +7,8 @@
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/statusboard.h"
+#include "net/transferstatus.h"
 #include "net/xferctx.h"
 #include "platform/file.h"
 #include "platform/log.h"
@@ -56,6 +58,13 @@ int STB_SHFileOperationtask(void* pArg)
     CCopyRecord journal(op.share);
     op.pJournal = &journal;
     int rc = plat::ShellFileOperation(op);
+    // The event is the worker's to record; the session shows idle once the status is
+    // read (and the status board shows it idle as soon as the status is set).
+    if (sess.m_pStatus != nullptr) {
+        const CActivityView view = sess.m_Activity.Read();
+        sess.m_pStatus->AddEvent(rc == 0 ? StatusEventKind::Finished : StatusEventKind::Failed, sess.m_ulPeerAddr,
+                                 std::string(ActivityName(view.eActivity)) + " " + view.strPath);
+    }
     std::lock_guard<std::mutex> lock(sess.m_Mutex);
     sess.m_nOpStatus = rc == 0 ? kStatusDone : kStatusFailed;
     return 0;
@@ -75,7 +84,10 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     plat::Trace("%s(%lx)\n", pszName, sess.Id());
     if (sess.m_nOpStatus != -1) {
         // An operation was started earlier in this session: this request is a poll.
-        SendStatus(sess, ucReply, static_cast<uint8_t>(sess.m_nOpStatus.load()));
+        const int nStatus = sess.m_nOpStatus.load();
+        if (nStatus != kStatusRunning)
+            sess.m_Activity.End();
+        SendStatus(sess, ucReply, static_cast<uint8_t>(nStatus));
         return CmdNext::Continue;
     }
     CPacket& packet = sess.m_Packet;
@@ -124,6 +136,7 @@ CmdNext HandleCopyMove(CSess& sess, CXferCtx& ctx, plat::FileOpFunc func)
     sess.m_FileOp.pTo = sess.m_szOpTo;
     sess.m_FileOp.share = ctx.share;  // the worker's own copy: later requests remap ctx
     sess.m_FileOp.bInteractive = sess.m_bInteractive;
+    BeginTransfer(sess, ctx, bMove ? StbActivity::Moving : StbActivity::Copying, strFrom, 0);
     SetOpStatus(sess, kStatusRunning);
     plat::Trace("Source : %s, Dest : %s\n", sess.m_szOpFrom, sess.m_szOpTo);
     sess.m_hOpThread = plat::ThreadCreateSuspended(STB_SHFileOperationtask, &sess, true, plat::kSessionStackBytes);

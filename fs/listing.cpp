@@ -10,6 +10,7 @@
 #include "fs/pathreq.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/xferctx.h"
 #include "platform/dir.h"
 #include "platform/log.h"
@@ -148,6 +149,7 @@ CmdNext HandleDirReq(CSess& sess, CXferCtx& ctx)
         } else {
             ctx.nXferSize = static_cast<uint32_t>(ullSize);
             ucStatus = kStatusDone;
+            BeginTransfer(sess, ctx, StbActivity::Listing, ctx.strPath, ullSize);
         }
     }
     SendStatusU32(sess, FC_DIR_REP, ucStatus, ctx.nXferSize);

@@ -13,6 +13,11 @@ struct CPacket {
     uint8_t m_Buf[kMaxFrame];
     uint16_t m_usLength = 0;  // the frame's LEN field
     int m_nSize = 0;          // bytes received so far, or the frame's total size (LEN + 3)
+    // Where Receive stopped when the link had nothing more yet (kRecvIdle): the next call
+    // goes on with the frame begun, its body's reads left counted as before (-1: the
+    // body has not begun).
+    bool m_bResume = false;
+    int m_nBodyReadsLeft = -1;
 
     uint8_t Command() const { return m_Buf[3]; }
     uint8_t* Payload() { return m_Buf + kPayloadOffset; }
@@ -37,12 +42,17 @@ uint64_t PayloadField(const CPacket& packet, int nOffset, int nWidth);
 // than 65,533 bytes.
 int BuildReply(CPacket& packet, uint8_t ucReply, const uint8_t* pPayload, int nPayloadLength);
 
-// Reads one frame from the session's socket, fetching exactly the bytes that ScanFrame
+// What Receive returns when the session's link has nothing more yet and never waits
+// (a memory link): what came of a frame stays in the packet for the next call.
+constexpr int kRecvIdle = 2;
+
+// Reads one frame through the session's link, fetching exactly the bytes that ScanFrame
 // asks for, so nothing of the next frame is read. 0: a checked frame is in the buffer;
 // 1: the peer closed the connection; -1: a read failed or timed out, or the body stayed
-// incomplete within its read budget.
+// incomplete within its read budget (LEN / 1024 + 2 reads); kRecvIdle: see above.
 int Receive(CPacket& packet, CSess& sess);
 
-// Sends the m_nSize bytes of the frame. 0 when all were accepted; -1 when the connection
-// failed or the send time-out passed, and the connection is then shut down.
+// Sends the m_nSize bytes of the frame through the session's link. 0 when all were
+// accepted; -1 when the connection failed or the send time-out passed, and the
+// connection is then shut down.
 int Send(CPacket& packet, CSess& sess);

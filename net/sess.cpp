@@ -2,36 +2,39 @@
 
 #include "platform/log.h"
 
-CSess::CSess(plat::Socket hSock) : m_hSock(hSock) {}
+CSess::CSess(plat::Socket hSock) : m_SockLink(hSock), m_pLink(&m_SockLink) {}
+
+CSess::CSess(std::unique_ptr<CFrameLink> pLink)
+    : m_SockLink(plat::INVALID_SOCKET), m_pOwnLink(std::move(pLink)), m_pLink(m_pOwnLink.get())
+{
+}
 
 CSess::~CSess() { Close(); }
 
 void CSess::ShutdownByServer()
 {
     std::lock_guard<std::mutex> lock(m_SockLock);
-    if (m_hSock == plat::INVALID_SOCKET || m_bShutByServer)
+    if (!m_pLink->IsOpen() || m_bShutByServer)
         return;
     plat::Trace("Close socket by server\n");
-    plat::SockShutdown(m_hSock);
+    m_pLink->Shutdown();
     m_bShutByServer = true;
-    // A running session thread closes its own socket as it ends; one that never ran
+    // A running session thread closes its own connection as it ends; one that never ran
     // leaves it to us.
-    if (m_hThread.load() == nullptr) {
-        plat::SockClose(m_hSock);
-        m_hSock = plat::INVALID_SOCKET;
-    }
+    if (m_hThread.load() == nullptr)
+        m_pLink->Close();
+}
+
+void CSess::CloseLink()
+{
+    std::lock_guard<std::mutex> lock(m_SockLock);
+    m_pLink->Close();
 }
 
 void CSess::Close()
 {
     ShutdownByServer();
     WaitForThreadEnd(m_hThread);
-    {
-        std::lock_guard<std::mutex> lock(m_SockLock);
-        if (m_hSock != plat::INVALID_SOCKET) {
-            plat::SockClose(m_hSock);
-            m_hSock = plat::INVALID_SOCKET;
-        }
-    }
+    CloseLink();
     m_nState = 0;
 }

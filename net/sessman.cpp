@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "net/protocol.h"
 #include "net/servicepulse.h"
 #include "platform/log.h"
 
@@ -86,10 +87,9 @@ void CSessMan::AcceptLoop()
     // the watchdog's pings. Right after reaping, the list holds the live sessions.
     CServicePulse pulse;
     const auto TellService = [this, &pulse] {
-        int nSessions = 0;
-        for (const CSess* p = m_pHead; p != nullptr; p = p->m_pNext)
-            ++nSessions;
-        pulse.Tick(SessionCountText(nSessions));
+        PublishStatus();
+        const CStatusSnapshot snap = m_Status.Snapshot();
+        pulse.Tick(m_fnServiceStatus ? m_fnServiceStatus(snap) : SessionCountText(static_cast<int>(snap.stbs.size())));
     };
     for (;;) {
         plat::Trace("Wait...\n");
@@ -121,6 +121,8 @@ void CSessMan::AcceptLoop()
         } else {
             plat::Trace("NEW sess\n");
             m_nAccepted.fetch_add(1);
+            m_Status.CountSession();
+            m_Status.AddEvent(StatusEventKind::Connected, ulPeer, std::string());
             // A peer that stops reading cannot hold the session in a frame's send for
             // longer, however its window opens a crack now and then.
             plat::SockSetSendTimeout(hSock, pSess->m_nSendTimeoutMs);
@@ -156,6 +158,8 @@ bool CSessMan::Admit(plat::Socket hSock, uint32_t ulPeerAddr)
     if (!m_Allow.Allows(ulPeerAddr)) {
         plat::Trace("refused %s\n", szPeer);
         plat::SockClose(hSock);
+        m_Status.CountRefused(false);
+        m_Status.AddEvent(StatusEventKind::Refused, ulPeerAddr, "not in the allow-list");
         return false;
     }
     // Only sessions still running count: the ended ones go first.
@@ -171,6 +175,8 @@ bool CSessMan::Admit(plat::Socket hSock, uint32_t ulPeerAddr)
     if (nLive >= m_nMaxSessions || nFromPeer >= m_nMaxSessionsPerHost) {
         plat::Trace("too many sessions from %s\n", szPeer);
         plat::SockClose(hSock);
+        m_Status.CountRefused(true);
+        m_Status.AddEvent(StatusEventKind::Refused, ulPeerAddr, "too many sessions");
         return false;
     }
     return true;
@@ -182,16 +188,9 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
     if (pSess == nullptr)
         return nullptr;
     pSess->m_ulPeerAddr = ulPeerAddr;
-    pSess->m_nWaitTimeoutMs = m_nWaitTimeoutMs;
-    pSess->m_nBodyTimeoutMs = m_nBodyTimeoutMs;
-    pSess->m_nSendTimeoutMs = m_nSendTimeoutMs;
-    pSess->m_bReadOnly = m_bReadOnly;
-    pSess->m_bWideLinks = m_bWideLinks;
-    pSess->m_bInteractive = m_bInteractive;
-    pSess->m_bFixedCharset = m_bFixedCharset;
-    pSess->m_strCharset = m_strCharset;
-    pSess->m_pBudget = &m_Budget;
-    pSess->m_arrFiles.SetBudget(&m_Budget);
+    pSess->m_llSince = StatusClockNow();
+    pSess->m_pStatus = &m_Status;
+    ApplyOptions(*pSess);
     if (m_pHead == nullptr) {
         m_pHead = pSess;
     } else {
@@ -201,6 +200,20 @@ CSess* CSessMan::AddSess(plat::Socket hSock, uint32_t ulPeerAddr)
         pTail->m_pNext = pSess;
     }
     return pSess;
+}
+
+void CSessMan::ApplyOptions(CSess& sess)
+{
+    sess.m_nWaitTimeoutMs = m_nWaitTimeoutMs;
+    sess.m_nBodyTimeoutMs = m_nBodyTimeoutMs;
+    sess.m_nSendTimeoutMs = m_nSendTimeoutMs;
+    sess.m_bReadOnly = m_bReadOnly;
+    sess.m_bWideLinks = m_bWideLinks;
+    sess.m_bInteractive = m_bInteractive;
+    sess.m_bFixedCharset = m_bFixedCharset;
+    sess.m_strCharset = m_strCharset;
+    sess.m_pBudget = &m_Budget;
+    sess.m_arrFiles.SetBudget(&m_Budget);
 }
 
 void CSessMan::Unlink(CSess* pSess)
@@ -226,7 +239,7 @@ void CSessMan::ReapFinished()
         CSess* p = pPrev->m_pNext;
         if (IsFinished(p)) {
             pPrev->m_pNext = p->m_pNext;
-            delete p;
+            Forget(p);
         } else {
             pPrev = p;
         }
@@ -234,8 +247,38 @@ void CSessMan::ReapFinished()
     if (IsFinished(m_pHead)) {
         CSess* p = m_pHead;
         m_pHead = p->m_pNext;
-        delete p;
+        Forget(p);
     }
+}
+
+void CSessMan::Forget(CSess* pSess)
+{
+    const CActivityView view = pSess->m_Activity.Read();
+    m_Status.AddEnded(view.ullSent, view.ullReceived);
+    m_Status.AddEvent(StatusEventKind::Disconnected, pSess->m_ulPeerAddr,
+                      pSess->m_nEndResult == 1 ? "closed by the STB" : "ended");
+    delete pSess;
+}
+
+void CSessMan::PublishStatus()
+{
+    std::vector<CStbStatus> stbs;
+    for (const CSess* p = m_pHead; p != nullptr; p = p->m_pNext) {
+        if (IsFinished(p))
+            continue;
+        CStbStatus stb;
+        stb.ulId = p->Id();
+        stb.ulPeerAddr = p->m_ulPeerAddr;
+        stb.llSince = p->m_llSince;
+        stb.activity = p->m_Activity.Read();
+        // A copy or move is over once its worker has set its status, whether or not the
+        // STB has asked for it yet.
+        const StbActivity e = stb.activity.eActivity;
+        if ((e == StbActivity::Copying || e == StbActivity::Moving) && p->m_nOpStatus.load() != kStatusRunning)
+            stb.activity.eActivity = StbActivity::Idle;
+        stbs.push_back(std::move(stb));
+    }
+    m_Status.Publish(std::move(stbs));
 }
 
 void CSessMan::RemoveAll()

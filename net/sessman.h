@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "net/allowlist.h"
 #include "net/budget.h"
 #include "net/sess.h"
+#include "net/statusboard.h"
 #include "platform/socket.h"
 #include "platform/thread.h"
 
@@ -43,6 +45,9 @@ public:
     // Appends a new session for the socket of a peer of that address (host byte order);
     // null (list unchanged) when out of memory.
     CSess* AddSess(plat::Socket hSock, uint32_t ulPeerAddr);
+    // Gives a new session the options below (time-outs, read-only, wide links, the code
+    // page, the budget); every session gets them here, whatever its link.
+    void ApplyOptions(CSess& sess);
     // Frees every session whose thread has ended.
     void ReapFinished();
     // Closes and frees every session.
@@ -82,6 +87,12 @@ public:
     CBufferBudget m_Budget;
     // Sessions created so far; tests wait on it instead of sleeping.
     std::atomic<unsigned> m_nAccepted{0};
+    // What the user sees of the sessions: the accept thread publishes a snapshot at each
+    // wake (at least once a second) and records the events; any thread reads it.
+    CStatusBoard m_Status;
+    // The service manager's status line made from a snapshot (set before Create; without
+    // it, the number of STBs).
+    std::function<std::string(const CStatusSnapshot&)> m_fnServiceStatus;
 
 private:
     void AcceptLoop();
@@ -89,6 +100,10 @@ private:
     // connection has been closed (a peer not allowed, or one past a cap).
     bool Admit(plat::Socket hSock, uint32_t ulPeerAddr);
     void Unlink(CSess* pSess);
+    // Frees a session that has ended, its bytes and its end kept in the status.
+    void Forget(CSess* pSess);
+    // Publishes the live sessions to the status board.
+    void PublishStatus();
 };
 
 // The daemon's one session manager.

@@ -109,7 +109,7 @@ TEST(SessMan, PeerOutsideTheAllowedListIsClosedWithoutASession)
         } else {
             EXPECT_TRUE(other.Version());
         }
-        CStbSession local(server.Port());
+        CStbSession local(server.ListenPort());
         EXPECT_TRUE(local.Version()) << "an allowed peer was not served";
     }
 }

@@ -1,5 +1,6 @@
 // The main dialog's logic, driven through stand-ins for the window and the streaming
-// server: folder shown versus folder stored, OK, Cancel, Browse, the tray, About, Exit.
+// server: folder shown versus folder stored, OK, Cancel, Browse, the tray, About, Exit,
+// and the status it shows (addresses, the STB list, the tray's tooltip).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,7 +12,9 @@
 
 #include "app/corvanedlg.h"
 #include "app/settings.h"
+#include "app/status/statustext.h"
 #include "platform/profile.h"
+#include "status_fixture.h"
 #include "test_util.h"
 
 namespace {
@@ -38,6 +41,30 @@ public:
     }
     void ShowTrayMenu() override { ++nMenus; }
     void EndDialog() override { bEnded = true; }
+    void SetReachLines(const std::vector<std::string>& lines) override
+    {
+        arrReach = lines;
+        ++nReachSets;
+    }
+    void SetStbCount(size_t nRows) override
+    {
+        arrRows.resize(nRows);
+        ++nCountSets;
+    }
+    void SetStbRow(size_t nRow, const CStbRow& row) override
+    {
+        if (nRow >= arrRows.size()) {
+            ADD_FAILURE() << "row " << nRow << " of " << arrRows.size();
+            return;
+        }
+        arrRows[nRow] = row;
+        arrRowsSet.push_back(nRow);
+    }
+    void SetTrayTip(const std::string& strTipShown) override
+    {
+        strTip = strTipShown;
+        ++nTipSets;
+    }
 
     std::string strText = "\x01untouched";
     std::string strShareNote = "\x01untouched";
@@ -46,6 +73,12 @@ public:
     int nShown = 0, nHidden = 0, nAbout = 0, nMenus = 0;
     bool bEnded = false;
     std::function<void()> onAbout;
+    // The status part.
+    std::vector<std::string> arrReach;
+    std::vector<CStbRow> arrRows;
+    std::vector<size_t> arrRowsSet;  // the rows SetStbRow was given, in order
+    std::string strTip;
+    int nReachSets = 0, nCountSets = 0, nTipSets = 0;
 };
 
 class CFakeServer : public IServerControl {
@@ -197,4 +230,134 @@ TEST_F(MainDialog, FolderHoldingTheSettingsFileIsShownWithOneLine)
     dlg.OnCancel();
     EXPECT_EQ(window.strText, share.Share());
     EXPECT_EQ(window.strShareNote, "");
+}
+
+namespace {
+
+CStbStatus Stb(StbActivity eActivity, const char* pszPath, uint64_t ullDone, uint64_t ullTotal, uint64_t ullRate)
+{
+    CStbStatus stb;
+    stb.ulPeerAddr = 0xC0A80128;  // 192.168.1.40
+    stb.llSince = 1765310400;
+    stb.activity.eActivity = eActivity;
+    stb.activity.strPath = pszPath;
+    stb.activity.ullDone = ullDone;
+    stb.activity.ullTotal = ullTotal;
+    stb.ullRate = ullRate;
+    return stb;
+}
+
+}  // namespace
+
+// Each kind of work as its row says it: the words, the bytes against the total the protocol
+// announced, the rate, and a bar only where there is a total to measure against.
+TEST_F(MainDialog, StbRowSaysWhatTheStbDoesAndHowFarItHasCome)
+{
+    struct CCase {
+        CStbStatus stb;
+        const char* pszDoing;
+        const char* pszProgress;
+        int nPercent;
+    };
+    const CCase aCases[] = {
+        // A finished transfer leaves its path and total behind; idle shows neither.
+        {Stb(StbActivity::Idle, "/rec.ts", 100, 100, 0), "idle", "", -1},
+        {Stb(StbActivity::Listing, "/Films", 0, 0, 0), "listing /Films", "", -1},
+        {Stb(StbActivity::Downloading, "/Recordings/rec.ts", 1'204'000'000, 2'800'000'000, 30'100'000),
+         "sending /Recordings/rec.ts", "43 % of 2.8 GB, 30.1 MB/s", 43},
+        {Stb(StbActivity::Uploading, "/up.ts", 100, 100, 0), "receiving /up.ts", "100 % of 100 B", 100},
+        {Stb(StbActivity::Uploading, "/new.ts", 0, 5000, 0), "receiving /new.ts", "0 % of 5.0 KB", 0},
+        // A folder whose total is not known yet: bytes and rate, no bar.
+        {Stb(StbActivity::DirDownload, "/Films/", 5'000'000, 0, 1'000'000), "sending folder /Films/",
+         "5.0 MB, 1.0 MB/s", -1},
+        {Stb(StbActivity::Copying, "/a.ts", 0, 0, 2000), "copying /a.ts", "2.0 KB/s", -1},
+    };
+    CStatusSnapshot snap;
+    for (const CCase& c : aCases)
+        snap.stbs.push_back(c.stb);
+    dlg.OnStatus(snap);
+    ASSERT_EQ(window.arrRows.size(), std::size(aCases));
+    for (size_t i = 0; i < std::size(aCases); ++i) {
+        SCOPED_TRACE(aCases[i].pszDoing);
+        const CStbRow& row = window.arrRows[i];
+        EXPECT_EQ(row.strAddress, "192.168.1.40");
+        EXPECT_EQ(row.strSince, ClockText(1765310400).substr(0, 5));
+        EXPECT_EQ(row.strDoing, aCases[i].pszDoing);
+        EXPECT_EQ(row.strProgress, aCases[i].pszProgress);
+        EXPECT_EQ(row.nPercent, aCases[i].nPercent);
+    }
+}
+
+// One line for each address the daemon listens on; a computer with loopback alone gets
+// one line that says STBs cannot reach it yet.
+TEST_F(MainDialog, ReachLinesNameEachAddressOrSayThereIsNone)
+{
+    struct CCase {
+        std::vector<uint32_t> addrs;
+        uint16_t usPort;
+        std::vector<std::string> lines;
+    };
+    const CCase aCases[] = {
+        {{0xC0A80117}, 2008, {"STBs reach this computer at 192.168.1.23 (port 2008)"}},
+        {{0xC0A80117, 0x0A000005},
+         2010,
+         {"STBs reach this computer at 192.168.1.23 (port 2010)", "STBs reach this computer at 10.0.0.5 (port 2010)"}},
+        {{}, 2008, {"STBs cannot reach this computer yet: it has no network address but loopback (port 2008)"}},
+    };
+    for (const CCase& c : aCases) {
+        CFakeWindow fresh;
+        CCorvaneDlg logic(fresh, server);
+        CStatusSnapshot snap;
+        snap.addresses = c.addrs;
+        snap.usPort = c.usPort;
+        logic.OnStatus(snap);
+        EXPECT_EQ(fresh.arrReach, c.lines);
+        EXPECT_TRUE(fresh.arrRows.empty());
+        EXPECT_EQ(fresh.nCountSets, 1);  // the empty list is shown too
+        EXPECT_EQ(fresh.strTip, "Corvane: no STB connected");
+    }
+}
+
+// The window is redrawn only where the status changed: the same status twice draws
+// nothing the second time, a transfer's progress redraws its own row and the tooltip, an
+// STB that leaves shortens the list.
+TEST_F(MainDialog, StatusRedrawsOnlyWhatChanged)
+{
+    CStatusSnapshot snap = TwoStbsSnapshot();
+    dlg.OnStatus(snap);
+    EXPECT_EQ(window.arrReach, std::vector<std::string>{"STBs reach this computer at 192.168.1.23 (port 2008)"});
+    ASSERT_EQ(window.arrRows.size(), 2u);
+    EXPECT_EQ(window.arrRows[0].nPercent, 43);
+    EXPECT_EQ(window.arrRows[1].strAddress, "192.168.1.41");
+    EXPECT_EQ(window.strTip, "Corvane: 2 STBs, sending rec.ts 43 %");
+    EXPECT_EQ(window.arrRowsSet, (std::vector<size_t>{0, 1}));
+
+    snap.llNow += 1;  // a second later, nothing moved
+    dlg.OnStatus(snap);
+    EXPECT_EQ(window.nReachSets, 1);
+    EXPECT_EQ(window.nCountSets, 1);
+    EXPECT_EQ(window.arrRowsSet.size(), 2u);
+    EXPECT_EQ(window.nTipSets, 1);
+
+    snap.stbs[0].activity.ullDone = 1'260'000'000;
+    dlg.OnStatus(snap);
+    EXPECT_EQ(window.arrRowsSet, (std::vector<size_t>{0, 1, 0}));
+    EXPECT_EQ(window.arrRows[0].nPercent, 45);
+    EXPECT_EQ(window.strTip, "Corvane: 2 STBs, sending rec.ts 45 %");
+    EXPECT_EQ(window.nCountSets, 1);
+    EXPECT_EQ(window.nReachSets, 1);
+
+    snap.stbs.erase(snap.stbs.begin());  // the busy STB leaves; the idle one moves up
+    dlg.OnStatus(snap);
+    ASSERT_EQ(window.arrRows.size(), 1u);
+    EXPECT_EQ(window.nCountSets, 2);
+    EXPECT_EQ(window.arrRows[0].strAddress, "192.168.1.41");
+    EXPECT_EQ(window.arrRows[0].strDoing, "idle");
+    EXPECT_EQ(window.strTip, "Corvane: 1 STB");
+
+    snap.stbs.clear();
+    dlg.OnStatus(snap);
+    EXPECT_TRUE(window.arrRows.empty());
+    EXPECT_EQ(window.strTip, "Corvane: no STB connected");
+    EXPECT_EQ(window.nReachSets, 1);
 }

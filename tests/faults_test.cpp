@@ -60,7 +60,7 @@ protected:
     std::unique_ptr<CStbSession> Connect()
     {
         ++connections;
-        return std::make_unique<CStbSession>(server.Port());
+        return std::make_unique<CStbSession>(server.ListenPort());  // over TCP: the faults are the connection's
     }
 
     // True once the accept thread has taken every connection and every session has ended.

@@ -1,17 +1,16 @@
 // The flushes the platform layer makes while a watch lives (plat::SetFlushObserver): how
-// many of each kind, and how many came when bytes had already arrived on the STB's
-// connection, which would be a reply sent before its data was on the disk.
+// many of each kind, and how many came when the session had already sent bytes the STB
+// had not read, which would be a reply sent before its data was on the disk.
 #pragma once
 
 #include <atomic>
 
 #include "platform/flush.h"
-#include "platform/socket.h"
-#include "tests/test_util.h"
+#include "tests/test_session.h"
 
 class CFlushWatch {
 public:
-    explicit CFlushWatch(int nClientFd) : m_hClient(static_cast<plat::Socket>(nClientFd))
+    explicit CFlushWatch(const CStbSession& client) : m_Client(client)
     {
         plat::SetFlushObserver(&CFlushWatch::Observe, this);
     }
@@ -31,10 +30,10 @@ private:
         (eKind == plat::FlushKind::File     ? watch.m_nFiles
          : eKind == plat::FlushKind::Folder ? watch.m_nFolders
                                             : watch.m_nVolumes)++;
-        if (UnreadBytes(watch.m_hClient) != 0)
+        if (watch.m_Client.Unread() != 0)
             ++watch.m_nAfterReply;
     }
 
-    plat::Socket m_hClient;
+    const CStbSession& m_Client;
     std::atomic<int> m_nFiles{0}, m_nFolders{0}, m_nVolumes{0}, m_nAfterReply{0};
 };

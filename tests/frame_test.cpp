@@ -1,6 +1,7 @@
 // Frames: the codec over byte spans (scanning with its resynchronisation rules, sealing),
-// replies built in a session's packet, and the receive loop over a socket pair for what
-// only a socket shows: pieces, closes, the read budget and the time-outs.
+// replies built in a session's packet, and the receive loop over both links (a socket pair,
+// memory buffers) for pieces, closes and the read budget, and over a socket for what only
+// a socket shows: the time-outs.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "net/frame.h"
+#include "net/memlink.h"
 #include "net/packet.h"
 #include "net/sess.h"
 #include "tests/test_util.h"
@@ -191,6 +193,7 @@ public:
         m_pSess = std::make_unique<CSess>(a);
         m_pSess->m_nWaitTimeoutMs = waitMs;
         m_pSess->m_nBodyTimeoutMs = bodyMs;
+        m_hOwn = a;
         m_hPeer = b;
     }
     ~CPairSess() { ClosePeer(); }
@@ -207,10 +210,11 @@ public:
         EXPECT_EQ(plat::SockSendAll(m_hPeer, bytes.data(), bytes.size()), 0);
     }
     // Bytes still waiting in the session's socket.
-    int Unread() const { return UnreadBytes(m_pSess->m_hSock); }
+    int Unread() const { return UnreadBytes(m_hOwn); }
 
 private:
     std::unique_ptr<CSess> m_pSess;
+    plat::Socket m_hOwn = plat::INVALID_SOCKET;  // the session's end, which it owns
     plat::Socket m_hPeer = plat::INVALID_SOCKET;
 };
 
@@ -222,8 +226,78 @@ bool Ready(const std::future<T>& f)
 
 }  // namespace
 
-// Each piece is sent only once the receiver has taken the one before and had a moment to
-// call recv again, so that it arrives in a read of its own.
+namespace {
+
+// What Receive returns, call after call, for bytes that arrive in the pieces, the peer
+// closing after them when bClose. Over a socket pair each piece is sent only once the
+// receiver has taken the one before and had a moment to call recv again, so that it
+// arrives in a read of its own; over memory each piece is put in once the receiver has
+// found the link idle.
+struct CPieces {
+    std::vector<std::string> pieces;
+    bool bClose;
+    size_t nResults;
+};
+
+std::vector<int> ReceiveOverSocket(const CPieces& in, uint8_t& ucCommand, int& nSize, int& nLength)
+{
+    CPairSess pair(5000, 2000);
+    auto results = std::async(std::launch::async, [&pair, n = in.nResults] {
+        std::vector<int> r;
+        for (size_t i = 0; i < n; ++i)
+            r.push_back(Receive(pair.Sess().m_Packet, pair.Sess()));
+        return r;
+    });
+    for (const std::string& piece : in.pieces) {
+        if (Ready(results))
+            break;
+        pair.Send(piece);
+        WaitFor([&] { return pair.Unread() == 0 || Ready(results); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // back in its next recv
+    }
+    if (in.bClose)
+        pair.ClosePeer();
+    if (results.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "Receive still waits";
+        return {};
+    }
+    const CPacket& packet = pair.Sess().m_Packet;
+    ucCommand = packet.Command();
+    nSize = packet.m_nSize;
+    nLength = packet.m_usLength;
+    return results.get();
+}
+
+std::vector<int> ReceiveOverMemory(const CPieces& in, uint8_t& ucCommand, int& nSize, int& nLength)
+{
+    auto pLink = std::make_unique<CMemLink>();
+    CMemLink& link = *pLink;
+    CSess sess(std::move(pLink));
+    std::vector<int> r;
+    const auto receiveUntilIdle = [&] {
+        while (r.size() < in.nResults) {
+            const int rc = Receive(sess.m_Packet, sess);
+            if (rc == kRecvIdle)
+                return;
+            r.push_back(rc);
+        }
+    };
+    for (const std::string& piece : in.pieces) {
+        link.Put(piece.data(), piece.size());
+        receiveUntilIdle();
+    }
+    if (in.bClose)
+        link.EndInput();
+    receiveUntilIdle();
+    ucCommand = sess.m_Packet.Command();
+    nSize = sess.m_Packet.m_nSize;
+    nLength = sess.m_Packet.m_usLength;
+    return r;
+}
+
+}  // namespace
+
+// The same pieces give the same results over both links.
 TEST(Receive, PiecesAndCloses)
 {
     const std::string frame10 = MakeFrame(0x11, Pattern(8));  // LEN 10: at most 2 body reads
@@ -231,6 +305,9 @@ TEST(Receive, PiecesAndCloses)
     std::vector<std::string> bytewise{head};
     for (char c : frame10.substr(3))
         bytewise.emplace_back(1, c);
+    std::vector<std::string> singleBytes;  // LEN 2: a body of 2 bytes, within the budget
+    for (char c : kVerReq)
+        singleBytes.emplace_back(1, c);
     struct Case {
         const char* pszName;
         std::vector<std::string> pieces;
@@ -239,10 +316,12 @@ TEST(Receive, PiecesAndCloses)
     };
     const Case cases[] = {
         {"LEN split across two sends", {"\xA5\x02", std::string("\x00\x11\x4F", 3)}, false, {0}},
+        {"frame split into single bytes", singleBytes, false, {0}},
+        {"two frames in one piece", {kVerReq + kVerReq}, false, {0, 0}},
         {"body in as many reads as allowed", {head, frame10.substr(3, 4), frame10.substr(7)}, false, {0}},
         {"body in more reads than allowed", bytewise, false, {-1}},
         {"close between frames", {kVerReq}, true, {0, 1}},
-        // Every drop rule once, over the socket: the loop hunts on to the good frame.
+        // Every drop rule once: the loop hunts on to the good frame.
         {"garbage, LEN 0 and a bad checksum before a frame",
          {std::string("\x00\xA5\x00\x00\xA5\x02\x00\x11\x50", 9) + kVerReq},
          false,
@@ -251,29 +330,19 @@ TEST(Receive, PiecesAndCloses)
         {"close after the sync byte", {"\xA5"}, true, {1}},
         {"close inside the body", {head, frame10.substr(3, 4)}, true, {1}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        CPairSess pair(5000, 2000);
-        auto results = std::async(std::launch::async, [&pair, n = c.results.size()] {
-            std::vector<int> r;
-            for (size_t i = 0; i < n; ++i)
-                r.push_back(Receive(pair.Sess().m_Packet, pair.Sess()));
-            return r;
-        });
-        for (const std::string& piece : c.pieces) {
-            if (Ready(results))
-                break;
-            pair.Send(piece);
-            WaitFor([&] { return pair.Unread() == 0 || Ready(results); });
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));  // back in its next recv
-        }
-        if (c.bClose)
-            pair.ClosePeer();
-        ASSERT_EQ(results.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        EXPECT_EQ(results.get(), c.results);
-        if (c.results.back() == 0) {
-            EXPECT_EQ(pair.Sess().m_Packet.Command(), 0x11);
-            EXPECT_EQ(pair.Sess().m_Packet.m_nSize, pair.Sess().m_Packet.m_usLength + 3);
+    for (bool bMemory : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.pszName) + (bMemory ? " (memory)" : " (socket)"));
+            const CPieces in{c.pieces, c.bClose, c.results.size()};
+            uint8_t ucCommand = 0;
+            int nSize = 0, nLength = 0;
+            const std::vector<int> results = bMemory ? ReceiveOverMemory(in, ucCommand, nSize, nLength)
+                                                     : ReceiveOverSocket(in, ucCommand, nSize, nLength);
+            EXPECT_EQ(results, c.results);
+            if (c.results.back() == 0) {
+                EXPECT_EQ(ucCommand, 0x11);
+                EXPECT_EQ(nSize, nLength + 3);
+            }
         }
     }
 }

@@ -15,6 +15,7 @@
 #endif
 
 #include "app/stbaddress.h"
+#include "net/protocol.h"
 #include "net/servicepulse.h"
 #include "platform/netif.h"
 #include "tests/daemon_proc.h"
@@ -175,7 +176,7 @@ private:
 }  // namespace
 #endif
 
-TEST(ServiceNotify, DaemonSaysReadyThenCountsItsSessionsAndPingsTheWatchdog)
+TEST(ServiceNotify, DaemonSaysReadyThenNamesItsSessionsAndTheirTransferAndPingsTheWatchdog)
 {
 #ifdef _WIN32
     GTEST_SKIP() << "no service manager listens on a notify socket on Windows";
@@ -190,7 +191,8 @@ TEST(ServiceNotify, DaemonSaysReadyThenCountsItsSessionsAndPingsTheWatchdog)
         // A watchdog of 2 s: a ping every second.
         CEnvForChild socketEnv("NOTIFY_SOCKET", share.Root() + "/notify");
         CEnvForChild watchdogEnv("WATCHDOG_USEC", "2000000");
-        ASSERT_TRUE(daemon.Start({"--headless", "--quiet", "--port", std::to_string(port)})) << daemon.Error();
+        ASSERT_TRUE(daemon.Start({"--headless", "--quiet", "--share", share.Share(), "--port", std::to_string(port)}))
+            << daemon.Error();
     }
     const auto deadline = [] { return std::chrono::steady_clock::now() + 10s; };
     // Ready: the listener takes connections from then on (no connection was tried before).
@@ -200,6 +202,10 @@ TEST(ServiceNotify, DaemonSaysReadyThenCountsItsSessionsAndPingsTheWatchdog)
         ASSERT_TRUE(stb.Version());
         EXPECT_TRUE(notify.WaitLine("STATUS=1 STB", deadline())) << notify.Lines();
         EXPECT_TRUE(notify.WaitLine("WATCHDOG=1", deadline())) << notify.Lines();
+        // A transfer under way is named, with how far it has come.
+        ASSERT_EQ(stb.UploadOpen(FC_FILE_UP_REQ, 100000, "/up.ts"), 0);
+        ASSERT_EQ(stb.UploadBlock(FC_DATA_UP_REQ, 0, std::string(43000, 'u')), 43000u);
+        EXPECT_TRUE(notify.WaitLine("STATUS=1 STB; receiving up.ts 43 %", deadline())) << notify.Lines();
     }
     EXPECT_TRUE(notify.WaitLine("STATUS=0 STBs", deadline())) << notify.Lines();
     EXPECT_EQ(daemon.Stop(), 0);

@@ -225,6 +225,7 @@ TEST(SessMan, FailedSessionThreadClosesOnlyThatConnection)
             before.back()->SendFrame(0x11, "");
             ASSERT_EQ(before.back()->RecvBytes(7), kVerReply);
         }
+        server.ListenPort();  // the accept thread is made before the failure is set up
         plat::ThreadFailNextCreations(1);
         CTestClient doomed(server.Port());
         EXPECT_TRUE(doomed.WaitClosed());

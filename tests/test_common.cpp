@@ -3,6 +3,7 @@
 #include "tests/test_util.h"
 #include "tests/test_files.h"
 
+#include "net/memsess.h"
 #include "platform/memory.h"
 #include "platform/socket.h"
 
@@ -93,8 +94,15 @@ std::string MakeFrame(uint8_t cmd, const std::string& payload)
 
 CTestServer::~CTestServer() { m_Man.Destroy(); }
 
-int CTestServer::SessionCount() const
+CSessMan& CTestServer::Man()
 {
+    ListenPort();
+    return m_Man;
+}
+
+int CTestServer::SessionCount()
+{
+    ListenPort();
     int n = 0;
     for (const CSess* p = m_Man.m_pHead; p != nullptr; p = p->m_pNext)
         ++n;
@@ -173,17 +181,33 @@ CTestServer::CTestServer(int waitMs, int bodyMs)
 
 CTestServer::CTestServer(const std::function<void(CSessMan&)>& setup)
 {
+    m_Man.m_usPort = 0;
+    m_Man.m_nMaxSessions = kTestSessionCap;
+    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
+    setup(m_Man);
+}
+
+uint16_t CTestServer::ListenPort()
+{
+    if (m_Man.m_nState != 0)
+        return m_usPort;  // started (or failed to) before
     // On this thread before any session thread exists: the first release sets up the C
     // library's allocator, and sessions that end side by side would otherwise race to set
     // it up (a failed assertion of the C library at thread exit in sanitizer builds, whose
     // allocator leaves the library's own unused until then).
     plat::ReleaseFreeMemory();
-    m_Man.m_usPort = 0;
-    m_Man.m_nMaxSessions = kTestSessionCap;
-    m_Man.m_nMaxSessionsPerHost = kTestSessionCap;
-    setup(m_Man);
     EXPECT_EQ(m_Man.Create(), 0);
     int nPort = plat::SockLocalPort(m_Man.m_hServSock);
     EXPECT_GT(nPort, 0);
     m_usPort = static_cast<uint16_t>(nPort > 0 ? nPort : 0);
+    return m_usPort;
 }
+
+std::unique_ptr<CMemSession> CTestServer::NewMemSession()
+{
+    auto pSession = std::make_unique<CMemSession>();
+    m_Man.ApplyOptions(pSession->Sess());
+    return pSession;
+}
+
+CServerPort::operator uint16_t() const { return m_Server.ListenPort(); }

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "net/memsess.h"
 #include "tests/test_bytes.h"
 
-const CProbe kMainLoopProbe{kVerReq, kVerReply};
-const CProbe kDirDownProbe{MakeFrame(0x02, LE(0xFFFFFFFF, 4) + LE(0, 4)), MakeFrame(0x20, LE(0xFFFFFFFF, 4))};
-const CProbe kDirUpProbe{MakeFrame(0x05, LE(0, 4)), MakeFrame(0x50, LE(0, 4) + LE(0, 4))};
+const CProbe kMainLoopProbe{kVerReq, kVerReply, CmdLoop::Main};
+const CProbe kDirDownProbe{MakeFrame(0x02, LE(0xFFFFFFFF, 4) + LE(0, 4)), MakeFrame(0x20, LE(0xFFFFFFFF, 4)),
+                           CmdLoop::DirDown};
+const CProbe kDirUpProbe{MakeFrame(0x05, LE(0, 4)), MakeFrame(0x50, LE(0, 4) + LE(0, 4)), CmdLoop::DirUp};
 
 namespace {
 
@@ -51,6 +53,42 @@ CDataForm DataFormOf(uint8_t req)
 }
 
 std::string PathPayload(const std::string& path, char tag) { return std::string(1, tag) + path + '\0'; }
+
+CStbSession::CStbSession(CServerPort port) : m_pMem(port.Server().NewMemSession()) {}
+
+CStbSession::~CStbSession() = default;
+
+bool CStbSession::Connected() const { return m_pMem ? !m_pMem->Ended() : CTestClient::Connected(); }
+
+size_t CStbSession::Unread() const
+{
+    if (m_pMem)
+        return m_pMem->Link().Unread();
+    const int n = UnreadBytes(static_cast<plat::Socket>(Fd()));
+    return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+bool CStbSession::TrySend(const std::string& bytes)
+{
+    return m_pMem ? m_pMem->Push(bytes.data(), bytes.size()) : CTestClient::TrySend(bytes);
+}
+
+// Every reply was written before the request's send returned: what is not there now
+// never comes.
+std::string CStbSession::RecvBytes(size_t n, int timeoutMs)
+{
+    return m_pMem ? m_pMem->Link().Take(n) : CTestClient::RecvBytes(n, timeoutMs);
+}
+
+bool CStbSession::WaitClosed(int timeoutMs)
+{
+    if (!m_pMem)
+        return CTestClient::WaitClosed(timeoutMs);
+    m_pMem->Link().Take(m_pMem->Link().Unread());
+    return m_pMem->Ended();
+}
+
+bool CStbSession::Version() { return TrySend(kVerReq) && RecvBytes(kVerReply.size()) == kVerReply; }
 
 CReply CStbSession::Exchange(uint8_t req, const std::string& payload)
 {
@@ -145,6 +183,18 @@ std::string CStbSession::Fetch(uint8_t req, uint64_t off, uint64_t count, uint64
 
 ::testing::AssertionResult CStbSession::Settled(const CProbe& probe)
 {
+    if (m_pMem) {
+        if (m_pMem->Link().Unread() != 0)
+            return ::testing::AssertionFailure() << "written where nothing should be: "
+                                                 << Hex(m_pMem->Link().Take(m_pMem->Link().Unread()));
+        if (m_pMem->Ended())
+            return ::testing::AssertionFailure() << "the session has ended";
+        if (m_pMem->FramePending())
+            return ::testing::AssertionFailure() << "the bytes of an unfinished frame wait";
+        if (m_pMem->Loop() != probe.eLoop)
+            return ::testing::AssertionFailure() << "the session serves another loop than the probe's";
+        return ::testing::AssertionSuccess();
+    }
     if (!TrySend(probe.strRequest))
         return ::testing::AssertionFailure() << "the connection refused the probe";
     const std::string got = RecvBytes(probe.strReply.size());

@@ -1,14 +1,20 @@
 // Requests over one STB connection as the suites make them: a request and its checked
 // reply, the status and block replies of the open and upload requests, data streams, and
-// silence proved by a probe whose reply must be the next thing to arrive.
+// silence. A session of an in-process server runs over a memory link on the test's
+// thread, where silence is nothing written; over a socket (a port number: the real
+// daemon, the listener's own tests) silence is proved by a probe whose reply must be the
+// next thing to arrive.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
+#include "net/cmdtable.h"
+#include "net/memsess.h"
 #include "tests/test_util.h"
 
 // FC_VER_REQ with an empty payload and its reply (protocol version 3.04), as bytes.
@@ -20,10 +26,12 @@ inline const std::string kVerReply("\xA5\x04\x00\xE1\x03\x04\x26", 7);
 // arriving next proves that every request sent before it has been handled, its work done
 // and its reply sent in full, and that nothing else was sent. (A stray frame equal to the
 // probe's reply would pass: pick the probe of a loop whose requests under test cannot
-// send that frame.)
+// send that frame.) Over a memory link the same is seen directly: nothing written, no
+// frame begun, the session alive and in the probe's loop.
 struct CProbe {
     std::string strRequest;  // frames as bytes
     std::string strReply;
+    CmdLoop eLoop;           // the loop that answers it
 };
 // Main loop: FC_VER_REQ. Inside either sub-loop it gets no reply.
 extern const CProbe kMainLoopProbe;
@@ -60,7 +68,17 @@ std::string PathPayload(const std::string& path, char tag = '\x01');
 // malformed reply is a test failure.
 class CStbSession : public CTestClient {
 public:
+    // Over a socket to the port (see CTestClient).
     using CTestClient::CTestClient;
+    // A session of the server over a memory link: every request is handled, its replies
+    // written, before the call that sent it returns.
+    explicit CStbSession(CServerPort port);
+    ~CStbSession() override;
+
+    bool Connected() const override;
+    bool TrySend(const std::string& bytes) override;
+    std::string RecvBytes(size_t n, int timeoutMs = 5000) override;
+    bool WaitClosed(int timeoutMs = 5000) override;
 
     CReply Exchange(uint8_t req, const std::string& payload);
     // The payload of the reply, whose command byte must be reply.
@@ -89,14 +107,21 @@ public:
     // that nothing followed the stream.
     std::string Fetch(uint8_t req, uint64_t off, uint64_t count, uint64_t nExpect);
 
-    // Sends the probe; success when the next bytes to arrive are its reply.
+    // Nothing more has come and the session waits in the probe's loop: over a memory
+    // link, nothing was written that was not read; over a socket, the probe's reply is the
+    // next thing to arrive.
     ::testing::AssertionResult Settled(const CProbe& probe = kMainLoopProbe);
     // True when the session answers FC_VER_REQ (the connection may have been refused).
-    bool Version() { return static_cast<bool>(Settled()); }
+    bool Version();
+    // Bytes the session has sent that this side has not read yet.
+    size_t Unread() const;
+
+private:
+    std::unique_ptr<CMemSession> m_pMem;  // the memory session, if the session is one
 };
 
 // What most suites start each test with: a temporary shared folder, an in-process server
-// on it and one connection to that server.
+// on it and one session of that server (over a memory link).
 class SessionFixture : public ::testing::Test {
 protected:
     CTempShare share;

@@ -105,8 +105,9 @@ int ListenLoopback(uint16_t& port)
     return s;
 }
 
-bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
+bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs)
 {
+    ListenPort();
     // A thread blocked in accept on the listener shows the call and the descriptor as the
     // first two fields of its /proc syscall line.
     auto acceptWaiting = [this] {
@@ -231,6 +232,13 @@ int UnreadBytes(plat::Socket s)
 {
     int n = 0;
     return ioctl(s, FIONREAD, &n) == 0 ? n : -1;
+}
+
+void ShrinkSocketBuffers(plat::Socket s)
+{
+    const int nBytes = 1;  // raised to the system's least
+    EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_SNDBUF, &nBytes, sizeof(nBytes)), 0);
+    EXPECT_EQ(setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBytes, sizeof(nBytes)), 0);
 }
 
 FileSizeLimit::FileSizeLimit()

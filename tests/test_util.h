@@ -1,12 +1,13 @@
 // What the suites share: a temporary shared folder with its own settings and runtime
-// folders, frames as bytes, an in-process session manager on a free loopback port and a
-// blocking loopback client.
+// folders, frames as bytes, an in-process session manager (whose sessions a test reaches
+// over memory links, or over a free loopback port) and a blocking loopback client.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "net/sessman.h"
@@ -16,6 +17,8 @@ enum class OwnFilesPlace {
     Beside,   // beside the shared folder: <root>/cfg and <root>/run
     InShare,  // in it: <share>/.config, <share>/run, <share>/.local/state (a home folder shared)
 };
+
+class CMemSession;
 
 // A temporary folder tree for one test: <root>/share is the shared folder, <root>/cfg is
 // XDG_CONFIG_HOME, <root>/run is XDG_RUNTIME_DIR and <root>/state holds the daemon's state
@@ -82,34 +85,59 @@ int ListenLoopback(uint16_t& port);
 // every test's connections come from 127.0.0.1.
 constexpr int kTestSessionCap = 100000;
 
-// A running in-process session manager on a free port (CSessMan with m_usPort = 0; the
-// actual port read from m_hServSock), with both session caps at kTestSessionCap. Destroy()
-// in the destructor.
+class CTestServer;
+
+// Where a client reaches an in-process server. A CStbSession made from it is a session
+// of the server over a memory link, served on the test's own thread: no port, no
+// session thread. Taken as a number it is the server's loopback port (the listener
+// starts the first time): a CTestClient, or a CStbSession made from the number, connects
+// there over TCP.
+class CServerPort {
+public:
+    explicit CServerPort(CTestServer& server) : m_Server(server) {}
+    operator uint16_t() const;
+    CTestServer& Server() const { return m_Server; }
+
+private:
+    CTestServer& m_Server;
+};
+
+// An in-process session manager (CSessMan) with both session caps at kTestSessionCap.
+// Its options are set by the constructor; its listener (m_usPort = 0: any free port)
+// starts only when a port is asked for. Destroy() in the destructor.
 class CTestServer {
 public:
     explicit CTestServer(int waitMs = 10000, int bodyMs = 5000);
-    // setup sets any other option of the manager before it starts.
+    // setup sets any other option of the manager.
     explicit CTestServer(const std::function<void(CSessMan&)>& setup);
     ~CTestServer();
     CTestServer(const CTestServer&) = delete;
     CTestServer& operator=(const CTestServer&) = delete;
 
-    uint16_t Port() const { return m_usPort; }
-    CSessMan& Man() { return m_Man; }
+    CServerPort Port() { return CServerPort(*this); }
+    // The loopback port of the running listener; the first call starts it.
+    uint16_t ListenPort();
+    // A new session over a memory link with the manager's options, as the accept thread
+    // would give a connection's session.
+    std::unique_ptr<CMemSession> NewMemSession();
+
+    // The calls below look at the running manager: each starts the listener first.
+    CSessMan& Man();
     // True once the accept thread has taken at least nAccepted connections (m_nAccepted)
     // and waits in accept again: it has finished with them, reaping included, and leaves
     // the session list alone until the next connection arrives.
-    bool WaitIdle(unsigned nAccepted, int timeoutMs = 5000) const;
+    bool WaitIdle(unsigned nAccepted, int timeoutMs = 5000);
     // The number of sessions in the manager's list. Only safe while the accept thread is
     // idle (WaitIdle).
-    int SessionCount() const;
+    int SessionCount();
 
 private:
     CSessMan m_Man;
-    uint16_t m_usPort = 0;
+    uint16_t m_usPort = 0;  // 0 until the listener runs
 };
 
-// A blocking loopback client.
+// A blocking loopback client. A derived client may carry its bytes another way (the
+// three virtual calls).
 class CTestClient {
 public:
     explicit CTestClient(uint16_t port);
@@ -118,26 +146,29 @@ public:
     // nRecvBufBytes (0: the system's) is set before the connection is made, so that the
     // window the client offers is never larger: a peer with little room.
     CTestClient(uint16_t port, const char* pszFrom, const char* pszTo = "127.0.0.1", int nRecvBufBytes = 0);
-    ~CTestClient();
+    virtual ~CTestClient();
     CTestClient(const CTestClient&) = delete;
     CTestClient& operator=(const CTestClient&) = delete;
 
-    bool Connected() const { return m_nFd >= 0; }
+    virtual bool Connected() const { return m_nFd >= 0; }
     int Fd() const { return m_nFd; }
 
     // Sends every byte; a failed send is a test failure.
     void SendRaw(const std::string& bytes);
     // Sends every byte; false when the connection refused them (no test failure).
-    bool TrySend(const std::string& bytes);
+    virtual bool TrySend(const std::string& bytes);
     void SendFrame(uint8_t cmd, const std::string& payload) { SendRaw(MakeFrame(cmd, payload)); }
 
     // Reads one whole frame; sync byte, LEN and checksum are checked with test assertions.
     // False on time-out, close, or a malformed frame.
     bool RecvFrame(uint8_t& cmd, std::string& payload, int timeoutMs = 5000);
     // Exactly n bytes, or fewer when the connection closed or the time ran out.
-    std::string RecvBytes(size_t n, int timeoutMs = 5000);
+    virtual std::string RecvBytes(size_t n, int timeoutMs = 5000);
     // True once the server has closed the connection (bytes arriving before are dropped).
-    bool WaitClosed(int timeoutMs = 5000);
+    virtual bool WaitClosed(int timeoutMs = 5000);
+
+protected:
+    CTestClient() = default;  // no connection: the derived client carries the bytes
 
 private:
     int m_nFd = -1;
@@ -206,3 +237,6 @@ bool UnderWine();
 // The bytes that have arrived on the socket and wait to be received; -1 when the socket
 // cannot say.
 int UnreadBytes(plat::Socket s);
+// Gives the socket the smallest send and receive buffers the system allows, so that a
+// frame passes through it in many pieces.
+void ShrinkSocketBuffers(plat::Socket s);

@@ -137,7 +137,7 @@ TEST_F(UploadSafety, CompletingBlockIsAnsweredAfterTheFileIsFlushed)
         ASSERT_EQ(client.UploadOpen(m.open, m.size, "/" + name), 0);
         SendAll(m.data, bytes.substr(0, last));
         {
-            CFlushWatch watch(client.Fd());
+            CFlushWatch watch(client);
             EXPECT_EQ(client.UploadBlock(m.data, last, bytes.substr(last)), m.size - last);
             EXPECT_GE(watch.Files(), 1) << "the file was not flushed";
             EXPECT_EQ(watch.AfterAReply(), 0) << "a flush came after the reply";
@@ -161,7 +161,7 @@ TEST_F(UploadSafety, DirectoryUploadFlushesItsEntriesTogetherBeforeTheLastReply)
             ASSERT_EQ(client.DirUpBlock(0, bytes), 100u);
             continue;
         }
-        CFlushWatch watch(client.Fd());
+        CFlushWatch watch(client);
         ASSERT_EQ(client.DirUpBlock(0, bytes), 100u);
         EXPECT_GE(watch.Files() + watch.Volumes(), 1) << "the last entry was answered before a flush";
         EXPECT_EQ(watch.AfterAReply(), 0) << "a flush came after the reply";

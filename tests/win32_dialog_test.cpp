@@ -1,7 +1,7 @@
 // The Win32 dialog, run for real (under Wine with a display in scripts/test-windows): the
 // controls, ids, texts and dialog-unit places of the running window, the tray menu as menu
 // 128 holds it, the About box from both ways in, the ways of hiding, OK and Cancel with the
-// settings store, the code-page drop-down, and Exit and the end request.
+// settings store, the code-page drop-down, Exit and the end request, and the status shown.
 #ifdef _WIN32
 
 // The shared fixtures first: their socket names come before the system headers' macros.
@@ -21,6 +21,7 @@
 #include "app/win32/winshell.h"
 #include "app/win32/wintext.h"
 #include "res/resource.h"
+#include "tests/status_fixture.h"
 
 namespace {
 
@@ -126,6 +127,9 @@ TEST_F(Win32Dialog, ControlsOfTheRunningWindow)
         {IDC_CHARSET_LABEL, "Static", "Names on the STB", {7, 51, 70, 8}},
         {IDOK, "Button", "OK", {213, 67, 50, 14}},
         {IDCANCEL, "Button", "Cancel", {263, 67, 50, 14}},
+        {IDC_STATUS_GROUP, "Button", "STBs", {7, 90, 306, 107}},
+        {IDC_REACH, "Static", "", {13, 102, 294, 26}},  // no status source: nothing to say
+        {IDC_STB_LIST, "SysListView32", "", {13, 130, 294, 60}},
     };
     for (const CControl& c : aControls) {
         HWND hItem = Item(c.nId);
@@ -456,6 +460,78 @@ TEST_F(Win32Dialog, CodePageDropDown)
     EXPECT_EQ(WindowText(GetDlgItem(again.Handle(), IDC_CHARSET)), "EUC-KR");
     SendMessageW(again.Handle(), WM_COMMAND, IDOK, 0);
     EXPECT_EQ(GetShareSetting().strCharset, "EUC-KR");
+}
+
+namespace {
+
+std::string ListCell(HWND hList, int nRow, int nCol)
+{
+    wchar_t sz[256] = L"";
+    LVITEMW item{};
+    item.iSubItem = nCol;
+    item.pszText = sz;
+    item.cchTextMax = 256;
+    SendMessageW(hList, LVM_GETITEMTEXTW, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&item));
+    return Utf8Text(sz);
+}
+
+// How far, in percent of the cell's width, the highlight colour of a bar reaches across a
+// row's progress cell (the text on the bar leaves some of its pixels, never a whole
+// column of them).
+int BarReach(HWND hList, int nRow)
+{
+    RECT rc{};
+    rc.top = 3;  // the progress column
+    rc.left = LVIR_BOUNDS;
+    SendMessageW(hList, LVM_GETSUBITEMRECT, static_cast<WPARAM>(nRow), reinterpret_cast<LPARAM>(&rc));
+    const COLORREF crBar = GetSysColor(COLOR_HIGHLIGHT);
+    HDC hDc = GetDC(hList);
+    int nColumns = 0;
+    for (int x = rc.left; x < rc.right; ++x) {
+        bool bBar = false;
+        for (int y = rc.top; y < rc.bottom && !bBar; ++y)
+            bBar = GetPixel(hDc, x, y) == crBar;
+        nColumns += bBar ? 1 : 0;
+    }
+    ReleaseDC(hList, hDc);
+    return rc.right > rc.left ? 100 * nColumns / (rc.right - rc.left) : -1;
+}
+
+}  // namespace
+
+// Fed a status with two STBs, one of them fetching a recording: the address line, a row
+// for each STB, a bar drawn over the running transfer's progress and none for the idle
+// one, and the tray icon's tooltip; a later status reaches the list at the next refresh.
+TEST(Win32DialogStatus, StbListShowsARunningTransferWithItsBar)
+{
+    CTempShare share;
+    CCountingServer server;
+    CStatusSnapshot snap = TwoStbsSnapshot();
+    CCorvaneWnd wnd(server, [&snap] { return snap; });
+    ASSERT_TRUE(wnd.Create());
+    HWND hDlg = wnd.Handle();
+    EXPECT_EQ(WindowText(GetDlgItem(hDlg, IDC_REACH)), "STBs reach this computer at 192.168.1.23 (port 2008)");
+    HWND hList = GetDlgItem(hDlg, IDC_STB_LIST);
+    EXPECT_EQ(GetWindowLongPtrW(hList, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
+    ASSERT_EQ(SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(ListCell(hList, 0, 0), "192.168.1.40");
+    EXPECT_EQ(ListCell(hList, 0, 2), "sending /Recordings/rec.ts");
+    EXPECT_EQ(ListCell(hList, 0, 3), "43 % of 2.8 GB, 30.1 MB/s");
+    EXPECT_EQ(ListCell(hList, 1, 2), "idle");
+    EXPECT_EQ(Utf8Text(wnd.TrayTip()), "Corvane: 2 STBs, sending rec.ts 43 %");
+
+    UpdateWindow(hDlg);
+    UpdateWindow(hList);
+    EXPECT_NEAR(BarReach(hList, 0), 43, 4);
+    EXPECT_EQ(BarReach(hList, 1), 0);
+
+    snap.stbs.pop_back();
+    snap.stbs[0].activity.ullDone = snap.stbs[0].activity.ullTotal;
+    wnd.RefreshStatus();
+    ASSERT_EQ(SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0), 1);
+    EXPECT_EQ(ListCell(hList, 0, 3), "100 % of 2.8 GB, 30.1 MB/s");
+    UpdateWindow(hList);
+    EXPECT_GE(BarReach(hList, 0), 96);
 }
 
 // Exit from the tray menu, a command reaching the message loop, the end request of Ctrl+C

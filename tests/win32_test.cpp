@@ -277,8 +277,9 @@ int ListenLoopback(uint16_t& port)
     return static_cast<int>(s);
 }
 
-bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs) const
+bool CTestServer::WaitIdle(unsigned nAccepted, int timeoutMs)
 {
+    ListenPort();
     // Windows does not show where a thread waits: the count of connections taken is all
     // there is to wait for, so a test that reads the session list right after it may
     // meet the accept thread still at work.
@@ -387,6 +388,14 @@ int UnreadBytes(plat::Socket s)
 {
     u_long ulCount = 0;
     return ioctlsocket(static_cast<SOCKET>(s), FIONREAD, &ulCount) == 0 ? static_cast<int>(ulCount) : -1;
+}
+
+void ShrinkSocketBuffers(plat::Socket s)
+{
+    const int nBytes = 1;
+    const char* p = reinterpret_cast<const char*>(&nBytes);
+    EXPECT_EQ(setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_SNDBUF, p, sizeof(nBytes)), 0);
+    EXPECT_EQ(setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_RCVBUF, p, sizeof(nBytes)), 0);
 }
 
 // Windows puts no limit on the size of a process's files.

@@ -9,6 +9,7 @@
 #include "fs/pathreq.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/dir.h"
@@ -157,6 +158,7 @@ CmdNext HandleDirDnReq(CSess& sess, CXferCtx& ctx)
         if (ListTree(sess, ctx.share, ctx.strPath + "/", &ctx.names) != 0)
             plat::Trace("directory list too large: %s\n", ctx.strPath.c_str());
         sess.m_arrFiles.shrink_to_fit();
+        BeginTransfer(sess, ctx, StbActivity::DirDownload, ctx.strPath, sess.m_ullTotal);
     }
     ctx.nDirEntries = static_cast<int32_t>(sess.m_arrFiles.size());
     uint8_t payload[13] = {ucTag};
@@ -178,6 +180,7 @@ CmdNext HandleRsFileDnReq(CSess& sess, CXferCtx& ctx)
         PutU32LE(payload, ulIndex);
         SendFrame(sess, RS_FILE_DN_REP_END, payload, 5);
         sess.m_arrFiles.clear();
+        EndTransfer(sess, true);  // every entry has been offered
         return CmdNext::Continue;
     }
     const std::string strEntry(sess.m_arrFiles[ulIndex]);
@@ -228,6 +231,7 @@ CmdNext HandleRsAfterMoveReq(CSess& sess, CXferCtx& ctx)
     if (!ctx.bReadOnly)  // a read-only share keeps every file; the count is answered all the same
         AfterMoveDir(sess, ctx.share, nCount);
     sess.m_arrFiles.clear();
+    EndTransfer(sess, true);
     uint8_t payload[5] = {static_cast<uint8_t>(nCount)};
     PutU32LE(payload + 1, static_cast<uint32_t>(nCount));
     SendFrame(sess, RS_AFTER_MOVE_REP, payload, 5);

@@ -6,6 +6,7 @@
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/file.h"
@@ -49,6 +50,8 @@ CmdNext HandleDirUpReq(CSess& sess, CXferCtx& ctx)
     const bool bAccepted = bMapped && !ctx.bReadOnly && !plat::LeadsOutOfShare(ctx.share, ctx.strPath + "/.") &&
                            HasFreeSpace(ctx.share, sess.m_ullTotal);
     const uint8_t ucStatus = bAccepted ? kStatusDone : kStatusInvalid;
+    if (bAccepted)
+        BeginTransfer(sess, ctx, StbActivity::DirUpload, ctx.strPath, sess.m_ullTotal);
     SendFrame(sess, FC_DIR_UP_REP, &ucStatus, 1);
     return CmdNext::EnterDirUp;
 }

@@ -6,6 +6,7 @@
 #include "fs/pathreq.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "xfer/pacing.h"
@@ -31,6 +32,14 @@ void SizeLog(const CRangeReq& req, uint64_t ullSize, const CXferCtx& ctx)
                     ctx.hFile.Id());
 }
 
+// A file or listing fetched up to its end is done; a directory download goes on.
+void EndWhenWhole(CSess& sess, uint64_t ullEnd)
+{
+    const StbActivity e = sess.m_Activity.Activity();
+    if ((e == StbActivity::Downloading || e == StbActivity::Listing) && ullEnd >= sess.m_Activity.Read().ullTotal)
+        EndTransfer(sess, true);
+}
+
 }  // namespace
 
 void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
@@ -48,6 +57,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
         BuildReply(packet, req.ucReply, nullptr, req.nWidth);
         Send(packet, sess);
         SizeLog(req, s, ctx);
+        EndWhenWhole(sess, o);
         return;
     }
 
@@ -66,6 +76,7 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
             // The file failed or was cut short under us: the protocol has no frame for
             // that, so the stream ends and the STB sees a short range.
             plat::Trace("read error at %llu\n", static_cast<unsigned long long>(c));
+            EndTransfer(sess, false);
             return;
         }
         BuildReply(packet, req.ucReply, nullptr, req.nWidth + static_cast<int>(nChunk));
@@ -76,9 +87,11 @@ void SendRange(CSess& sess, CXferCtx& ctx, const CRangeReq& req)
         if (Send(packet, sess) != 0)
             return;  // the STB is gone; the next receive ends the session
         c += nChunk;
+        sess.m_Activity.Moved(c, nChunk);
         if (nChunk == static_cast<size_t>(req.nBlock) && ullPause != 0)
             ullPauseEnd = plat::MonotonicNs() + ullPause;
     }
+    EndWhenWhole(sess, ullEnd);
 }
 
 DnForm OpenDownload(CXferCtx& ctx, const std::string& strPath, uint8_t& ucStatus, int nShortReadLine)
@@ -119,6 +132,9 @@ CmdNext HandleFileDnReq(CSess& sess, CXferCtx& ctx)
         return CmdNext::Continue;
     uint8_t ucStatus = kStatusFailed;
     DnForm eForm = eReq == PathReq::Refused ? DnForm::Failed : OpenDownload(ctx, ctx.strPath, ucStatus, 0);
+    if (eForm != DnForm::Failed)
+        BeginTransfer(sess, ctx, StbActivity::Downloading, ctx.strPath,
+                      eForm == DnForm::Long ? ctx.ullXferSize : ctx.nXferSize);
     if (eForm == DnForm::Long)
         SendStatusSize(sess, LongFormReply(ucRequest), kStatusDone, SizeWidth::Bits64, ctx.ullXferSize);
     else

@@ -7,6 +7,7 @@
 #include "fs/path.h"
 #include "net/reply.h"
 #include "net/sess.h"
+#include "net/transferstatus.h"
 #include "net/wire.h"
 #include "net/xferctx.h"
 #include "platform/log.h"
@@ -119,17 +120,32 @@ static int CompleteUpload(CXferCtx& ctx, int nDirectEndLine)
     return bOk ? 0 : -1;
 }
 
+// Tells the status how far the upload has come: a single upload ends with its file, a
+// directory upload once every byte it announced has arrived.
+static void ShowUploadEnd(CSess& sess, bool bFileEnded, bool bStored)
+{
+    const CActivityView view = sess.m_Activity.Read();
+    if (view.eActivity == StbActivity::Uploading && bFileEnded)
+        EndTransfer(sess, bStored);
+    else if (view.eActivity == StbActivity::DirUpload && view.ullDone >= view.ullTotal)
+        EndTransfer(sess, true);
+}
+
 void TakeBlock(CSess& sess, CXferCtx& ctx, const CBlock& block)
 {
     const uint64_t o = block.ullOffset;
     uint64_t t = ClampCount(o, block.ullCount, block.ullLimit);
     if (t > 0 && ctx.bUploading && !StoreBlock(ctx, o, block.pBytes, t))
         t = 0;
+    const bool bWasUploading = ctx.bUploading;
+    if (t > 0 && ctx.bUploading)
+        sess.m_Activity.Moved(ctx.upCover.Front(), t);
     // The block that completes the upload is answered only once the file is whole on the
     // disk: one that cannot be written out or flushed is answered as not taken.
     if (t > 0 && ctx.bUploading && ctx.upCover.Complete() &&
         (CompleteUpload(ctx, block.nDirectEndLine) != 0 || (ctx.bDirUp && SettleDirUp(ctx) != 0)))
         t = 0;
+    ShowUploadEnd(sess, bWasUploading && !ctx.bUploading, t > 0 || block.ullCount == 0);
 
     // The reply is built over the request: the block was stored above, before this.
     uint8_t* pPayload = sess.m_Packet.Payload();
@@ -164,8 +180,12 @@ static CmdNext HandleUpOpen(CSess& sess, CXferCtx& ctx, bool bBig)
         ctx.CloseFile();
     }
     uint8_t ucStatus = kStatusFailed;
-    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0)
+    if (nMapped == 0 && BeginUpload(ctx, ctx.strPath, ullSize, bBig ? 2153 : 1908) == 0) {
         ucStatus = kStatusDone;
+        BeginTransfer(sess, ctx, StbActivity::Uploading, ctx.strPath, ullSize);
+        if (!ctx.bUploading)
+            EndTransfer(sess, true);  // an empty file is whole once it exists
+    }
     else if (nMapped != 0)
         ctx.ReleaseBin();
     SendStatus(sess, ucReply, ucStatus);

@@ -8,16 +8,28 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/qt/aboutdlg.h"
+#include "app/qt/progressdelegate.h"
 
-CCorvaneWindow::CCorvaneWindow(IServerControl& server, plat::TerminationHandle hTermination)
-    : m_hTermination(hTermination)
+namespace {
+
+// The columns of the STB list.
+enum StbColumn { kColAddress, kColSince, kColDoing, kColProgress, kColumns };
+
+}  // namespace
+
+CCorvaneWindow::CCorvaneWindow(IServerControl& server, plat::TerminationHandle hTermination, StatusSource status)
+    : m_Status(std::move(status)), m_hTermination(hTermination)
 {
     m_pLogic = std::make_unique<CCorvaneDlg>(*this, server);
     setWindowTitle("Corvane");
@@ -32,6 +44,14 @@ CCorvaneWindow::CCorvaneWindow(IServerControl& server, plat::TerminationHandle h
         });
     }
     m_pLogic->OnInitDialog();
+    if (m_Status) {
+        // Hidden in the tray too: the tooltip tells the status there.
+        m_pStatusTimer = new QTimer(this);
+        m_pStatusTimer->setInterval(1000);
+        connect(m_pStatusTimer, &QTimer::timeout, this, &CCorvaneWindow::RefreshStatus);
+        m_pStatusTimer->start();
+        RefreshStatus();
+    }
 }
 
 CCorvaneWindow::~CCorvaneWindow()
@@ -90,6 +110,7 @@ void CCorvaneWindow::BuildControls()
 
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(pGroup);
+    BuildStatus(pLayout);
     pLayout->addLayout(pCharsetRow);
     pLayout->addLayout(pButtons);
     // The dialog keeps the size its contents need, as the note comes and goes.
@@ -100,6 +121,39 @@ void CCorvaneWindow::BuildControls()
             [this](int nIndex) { m_pLogic->OnCharsetChosen(m_pCharset->itemData(nIndex).toString().toStdString()); });
     connect(pOk, &QPushButton::clicked, this, &CCorvaneWindow::accept);
     connect(pCancel, &QPushButton::clicked, this, &CCorvaneWindow::reject);
+}
+
+void CCorvaneWindow::BuildStatus(QVBoxLayout* pLayout)
+{
+    m_pReach = new QLabel(this);
+    m_pReach->setObjectName("reach");
+    m_pReach->setTextFormat(Qt::PlainText);
+    m_pReach->setTextInteractionFlags(Qt::TextSelectableByMouse);  // an address to copy
+    m_pStbs = new QTreeWidget(this);
+    m_pStbs->setObjectName("stbs");
+    m_pStbs->setColumnCount(kColumns);
+    m_pStbs->setHeaderLabels({"STB", "Since", "Doing", "Progress"});
+    m_pStbs->setRootIsDecorated(false);
+    m_pStbs->setItemsExpandable(false);
+    m_pStbs->setUniformRowHeights(true);
+    m_pStbs->setSelectionMode(QAbstractItemView::NoSelection);
+    m_pStbs->setFocusPolicy(Qt::NoFocus);
+    m_pStbs->setItemDelegateForColumn(kColProgress, new CProgressDelegate(m_pStbs));
+    QHeaderView* pHeader = m_pStbs->header();
+    pHeader->setSectionsMovable(false);
+    const QFontMetrics metrics = m_pStbs->fontMetrics();
+    pHeader->resizeSection(kColAddress, metrics.horizontalAdvance("255.255.255.255") + 16);
+    pHeader->resizeSection(kColSince, qMax(metrics.horizontalAdvance("00:00"), metrics.horizontalAdvance("Since")) + 20);
+    pHeader->resizeSection(kColDoing, metrics.horizontalAdvance("receiving folder /Recordings") + 8);
+    const int cxProgress = metrics.horizontalAdvance("100 % of 100.0 GB, 100.0 MB/s") + 16;
+    int cxAll = cxProgress;
+    for (int nCol = kColAddress; nCol < kColProgress; ++nCol)
+        cxAll += pHeader->sectionSize(nCol);
+    m_pStbs->setMinimumWidth(cxAll + 2 * m_pStbs->frameWidth());
+    // The header and four rows (as the delegate makes them), with no STB connected yet.
+    m_pStbs->setFixedHeight(pHeader->sizeHint().height() + 4 * (metrics.height() + 10) + 2 * m_pStbs->frameWidth());
+    pLayout->addWidget(m_pReach);
+    pLayout->addWidget(m_pStbs);
 }
 
 void CCorvaneWindow::BuildTray()
@@ -139,6 +193,48 @@ void CCorvaneWindow::SetCharsetChoice(const std::string& strCharset)
         nIndex = m_pCharset->count() - 1;
     }
     m_pCharset->setCurrentIndex(nIndex);
+}
+
+void CCorvaneWindow::SetReachLines(const std::vector<std::string>& lines)
+{
+    QStringList text;
+    for (const std::string& strLine : lines)
+        text.append(QString::fromStdString(strLine));
+    m_pReach->setText(text.join('\n'));
+}
+
+void CCorvaneWindow::SetStbCount(size_t nRows)
+{
+    const int nWant = static_cast<int>(nRows);
+    while (m_pStbs->topLevelItemCount() > nWant)
+        delete m_pStbs->takeTopLevelItem(m_pStbs->topLevelItemCount() - 1);
+    while (m_pStbs->topLevelItemCount() < nWant)
+        new QTreeWidgetItem(m_pStbs);
+}
+
+void CCorvaneWindow::SetStbRow(size_t nRow, const CStbRow& row)
+{
+    QTreeWidgetItem* pItem = m_pStbs->topLevelItem(static_cast<int>(nRow));
+    if (pItem == nullptr)
+        return;
+    pItem->setText(kColAddress, QString::fromStdString(row.strAddress));
+    pItem->setText(kColSince, QString::fromStdString(row.strSince));
+    pItem->setText(kColDoing, QString::fromStdString(row.strDoing));
+    pItem->setToolTip(kColDoing, QString::fromStdString(row.strDoing));  // a long path is cut in the cell
+    pItem->setText(kColProgress, QString::fromStdString(row.strProgress));
+    pItem->setData(kColProgress, kPercentRole, row.nPercent);
+}
+
+void CCorvaneWindow::SetTrayTip(const std::string& strTip)
+{
+    if (m_pTray != nullptr)
+        m_pTray->setToolTip(QString::fromStdString(strTip));
+}
+
+void CCorvaneWindow::RefreshStatus()
+{
+    if (m_Status)
+        m_pLogic->OnStatus(m_Status());
 }
 
 void CCorvaneWindow::ShowDialog()

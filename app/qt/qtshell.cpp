@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "app/daemonstatus.h"
 #include "app/launcher.h"
 #include "app/qt/corvanewindow.h"
 #include "platform/profile.h"
@@ -48,7 +49,7 @@ int CQtShell::RunDialog()
 {
     CServerControl server(m_Boxes);
     plat::CTerminationNotifier termination;  // SIGINT and SIGTERM act as Exit
-    CCorvaneWindow window(server, termination.Handle());
+    CCorvaneWindow window(server, termination.Handle(), DaemonStatusSource());
     window.show();
     QApplication::exec();
     return 0;

@@ -4,16 +4,21 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <utility>
+
 #include "app/win32/aboutbox.h"
 #include "app/win32/wintext.h"
 #include "res/resource.h"
 
 namespace {
 
-const wchar_t* const kpszTip = L"Corvane";
 const wchar_t* const kpszPickerTitle = L"Select folder to share with STB";
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+// The timer that reads the status, once a second.
+constexpr UINT_PTR kStatusTimer = 0x5354;
+constexpr UINT kStatusEveryMs = 1000;
 
 // Opens the picker on the folder shown (the callback data); the empty path selects nothing.
 int CALLBACK BrowseCallbackProc(HWND hWnd, UINT uMsg, LPARAM /*lParam*/, LPARAM lpData)
@@ -30,7 +35,7 @@ HICON LoadAppIcon(int nSize)
 
 }  // namespace
 
-CCorvaneWnd::CCorvaneWnd(IServerControl& server)
+CCorvaneWnd::CCorvaneWnd(IServerControl& server, StatusSource status) : m_Status(std::move(status))
 {
     m_pLogic = std::make_unique<CCorvaneDlg>(*this, server);
 }
@@ -88,8 +93,20 @@ void CCorvaneWnd::OnInitDialog()
     }
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmallIcon));
+    m_StbList.Attach(GetDlgItem(m_hWnd, IDC_STB_LIST));
     AddTrayIcon();
     m_pLogic->OnInitDialog();
+    if (m_Status) {
+        // Hidden in the tray too: the tooltip tells the status there.
+        RefreshStatus();
+        SetTimer(m_hWnd, kStatusTimer, kStatusEveryMs, nullptr);
+    }
+}
+
+void CCorvaneWnd::RefreshStatus()
+{
+    if (m_Status)
+        m_pLogic->OnStatus(m_Status());
 }
 
 INT_PTR CCorvaneWnd::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
@@ -129,9 +146,23 @@ INT_PTR CCorvaneWnd::OnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
         if (m_hWnd != nullptr)
             SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT, 0);
         return TRUE;
+    case WM_TIMER:
+        if (wParam != kStatusTimer)
+            return FALSE;
+        RefreshStatus();
+        return TRUE;
+    case WM_NOTIFY: {
+        const auto* pHeader = reinterpret_cast<const NMHDR*>(lParam);
+        if (pHeader->idFrom != IDC_STB_LIST || pHeader->code != NM_CUSTOMDRAW)
+            return FALSE;
+        SetWindowLongPtrW(m_hWnd, DWLP_MSGRESULT,
+                          m_StbList.OnCustomDraw(*reinterpret_cast<const NMLVCUSTOMDRAW*>(lParam)));
+        return TRUE;
+    }
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(m_hIcon);
     case WM_DESTROY:
+        KillTimer(m_hWnd, kStatusTimer);
         RemoveTrayIcon();
         return FALSE;
     case WM_NCDESTROY:
@@ -204,7 +235,7 @@ void CCorvaneWnd::AddTrayIcon()
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     nid.uCallbackMessage = WM_TRAYNOTIFY;
     nid.hIcon = m_hSmallIcon;
-    lstrcpynW(nid.szTip, kpszTip, static_cast<int>(sizeof(nid.szTip) / sizeof(nid.szTip[0])));
+    lstrcpynW(nid.szTip, m_wstrTip.c_str(), static_cast<int>(sizeof(nid.szTip) / sizeof(nid.szTip[0])));
     m_bTrayIcon = Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
 }
 
@@ -242,6 +273,32 @@ void CCorvaneWnd::SetCharsetChoice(const std::string& strCharset)
                             reinterpret_cast<LPARAM>(WideText(strCharset).c_str()));
     }
     SendDlgItemMessageW(m_hWnd, IDC_CHARSET, CB_SETCURSEL, nIndex, 0);
+}
+
+void CCorvaneWnd::SetReachLines(const std::vector<std::string>& lines)
+{
+    std::string strText;
+    for (const std::string& strLine : lines)
+        strText += (strText.empty() ? "" : "\r\n") + strLine;
+    SetDlgItemTextW(m_hWnd, IDC_REACH, WideText(strText).c_str());
+}
+
+void CCorvaneWnd::SetStbCount(size_t nRows) { m_StbList.SetCount(nRows); }
+
+void CCorvaneWnd::SetStbRow(size_t nRow, const CStbRow& row) { m_StbList.SetRow(nRow, row); }
+
+void CCorvaneWnd::SetTrayTip(const std::string& strTip)
+{
+    m_wstrTip = WideText(strTip);
+    if (!m_bTrayIcon)
+        return;  // an icon added later takes it
+    NOTIFYICONDATAW nid{};
+    nid.cbSize = sizeof(nid);
+    nid.hWnd = m_hWnd;
+    nid.uID = IDR_MAINFRAME;
+    nid.uFlags = NIF_TIP;
+    lstrcpynW(nid.szTip, m_wstrTip.c_str(), static_cast<int>(sizeof(nid.szTip) / sizeof(nid.szTip[0])));
+    Shell_NotifyIconW(NIM_MODIFY, &nid);
 }
 
 void CCorvaneWnd::ShowDialog()

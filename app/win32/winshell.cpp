@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "app/daemonstatus.h"
 #include "app/launcher.h"
 #include "app/win32/corvanewnd.h"
 #include "app/win32/wintext.h"
@@ -53,7 +54,7 @@ int CWinShell::RunDialog()
 {
     CServerControl server(m_Boxes);
     plat::CTerminationNotifier termination;  // Ctrl+C and the console's end act as Exit
-    CCorvaneWnd wnd(server);
+    CCorvaneWnd wnd(server, DaemonStatusSource());
     if (!wnd.Create()) {
         fprintf(stderr, "corvane: the dialog cannot be created (error %lu); --headless runs without it\n",
                 GetLastError());

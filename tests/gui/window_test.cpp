@@ -1,18 +1,23 @@
 // The dialog's window on Qt's offscreen platform: its controls and texts, the tray
-// menu, the About box, and the buttons reaching the dialog's logic.
+// menu, the About box, the buttons reaching the dialog's logic, and the status shown.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QHeaderView>
+#include <QTreeWidget>
 
 #include "app/qt/aboutdlg.h"
 #include "app/qt/corvanewindow.h"
+#include "app/qt/progressdelegate.h"
 #include "app/settings.h"
+#include "tests/status_fixture.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -143,6 +148,59 @@ TEST(DialogWindow, TrayMenuHasOpenAboutAndExit)
     actions[3]->trigger();
     EXPECT_EQ(server.nStops, 1);
     EXPECT_FALSE(window.isVisible());
+}
+
+// Fed a status with two STBs, one of them fetching a recording: the address line, a row
+// for each STB, and a bar drawn over the running transfer's progress, none for the idle
+// one; a later status reaches the list at the next refresh.
+TEST(DialogWindow, StbListShowsARunningTransferWithItsBar)
+{
+    CTempShare share;
+    CCountingServer server;
+    CStatusSnapshot snap = TwoStbsSnapshot();
+    CCorvaneWindow window(server, -1, [&snap] { return snap; });
+    window.show();
+    EXPECT_EQ(Child<QLabel>(window, "reach")->text(), "STBs reach this computer at 192.168.1.23 (port 2008)");
+    QTreeWidget* pList = Child<QTreeWidget>(window, "stbs");
+    ASSERT_NE(pList, nullptr);
+    ASSERT_EQ(pList->topLevelItemCount(), 2);
+    QTreeWidgetItem* pBusy = pList->topLevelItem(0);
+    EXPECT_EQ(pBusy->text(0), "192.168.1.40");
+    EXPECT_EQ(pBusy->text(2), "sending /Recordings/rec.ts");
+    EXPECT_EQ(pBusy->text(3), "43 % of 2.8 GB, 30.1 MB/s");
+    EXPECT_EQ(pBusy->data(3, kPercentRole).toInt(), 43);
+    EXPECT_EQ(pList->topLevelItem(1)->text(2), "idle");
+
+    // The bar: how far, in percent of the cell's width, the highlight's hue reaches across
+    // the progress cell (the text on the bar leaves some of its pixels, never a whole
+    // column of them); the idle STB's cell has none of it.
+    const int nHue = pList->palette().color(QPalette::Highlight).hsvHue();
+    auto barReach = [&](int nRow) {
+        const QImage image = pList->viewport()->grab().toImage();
+        const QRect rcRow = pList->visualItemRect(pList->topLevelItem(nRow));
+        const QRect rc(pList->header()->sectionPosition(3), rcRow.top(), pList->header()->sectionSize(3),
+                       rcRow.height());
+        const qreal dpr = image.devicePixelRatio();
+        int nColumns = 0;
+        for (int x = rc.left(); x <= rc.right(); ++x) {
+            bool bBar = false;
+            for (int y = rc.top(); y <= rc.bottom() && !bBar; ++y) {
+                const QColor colour = image.pixelColor(QPoint(x, y) * dpr);
+                bBar = colour.hsvSaturation() > 80 && std::abs(colour.hsvHue() - nHue) <= 12;
+            }
+            nColumns += bBar ? 1 : 0;
+        }
+        return 100 * nColumns / rc.width();
+    };
+    EXPECT_NEAR(barReach(0), 43, 4);
+    EXPECT_EQ(barReach(1), 0);
+
+    snap.stbs.pop_back();
+    snap.stbs[0].activity.ullDone = snap.stbs[0].activity.ullTotal;
+    window.RefreshStatus();
+    ASSERT_EQ(pList->topLevelItemCount(), 1);
+    EXPECT_EQ(pList->topLevelItem(0)->data(3, kPercentRole).toInt(), 100);
+    EXPECT_GE(barReach(0), 96);
 }
 
 TEST(DialogWindow, AboutBoxNamesTheVersion)
