@@ -197,7 +197,8 @@ TEST(CopySafety, StatusZeroComesOnlyOnceTheOperationIsOnTheDisk)
         if (c.before != nullptr)
             share.WriteFile(c.watched, c.before);
         CTestServer server([](CSessMan& man) { man.m_bWideLinks = true; });
-        CStbSession stb(server.Port());
+        // Over TCP: the session runs on a thread of its own, which the test can watch.
+        CStbSession stb(server.ListenPort());
         ASSERT_TRUE(stb.Version());
         ASSERT_TRUE(server.WaitIdle(1));
         ASSERT_NE(server.Man().m_pHead, nullptr);
