@@ -22,6 +22,8 @@ namespace {
 // program that another user left in the share run with the daemon's rights.
 constexpr mode_t kCopiedModeBits = 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
 constexpr int kNameTries = 100;
+// What a copy's write-back may leave in flight behind the newest stretch.
+constexpr uint64_t kWriteBackLag = 8 * CWriteBack::kStretch;
 
 bool IsReadOnlyFile(const struct stat& st) { return S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0; }
 
@@ -109,9 +111,9 @@ CCopyBatch::~CCopyBatch()
 
 int CCopyBatch::CopyData(int fdIn, CPending& p)
 {
-    // Stretch by stretch, each handed to the disk as the next one is written, so that the
-    // flush before the rename has little left to do.
-    CWriteBack writeBack;
+    // Stretch by stretch, each handed to the disk as the next ones are written, so that
+    // the flush before the rename has little left to do.
+    CWriteBack writeBack(kWriteBackLag, 0);
     const int fdOut = p.out.Handle();
     uint64_t ullDone = 0;
     while (ullDone < p.ullSize) {
