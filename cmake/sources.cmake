@@ -12,6 +12,8 @@ set(CORE_SOURCES
   platform/common/thread_faults.cpp
   platform/common/trace.cpp
   platform/common/walk_hook.cpp
+  platform/common/writeback.cpp
+  platform/common/copy_names.cpp
   net/activity.cpp
   net/allowlist.cpp
   net/budget.cpp
@@ -50,7 +52,6 @@ set(CORE_SOURCES
   xfer/pendingupload.cpp
   xfer/upload.cpp
   xfer/upseal.cpp
-  xfer/writeback.cpp
   app/cmdline.cpp
   app/corvaneapp.cpp
   app/corvanedlg.cpp
@@ -69,6 +70,8 @@ set(CORE_SOURCES
 # status in the dialog and tray.
 set(CORE_POSIX_SOURCES
   platform/posix/beneath.cpp
+  platform/posix/copyfile.cpp
+  platform/posix/heldfiles.cpp
   platform/posix/charset.cpp
   platform/posix/clock.cpp
   platform/posix/console.cpp
@@ -104,6 +107,7 @@ set(CORE_POSIX_SOURCES
   app/status/statuspage.cpp)
 set(CORE_WIN32_SOURCES
   platform/win32/beneath.cpp
+  platform/win32/copyfile.cpp
   platform/win32/charset.cpp
   platform/win32/clock.cpp
   platform/win32/console.cpp
@@ -183,6 +187,7 @@ set(TEST_SOURCES
   tests/access_test.cpp
   tests/charset_test.cpp
   tests/confine_test.cpp
+  tests/copy_safety_test.cpp
   tests/copymove_test.cpp
   tests/daemon_test.cpp
   tests/dialog_test.cpp

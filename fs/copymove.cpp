@@ -15,6 +15,7 @@
 #include "platform/log.h"
 #include "platform/shellop.h"
 #include "platform/thread.h"
+#include "xfer/journal.h"
 
 namespace {
 
@@ -34,10 +35,30 @@ std::string CollapseSeparators(const std::string& str)
     return strOut;
 }
 
+// A copy's temporaries in the journal of unfinished files: one record for the operation,
+// held by its worker, so that the next start removes what a crash left of them.
+class CCopyRecord : public plat::CCopyJournal {
+public:
+    explicit CCopyRecord(const plat::CShare& share) : m_share(share) {}
+    void Note(const std::string& strPath, const plat::FileIdentity& id) override
+    {
+        m_Record.Add(CJournalEntry{m_share, strPath, id, JournalKind::Copy}, false);
+    }
+    int Commit() override { return m_Record.Commit(); }
+    void Clear() override { m_Record.End(false); }
+
+private:
+    plat::CShare m_share;
+    CJournalRecord m_Record;
+};
+
 int STB_SHFileOperationtask(void* pArg)
 {
     CSess& sess = *static_cast<CSess*>(pArg);
-    int rc = plat::ShellFileOperation(sess.m_FileOp);
+    plat::CFileOp op = sess.m_FileOp;
+    CCopyRecord journal(op.share);
+    op.pJournal = &journal;
+    int rc = plat::ShellFileOperation(op);
     // The event is the worker's to record; the session shows idle once the status is
     // read (and the status board shows it idle as soon as the status is set).
     if (sess.m_pStatus != nullptr) {

@@ -58,6 +58,24 @@ public:
     }
 #endif
 
+    // For the platform layer's own files (a copy's temporary): takes over a descriptor (a
+    // HANDLE on Windows) that it opened itself, which this object then closes.
+#ifdef _WIN32
+    void Adopt(void* hFile)
+    {
+        Close();
+        m_hFile = hFile;
+    }
+    void* Handle() const { return m_hFile; }
+#else
+    void Adopt(int nFd)
+    {
+        Close();
+        m_nFd = nFd;
+    }
+    int Handle() const { return m_nFd; }
+#endif
+
     // 0, or -1 when the file cannot be opened in that mode (missing, a folder, held by
     // another opener, read-only for a write mode). A failed open truncates nothing.
     int Open(const CShare& share, const std::string& strPath, OpenMode mode);

@@ -23,7 +23,7 @@ std::atomic<unsigned> g_nNextRecord{0};
 void SayNoJournal(const std::string& strFolder)
 {
     if (!g_bSaidNoJournal.exchange(true))
-        plat::Trace("no journal of unfinished uploads in %s: a crash leaves an upload in progress as it was\n",
+        plat::Trace("no journal of unfinished uploads in %s: a crash leaves an upload or a copy in progress as it was\n",
                     strFolder.empty() ? "(no state folder)" : strFolder.c_str());
 }
 
@@ -52,17 +52,21 @@ bool TakeNumber(const std::string& s, size_t& pos, char cEnd, uint64_t& ullOut)
     return true;
 }
 
+// The word that opens an entry and names its kind in the lines of a start.
+const char* KindWord(JournalKind eKind) { return eKind == JournalKind::Copy ? "copy" : "file"; }
+const char* KindLine(JournalKind eKind) { return eKind == JournalKind::Copy ? "copy" : "upload"; }
+
 }  // namespace
 
 std::string JournalFolder() { return plat::GetStateFolder(); }
 
 std::string FormatJournalEntry(const CJournalEntry& entry)
 {
-    // "file VOLUME INDEX SIZE WIDE ROOTLEN PATHLEN\n" then the root and the path as they
-    // are (any byte but 0) and "\n".
+    // "file VOLUME INDEX SIZE WIDE ROOTLEN PATHLEN\n" ("copy ..." for a copy's temporary)
+    // then the root and the path as they are (any byte but 0) and "\n".
     char szHead[160];
-    snprintf(szHead, sizeof(szHead), "file %" PRIu64 " %" PRIu64 " %" PRIu64 " %d %zu %zu\n", entry.id.ullVolume,
-             entry.id.ullIndex, entry.id.ullSize, entry.share.bWideLinks ? 1 : 0, entry.share.strRoot.size(),
+    snprintf(szHead, sizeof(szHead), "%s %" PRIu64 " %" PRIu64 " %" PRIu64 " %d %zu %zu\n", KindWord(entry.eKind),
+             entry.id.ullVolume, entry.id.ullIndex, entry.id.ullSize, entry.share.bWideLinks ? 1 : 0, entry.share.strRoot.size(),
              entry.strPath.size());
     return szHead + entry.share.strRoot + entry.strPath + "\n";
 }
@@ -74,9 +78,15 @@ std::vector<CJournalEntry> ParseJournalEntries(const std::string& strText)
     if (strText.compare(0, strHeader.size(), strHeader) != 0)
         return entries;
     size_t pos = strHeader.size();
-    while (strText.compare(pos, 5, "file ") == 0) {
-        pos += 5;
+    for (;;) {
         CJournalEntry entry;
+        if (strText.compare(pos, 5, "file ") == 0)
+            entry.eKind = JournalKind::Upload;
+        else if (strText.compare(pos, 5, "copy ") == 0)
+            entry.eKind = JournalKind::Copy;
+        else
+            break;
+        pos += 5;
         uint64_t ullWide = 0, ullRoot = 0, ullPath = 0;
         if (!TakeNumber(strText, pos, ' ', entry.id.ullVolume) || !TakeNumber(strText, pos, ' ', entry.id.ullIndex) ||
             !TakeNumber(strText, pos, ' ', entry.id.ullSize) || !TakeNumber(strText, pos, ' ', ullWide) ||
@@ -119,9 +129,12 @@ int CJournalRecord::Add(const CJournalEntry& entry, bool bDurable)
         SayNoJournal(m_strFolder);
         return -1;
     }
-    if (!bDurable)
-        return 0;
-    if (m_File.Flush() != 0)
+    return bDurable ? Commit() : 0;
+}
+
+int CJournalRecord::Commit()
+{
+    if (!m_File.IsOpen() || m_File.Flush() != 0)
         return -1;
     if (!m_bNameFlushed && plat::FlushFolder(m_strFolder) != 0)
         return -1;
@@ -160,7 +173,8 @@ void CleanUpJournal(const std::string& strSharedFolder, bool bWideLinks)
             // A record acts only within the shared folder of this start, by its rule for
             // links: whatever a record says, nothing else is ever deleted.
             if (entry.share.strRoot != strSharedFolder) {
-                plat::Trace("unfinished upload left in another shared folder: %s\n", entry.strPath.c_str());
+                plat::Trace("unfinished %s left in another shared folder: %s\n", KindLine(entry.eKind),
+                            entry.strPath.c_str());
                 continue;
             }
             entry.share.bWideLinks = entry.share.bWideLinks && bWideLinks;
@@ -168,7 +182,7 @@ void CleanUpJournal(const std::string& strSharedFolder, bool bWideLinks)
             if (rc < 0) {
                 bKeep = true;  // held by someone, or not removable now: tried again next time
             } else if (rc == 1) {
-                plat::Trace("removed unfinished upload: %s\n", entry.strPath.c_str());
+                plat::Trace("removed unfinished %s: %s\n", KindLine(entry.eKind), entry.strPath.c_str());
                 // Gone for good before its record goes.
                 plat::FlushParentFolder(entry.share, entry.strPath);
             }

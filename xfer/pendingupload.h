@@ -18,7 +18,7 @@
 #include "platform/share.h"
 #include "xfer/coverage.h"
 #include "xfer/journal.h"
-#include "xfer/writeback.h"
+#include "platform/writeback.h"
 
 class CDirUpBatch;
 
@@ -65,7 +65,7 @@ public:
     std::string strPath;   // the file the upload created
     plat::CShare share;    // the shared folder it lies in
     CCoverage cover;       // the bytes that have arrived
-    CWriteBack writeBack;  // the write-back of a direct upload's file
+    plat::CWriteBack writeBack;  // the write-back of a direct upload's file
     // The upload's own journal record (a directory upload's small entries are recorded in
     // its batch instead).
     CJournalRecord record;

@@ -13,6 +13,7 @@
 #include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/ownid.h"
+#include "platform/shellop.h"
 
 namespace plat {
 
@@ -85,6 +86,8 @@ int ReadDirectory(const CShare& share, const std::string& strDir, bool bSizes,
     std::optional<CFileId> folderId;
     FindEntry e;
     while (dirent* pEnt = readdir(pDir)) {
+        if (IsCopyTemporaryName(pEnt->d_name))
+            continue;  // a copy's file, not in its place yet
         e = FindEntry{};
         e.strName = pEnt->d_name;
         if (!bSizes && (pEnt->d_type == DT_DIR || pEnt->d_type == DT_REG)) {
@@ -107,6 +110,8 @@ int MeasureDirectory(const CShare& share, const std::string& strDir, uint64_t& u
     if (pDir == nullptr)
         return -1;
     while (dirent* pEnt = readdir(pDir)) {
+        if (IsCopyTemporaryName(pEnt->d_name))
+            continue;
         ++ullCount;
         ullNameBytes += strlen(pEnt->d_name);
     }

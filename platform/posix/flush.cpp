@@ -8,6 +8,7 @@
 #include "platform/common/flush_note.h"
 #include "platform/file.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/flushat.h"
 
 namespace plat {
 
@@ -36,6 +37,20 @@ int OpenParentFolder(const CShare& share, const std::string& strPath)
 }
 
 }  // namespace
+
+int FlushFolderAt(int dirFd)
+{
+    // A descriptor that may only look names up cannot be flushed: the folder is opened
+    // for reading through it.
+    CFd folder(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.Ok() ? SyncFolder(folder.Get()) : -1;
+}
+
+int FlushVolumeAt(int fd)
+{
+    NoteFlush(FlushKind::Volume);
+    return syncfs(fd) == 0 ? 0 : -1;
+}
 
 int FlushParentFolder(const CShare& share, const std::string& strPath)
 {
@@ -74,8 +89,7 @@ int CFlushSet::Flush()
 {
     int rc = 0;
     for (const CVolume& volume : m_Volumes) {
-        NoteFlush(FlushKind::Volume);
-        if (syncfs(static_cast<int>(volume.nHandle)) != 0)
+        if (FlushVolumeAt(static_cast<int>(volume.nHandle)) != 0)
             rc = -1;
     }
     Drop();

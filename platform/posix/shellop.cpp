@@ -10,6 +10,8 @@
 #include "platform/common/ownfiles_sys.h"
 #include "platform/posix/beneath.h"
 #include "platform/posix/copytree.h"
+#include "platform/posix/flushat.h"
+#include "platform/posix/heldfiles.h"
 #include "platform/posix/ownid.h"
 #include "platform/posix/treewalk.h"
 
@@ -32,16 +34,13 @@ std::string BaseName(const std::string& str)
     return n == std::string::npos ? str : str.substr(n + 1);
 }
 
-// True when the volume that would receive the copy has room for its bytes.
-bool HasRoomFor(const CShare& share, const std::string& strSrc, const std::string& strDst)
+// True when the volume that would receive the copy has room for ullNeed bytes.
+bool HasRoomFor(int dstParent, uint64_t ullNeed)
 {
-    std::string strName;
-    CFd parent(OpenParentBeneath(share, strDst, strName));
     struct statvfs vfs;
-    if (!parent.Ok() || fstatvfs(parent.Get(), &vfs) != 0)
+    if (fstatvfs(dstParent, &vfs) != 0)
         return false;
     const uint64_t ullFree = static_cast<uint64_t>(vfs.f_bfree) * (vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize);
-    const uint64_t ullNeed = BytesToCopy(share, strSrc);
     return ullNeed == 0 || ullNeed < ullFree;
 }
 
@@ -137,20 +136,49 @@ int ShellFileOperation(const CFileOp& op)
     if (bDstExists && IdOf(dstSt) == srcId)
         return op.wFunc == FileOpFunc::Move ? 0 : -1;
 
-    if (op.wFunc == FileOpFunc::Copy)
-        return HasRoomFor(share, strSrc, strDst) ? CopyItem(share, strSrc, strDst) : -1;
+    // The files the operation takes are held as share modes from here to its end: a copy
+    // reads only what no upload holds, a move takes only what no one holds.
+    const bool bMove = op.wFunc == FileOpFunc::Move;
+    CHeldFiles sources(bMove);
+    if (sources.Take(srcParent.Get(), strSrcName) != 0)
+        return -1;
+    CCopyRun run;
+    run.pJournal = op.pJournal;
+    run.bSourcesHeld = bMove;
+    if (!bMove) {
+        const int rc = HasRoomFor(dstParent.Get(), sources.Bytes()) ? CopyItem(share, strSrc, strDst, run) : -1;
+        if (op.pJournal != nullptr)
+            op.pJournal->Clear();
+        return rc;
+    }
 
     // A move is a rename where it can be; across file systems, or onto a folder that
-    // already exists, it is a copy followed by the removal of what was copied.
+    // already exists, it is a copy followed by the removal of what was copied. A file it
+    // replaces is held as the source is.
     if (bDstExists && IsReadOnlyFile(dstSt))
         return -1;
-    if (renameat(srcParent.Get(), strSrcName.c_str(), dstParent.Get(), strDstName.c_str()) == 0)
-        return 0;
+    CHeldFiles replaced(true);
+    if (bDstExists && S_ISREG(dstSt.st_mode) && replaced.Take(dstParent.Get(), strDstName) != 0)
+        return -1;
+    if (renameat(srcParent.Get(), strSrcName.c_str(), dstParent.Get(), strDstName.c_str()) == 0) {
+        // Both folders' entries reach the disk before the STB hears of it.
+        struct stat srcDirSt, dstDirSt;
+        const bool bOneFolder = fstat(srcParent.Get(), &srcDirSt) == 0 && fstat(dstParent.Get(), &dstDirSt) == 0 &&
+                                IdOf(srcDirSt) == IdOf(dstDirSt);
+        const int rcDst = FlushFolderAt(dstParent.Get());
+        const int rcSrc = bOneFolder ? 0 : FlushFolderAt(srcParent.Get());
+        return rcDst == 0 && rcSrc == 0 ? 0 : -1;
+    }
     if (errno != EXDEV && errno != ENOTEMPTY && errno != EEXIST)
         return -1;
-    if (!HasRoomFor(share, strSrc, strDst) || CopyItem(share, strSrc, strDst) != 0)
-        return -1;
-    return RemoveItem(share, strSrc) == 0 ? 0 : -1;
+    replaced.Release();
+    int rc = HasRoomFor(dstParent.Get(), sources.Bytes()) ? CopyItem(share, strSrc, strDst, run) : -1;
+    if (op.pJournal != nullptr)
+        op.pJournal->Clear();
+    // The source goes only once its copy is whole on the disk.
+    if (rc == 0)
+        rc = RemoveItem(share, strSrc) == 0 && FlushFolderAt(srcParent.Get()) == 0 ? 0 : -1;
+    return rc;
 }
 
 }  // namespace plat

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/ownfiles.h"
+#include "platform/shellop.h"
 #include "platform/win32/beneath.h"
 #include "platform/win32/ownid.h"
 
@@ -66,7 +67,8 @@ bool EachEntry(const CShare& share, const std::string& strDir,
         return GetLastError() == ERROR_FILE_NOT_FOUND;  // a drive root with nothing in it
     do {
         std::string strName = WideToUtf8(data.cFileName);
-        if (!strName.empty())
+        // A copy's file, not in its place yet, is never shown.
+        if (!strName.empty() && !IsCopyTemporaryName(strName))
             fnEach(wstrFolder, data, strName);
     } while (FindNextFileW(hFind, &data));
     FindClose(hFind);

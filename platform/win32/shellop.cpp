@@ -5,6 +5,7 @@
 
 #include "platform/common/ownfiles_sys.h"
 #include "platform/win32/beneath.h"
+#include "platform/win32/copyfile.h"
 #include "platform/win32/ownid.h"
 #include "platform/win32/treewalk.h"
 
@@ -212,27 +213,46 @@ int ShellFileOperation(const CFileOp& op)
         }
     }
     // A copy, or a move that is one because it crosses volumes, reads the whole tree.
-    bool bReads = op.wFunc == FileOpFunc::Copy;
+    const bool bMove = op.wFunc == FileOpFunc::Move;
     bool bCrossVolume = false;
-    if (!bReads) {
+    if (bMove) {
         CHandle hParent(CreateFileW(wstrLandingParent.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         HandleInfo parent;
-        bReads = !hParent.Ok() || !GetHandleInfo(hParent.Get(), parent) || parent.dwVolume != src.dwVolume;
-        bCrossVolume = bReads;
+        bCrossVolume = !hParent.Ok() || !GetHandleInfo(hParent.Get(), parent) || parent.dwVolume != src.dwVolume;
     }
-    if (bReads) {
+    if (!bMove || bCrossVolume) {
         const CTreeMeasure m = MeasureTree(wstrSrc, src.IsLink(), wstrRoot, share.bWideLinks);
         if (!m.bCopyable || !HasRoomFor(wstrLandingParent, m.ullBytes))
             return -1;
     }
     hSrc.Reset();
+    // The openings of the transfer commands are share modes: a copy reads no file that an
+    // upload writes, a move takes no file that anyone has open, and neither replaces one.
+    const bool bSrcTree = src.IsDir() && !bSrcLink;
+    if (!(bSrcTree ? TreeIsFree(wstrSrc, bMove) : FileIsFree(wstrSrc, bMove)) ||
+        (bMove && !bCrossVolume && !src.IsDir() && !FileIsFree(wstrLanding, true)))
+        return -1;
+    if (!bMove || bCrossVolume) {
+        // Each file through a temporary, flushed and moved into place; across volumes the
+        // source is removed only once its copy is, and never through a reparse point.
+        const int rc = CopyItemThrough(wstrSrc, wstrLanding, strLanding, op.pJournal);
+        if (op.pJournal != nullptr)
+            op.pJournal->Clear();
+        if (rc != 0)
+            return rc;
+        return bCrossVolume ? RemoveMovedSource(wstrSrc, src, root) : 0;
+    }
+    if (!src.IsDir()) {
+        // A file within its volume: renamed, on the disk when the call returns.
+        return MoveFileExW(wstrSrc.c_str(), wstrLanding.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                   ? 0
+                   : -1;
+    }
     const std::wstring wstrFrom = ShellList(wstrSrc);
     const std::wstring wstrTo = ShellList(wstrDst);
     SHFILEOPSTRUCTW fo{};
-    // Across volumes the shell would delete the source tree its own way: it copies, and
-    // the source is removed here, never through a reparse point.
-    fo.wFunc = op.wFunc == FileOpFunc::Move && !bCrossVolume ? FO_MOVE : FO_COPY;
+    fo.wFunc = FO_MOVE;
     fo.pFrom = wstrFrom.c_str();
     fo.pTo = wstrTo.c_str();
     // Never a question and never an error box: the STB asked for the operation and learns
@@ -245,7 +265,7 @@ int ShellFileOperation(const CFileOp& op)
     const int rc = SHFileOperationW(&fo);
     if (rc != 0 || fo.fAnyOperationsAborted)
         return rc != 0 ? rc : -1;
-    return bCrossVolume ? RemoveMovedSource(wstrSrc, src, root) : 0;
+    return 0;
 }
 
 }  // namespace plat

@@ -1,15 +1,17 @@
-#include "xfer/writeback.h"
+#include "platform/writeback.h"
 
-void CWriteBack::Advance(const plat::CPlatFile& file, uint64_t ullDone)
+namespace plat {
+
+void CWriteBack::Advance(const CPlatFile& file, uint64_t ullDone)
 {
     while (ullDone >= m_ullStarted + kStretch) {
         file.StartWriteBack(m_ullStarted, kStretch);
-        if (m_ullStarted >= kStretch) {
-            file.AwaitWriteBack(m_ullStarted - kStretch, kStretch);
+        if (m_ullStarted >= m_ullLag) {
+            file.AwaitWriteBack(m_ullStarted - m_ullLag, kStretch);
             m_ullSinceFlush += kStretch;
         }
         m_ullStarted += kStretch;
-        if (m_ullSinceFlush >= kFlushEvery) {
+        if (m_ullFlushEvery != 0 && m_ullSinceFlush >= m_ullFlushEvery) {
             // A failure shows again in the flush at the end, which decides.
             file.Flush();
             m_ullSinceFlush = 0;
@@ -17,9 +19,11 @@ void CWriteBack::Advance(const plat::CPlatFile& file, uint64_t ullDone)
     }
 }
 
-void CWriteBack::Finish(const plat::CPlatFile& file, uint64_t ullSize)
+void CWriteBack::Finish(const CPlatFile& file, uint64_t ullSize)
 {
     if (ullSize > m_ullStarted)
         file.StartWriteBack(m_ullStarted, ullSize - m_ullStarted);
     m_ullStarted = ullSize;
 }
+
+}  // namespace plat
