@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/common/flush_note.h"
 #include "platform/common/ownfiles_sys.h"
 #include "platform/ownfiles.h"
 #include "platform/posix/beneath.h"
+#include "platform/posix/flushat.h"
 #include "platform/posix/ownid.h"
 #include "platform/posix/treewalk.h"
 
@@ -165,14 +165,7 @@ int CPlatFile::Identity(FileIdentity& id) const
 
 int CPlatFile::Flush() const
 {
-    if (m_nFd < 0)
-        return -1;
-    NoteFlush(FlushKind::File);
-    int rc;
-    do
-        rc = fdatasync(m_nFd);
-    while (rc != 0 && errno == EINTR);
-    return rc == 0 ? 0 : -1;
+    return m_nFd < 0 ? -1 : FlushFileAt(m_nFd);
 }
 
 void CPlatFile::StartWriteBack(uint64_t ullOffset, uint64_t ullLength) const

@@ -38,6 +38,16 @@ int OpenParentFolder(const CShare& share, const std::string& strPath)
 
 }  // namespace
 
+int FlushFileAt(int fd)
+{
+    NoteFlush(FlushKind::File);
+    int rc;
+    do
+        rc = fdatasync(fd);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : -1;
+}
+
 int FlushFolderAt(int dirFd)
 {
     // A descriptor that may only look names up cannot be flushed: the folder is opened

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "platform/common/flush_note.h"
+#include "platform/posix/flushat.h"
 
 namespace plat {
 
@@ -127,14 +127,7 @@ int CStateFile::Append(const std::string& strBytes)
 
 int CStateFile::Flush() const
 {
-    if (m_nFd < 0)
-        return -1;
-    NoteFlush(FlushKind::File);
-    int rc;
-    do
-        rc = fdatasync(m_nFd);
-    while (rc != 0 && errno == EINTR);
-    return rc == 0 ? 0 : -1;
+    return m_nFd < 0 ? -1 : FlushFileAt(m_nFd);
 }
 
 int CStateFile::Remove()
