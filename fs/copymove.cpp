@@ -52,12 +52,31 @@ private:
     CJournalRecord m_Record;
 };
 
+// What the status shows of a copy: the worker alone writes the session's progress while
+// it runs (the session thread only answers the status requests meanwhile).
+class CCopyShown : public plat::CCopyProgress {
+public:
+    explicit CCopyShown(CSessActivity& activity) : m_Activity(activity) {}
+    void Total(uint64_t ullBytes) override { m_Activity.SetTotal(ullBytes); }
+    void Copied(uint64_t ullBytes) override
+    {
+        m_ullDone += ullBytes;
+        m_Activity.Moved(m_ullDone, ullBytes);
+    }
+
+private:
+    CSessActivity& m_Activity;
+    uint64_t m_ullDone = 0;
+};
+
 int STB_SHFileOperationtask(void* pArg)
 {
     CSess& sess = *static_cast<CSess*>(pArg);
     plat::CFileOp op = sess.m_FileOp;
     CCopyRecord journal(op.share);
     op.pJournal = &journal;
+    CCopyShown shown(sess.m_Activity);
+    op.pProgress = &shown;
     int rc = plat::ShellFileOperation(op);
     // The event is the worker's to record; the session shows idle once the status is
     // read (and the status board shows it idle as soon as the status is set).

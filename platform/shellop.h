@@ -28,6 +28,15 @@ public:
     virtual void Clear() = 0;
 };
 
+// How far a copy has come, told by the worker's thread as it writes: the bytes of every
+// file it takes, once they are known, then the bytes as they are written.
+class CCopyProgress {
+public:
+    virtual ~CCopyProgress() = default;
+    virtual void Total(uint64_t ullBytes) = 0;
+    virtual void Copied(uint64_t ullBytes) = 0;
+};
+
 // The operation handed to a copy/move worker. The paths point into lists owned by the
 // caller, which stay unchanged until the worker has ended.
 struct CFileOp {
@@ -40,6 +49,8 @@ struct CFileOp {
     bool bInteractive = false;
     // Where the copy's temporaries are noted; none: nowhere.
     CCopyJournal* pJournal = nullptr;
+    // Told how far the copy has come; none: nobody. (A move by rename copies nothing.)
+    CCopyProgress* pProgress = nullptr;
 };
 
 // Copies or moves pFrom. When pTo is an existing folder the item lands inside it;

@@ -128,11 +128,17 @@ int CCopyBatch::CopyData(int fdIn, CPending& p)
         if (r <= 0)
             return -1;  // shorter than it was: what was measured is not there
         ullDone += static_cast<uint64_t>(r);
+        if (m_run.pProgress != nullptr)
+            m_run.pProgress->Copied(static_cast<uint64_t>(r));
         writeBack.Advance(p.out, ullDone);
         CallCopyHook(CopyStep::Written, ullDone);
     }
-    if (ullDone < p.ullSize && CopyByReading(fdIn, p.out, ullDone, p.ullSize, writeBack) != 0)
-        return -1;
+    if (ullDone < p.ullSize) {
+        if (CopyByReading(fdIn, p.out, ullDone, p.ullSize, writeBack) != 0)
+            return -1;
+        if (m_run.pProgress != nullptr)
+            m_run.pProgress->Copied(p.ullSize - ullDone);
+    }
     writeBack.Finish(p.out, p.ullSize);
     return 0;
 }

@@ -23,6 +23,7 @@ struct CCopyRun {
     // The sources are held already, exclusively (a move): the copy takes no lock of its
     // own on them, which its own exclusive one would refuse.
     bool bSourcesHeld = false;
+    CCopyProgress* pProgress = nullptr;  // told of the bytes written; may be null
 };
 
 // The files copied into one folder and not yet in place: flushed together (one flush of

@@ -145,6 +145,9 @@ int ShellFileOperation(const CFileOp& op)
     CCopyRun run;
     run.pJournal = op.pJournal;
     run.bSourcesHeld = bMove;
+    run.pProgress = op.pProgress;
+    if (op.pProgress != nullptr)
+        op.pProgress->Total(sources.Bytes());
     if (!bMove) {
         const int rc = HasRoomFor(dstParent.Get(), sources.Bytes()) ? CopyItem(share, strSrc, strDst, run) : -1;
         if (op.pJournal != nullptr)
