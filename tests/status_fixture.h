@@ -1,8 +1,17 @@
-// A daemon's status as the dialog's tests and screenshots are fed it: two STBs connected to
-// 192.168.1.23 port 2008, one idle, the other fetching a recording, 43 % of it done.
+// What the dialog's tests and screenshots feed it: a streaming server that does nothing, and
+// a daemon's status with two STBs connected to 192.168.1.23 port 2008, one idle, the other
+// fetching a recording, 43 % of it done.
 #pragma once
 
+#include "app/corvanedlg.h"
 #include "net/statusboard.h"
+
+// A streaming server that the dialog starts and stops without anything happening.
+class CNoServer : public IServerControl {
+public:
+    void Start() override {}
+    void Stop() override {}
+};
 
 inline CStatusSnapshot TwoStbsSnapshot()
 {

@@ -13,16 +13,6 @@
 #include "platform/profile.h"
 #include "tests/status_fixture.h"
 
-namespace {
-
-class CNoServer : public IServerControl {
-public:
-    void Start() override {}
-    void Stop() override {}
-};
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
     if (argc != 2) {
