@@ -90,6 +90,10 @@ CFuzzShare::CFuzzShare() : m_Seeds(Seeds())
     std::error_code ec;
     fs::create_directories(m_strRoot + "/cfg", ec);
     setenv("XDG_CONFIG_HOME", (m_strRoot + "/cfg").c_str(), 1);
+    // The journal of unfinished uploads lies in the world too, in memory, and never in
+    // the user's own state folder on the disk.
+    unsetenv("STATE_DIRECTORY");
+    setenv("XDG_STATE_HOME", (m_strRoot + "/cfg/state").c_str(), 1);
     StoreShareSetting({m_strShare, "CP932"});
     plat::SetTraceQuiet(true);
     // The share lies in memory: an upload may announce gigabytes, which the daemon

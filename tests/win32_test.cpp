@@ -573,6 +573,10 @@ INSTANTIATE_TEST_SUITE_P(
         CLeftOut{"lock_test", "checks the lock file's folder by owner and mode (on Windows the mutex "
                               "keeps one copy: WinInstance)"},
         CLeftOut{"process_test", "reads /proc and maps files with mmap"},
+        CLeftOut{"status_model_test", "awaits a copy's bytes written, which only the Linux copy worker reports "
+                                      "(the shell's copy shows its kind and path)"},
+        CLeftOut{"status_page_test", "the status page is served on Linux only (the dialog and tray show the status)"},
+        CLeftOut{"status_test", "formats the status page, served on Linux only"},
         CLeftOut{"stream_test", "serves through lighttpd behind the Linux example's shell wrapper"}),
     [](const testing::TestParamInfo<CLeftOut>& info) { return std::string(info.param.pszSuite); });
 
