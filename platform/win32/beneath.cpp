@@ -101,15 +101,15 @@ void AppendName(std::wstring& wstrPath, const std::wstring& wstrName)
     wstrPath += wstrName;
 }
 
-// Opens the root's folder or the folder below it named by the first n components.
-int OpenFolderBeneath(const CShare& share, const std::wstring& wstrRootFinal, const std::vector<std::wstring>& comps,
-                      size_t n, CHandle& hOut)
+// Opens what the first n components name below the root's final path, as CreateFileW
+// opens it; what it opened must lie in the shared folder unless links lead anywhere.
+int OpenComponents(const CShare& share, const std::wstring& wstrRootFinal, const std::vector<std::wstring>& comps,
+                   size_t n, DWORD dwAccess, DWORD dwShare, DWORD dwDisposition, DWORD dwFlags, CHandle& hOut)
 {
     std::wstring wstrPath = wstrRootFinal;
     for (size_t i = 0; i < n; ++i)
         AppendName(wstrPath, comps[i]);
-    CHandle h(CreateFileW(wstrPath.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    CHandle h(CreateFileW(wstrPath.c_str(), dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr));
     if (!h.Ok())
         return kNotFound;
     std::wstring wstrFinal;
@@ -117,6 +117,15 @@ int OpenFolderBeneath(const CShare& share, const std::wstring& wstrRootFinal, co
         return kOutOfShare;
     hOut = std::move(h);
     return 0;
+}
+
+// Opens the root's folder or the folder below it named by the first n components.
+int OpenFolderBeneath(const CShare& share, const std::wstring& wstrRootFinal, const std::vector<std::wstring>& comps,
+                      size_t n, CHandle& hOut)
+{
+    return OpenComponents(share, wstrRootFinal, comps, n, FILE_READ_ATTRIBUTES,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, hOut);
 }
 
 }  // namespace
@@ -260,17 +269,7 @@ int OpenBeneath(const CShare& share, const std::string& strPath, DWORD dwAccess,
     std::wstring wstrRootFinal;
     if (const int rc = SplitBeneath(share, strPath, comps, wstrRootFinal); rc != 0)
         return rc;
-    std::wstring wstrPath = wstrRootFinal;
-    for (const std::wstring& comp : comps)
-        AppendName(wstrPath, comp);
-    CHandle h(CreateFileW(wstrPath.c_str(), dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr));
-    if (!h.Ok())
-        return kNotFound;
-    std::wstring wstrFinal;
-    if (!share.bWideLinks && (!FinalPathOf(h.Get(), wstrFinal) || !IsBelow(wstrRootFinal, wstrFinal)))
-        return kOutOfShare;
-    hOut = std::move(h);
-    return 0;
+    return OpenComponents(share, wstrRootFinal, comps, comps.size(), dwAccess, dwShare, dwDisposition, dwFlags, hOut);
 }
 
 int OpenParentBeneath(const CShare& share, const std::string& strPath, CHandle& hOut)
