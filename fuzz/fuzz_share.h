@@ -1,9 +1,10 @@
 // The temporary world of a fuzzing run: <root>/share is the shared folder, seeded with
 // files and folders, names in and out of the STB's code page, a FIFO, and links that stay
 // inside or lead out into <root>/cfg/outside; <root>/cfg holds the settings, with the code
-// page CP932 stored beside the folder, and (cfg/state) the journal of unfinished uploads. Nothing may ever appear in <root> but these two
-// (fuzz/run checks it afterwards), and nothing in <root>/cfg/outside may change unless
-// the session follows links out (wide links; OutsideUntouched, after every other input).
+// page CP932 stored beside the folder, and (cfg/state) the journal of unfinished uploads.
+// Nothing may ever appear in <root> but these two (fuzz/run checks it afterwards), and
+// nothing in <root>/cfg/outside may change unless the session follows links out (wide
+// links; OutsideUntouched, after every other input).
 // The share lies in memory (/dev/shm), so no file of the process may pass 2 MB, and a
 // session's transfer buffers draw from a budget of 1 MB.
 #pragma once
