@@ -84,13 +84,25 @@ bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, S
     return true;
 }
 
-bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, double dSeconds,
-                       SerialFigures& daemonFigures, SerialFigures& floorFigures, std::vector<double>& ratios)
+bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, bool bFloorIsDaemon,
+                       double dSeconds, SerialFigures& daemonFigures, SerialFigures& floorFigures,
+                       std::vector<double>& ratios)
 {
     CBenchDaemon daemon, floor;
     CVerSerial onDaemon, onFloor;
-    if (!StartDaemon(daemon, strDaemon, false, "bench_ver") || !StartFloor(floor, strFloor, "bench_ver"))
+    if (!StartDaemon(daemon, strDaemon, false, "bench_ver"))
         return false;
+    if (bFloorIsDaemon) {
+        // A baseline may be older than the status page: only this build's page is polled.
+        const bool bPolling = CBenchDaemon::PollingPages();
+        CBenchDaemon::PollPages(false);
+        const bool bStarted = StartDaemon(floor, strFloor, false, "bench_ver");
+        CBenchDaemon::PollPages(bPolling);
+        if (!bStarted)
+            return false;
+    } else if (!StartFloor(floor, strFloor, "bench_ver")) {
+        return false;
+    }
     // What the two are held to is their own work, not where the scheduler put them.
     const CTwoCpus cpus;
     if (!cpus.Pin(daemon.Pid()) || !cpus.Pin(floor.Pid()))
@@ -113,7 +125,7 @@ bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor
         bFloorFirst = !bFloorFirst;
     }
     daemonFigures = onDaemon.Figures("daemon");
-    floorFigures = onFloor.Figures("floor server");
+    floorFigures = onFloor.Figures(bFloorIsDaemon ? "baseline daemon" : "floor server");
     return true;
 }
 

@@ -20,11 +20,11 @@ struct IdleFigures {
 bool MeasureSerial(const std::string& strDaemon, double dSeconds, bool bTrace, SerialFigures& figures);
 
 // The same on a fresh daemon (quiet) and a fresh floor server (strFloor,
-// bench/floor_server.cpp) for dSeconds each, taking turns in blocks of a few
-// milliseconds. ratios receives, for each pair of blocks, the daemon's rate as a
-// percentage of the floor's.
-bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, double dSeconds,
-                       SerialFigures& daemon, SerialFigures& floor, std::vector<double>& ratios);
+// bench/floor_server.cpp), or with bFloorIsDaemon a baseline daemon (quiet too), for
+// dSeconds each, taking turns in blocks of a few milliseconds. ratios receives, for each
+// pair of blocks, the daemon's rate as a percentage of the other's.
+bool MeasureSerialPair(const std::string& strDaemon, const std::string& strFloor, bool bFloorIsDaemon,
+                       double dSeconds, SerialFigures& daemon, SerialFigures& floor, std::vector<double>& ratios);
 
 // nConns connections, each with one request outstanding at all times, for dSeconds.
 // dRate receives the round trips per second of all of them together.

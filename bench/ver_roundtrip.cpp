@@ -1,8 +1,8 @@
 // bench_ver: the cost of the smallest exchange an STB makes, FC_VER_REQ, against the
 // real daemon over loopback, and what an idle session costs the daemon in memory.
 //
-//   bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]
-//             [--no-trace] [--poll-page] [--rows]
+//   bench_ver [--daemon PATH] [--base-daemon PATH] [--seconds S] [--repeat R] [--conns N]
+//             [--idle N] [--no-trace] [--poll-page] [--rows]
 //
 // The round-trip measurements run R times, each against a fresh daemon, and report the
 // run with the median rate: on a shared two-core machine a single run says little. The
@@ -11,7 +11,10 @@
 // the floor take turns in blocks of a few milliseconds, both on the other CPU than the
 // measuring side (as the STB and the PC have a processor each), and the daemon's rate as
 // a share of the floor's is the median over every pair of blocks of the R runs. With
-// --poll-page every daemon's status page is read every second meanwhile.
+// --base-daemon the same turns are taken with a baseline daemon (an earlier commit, built
+// by bench/run) in the floor's place: this build's rate as a share of the baseline's says
+// what the changes since cost the exchange, on any machine. With --poll-page every
+// daemon's status page is read every second meanwhile.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -24,6 +27,7 @@
 namespace {
 
 constexpr double kTargetOfFloorPercent = 95;  // of the floor server's rate, one connection
+constexpr double kTargetOfBasePercent = 95;   // of the baseline daemon's rate, one connection
 // Aims, shown beside absolute figures: the host's wake-ups and the C library's memory
 // decide them as much as the daemon does.
 constexpr double kAimRoundTrips = 20000;  // per second, one connection
@@ -31,6 +35,7 @@ constexpr double kAimIdleKiB = 100;       // resident memory per idle session
 
 struct Options {
     std::string strDaemon = CORVANE_BIN;
+    std::string strBaseDaemon;
     double dSeconds = 2;
     int nRepeat = 3;
     int nConns = 100;
@@ -62,21 +67,23 @@ bool MedianSerial(const Options& opt, bool bTrace, SerialFigures& median)
     return true;
 }
 
-// nRepeat runs on a fresh daemon and floor server, taking turns in blocks. The daemon's
-// median rate, the floor's, and the median of every pair of blocks' ratio (percent).
-bool PairedSerial(const Options& opt, double& dDaemonRate, double& dFloorRate, double& dOfFloor)
+// nRepeat runs on a fresh daemon and floor server (or baseline daemon), taking turns in
+// blocks. The daemon's median rate, the floor's, and the median of every pair of blocks'
+// ratio (percent).
+bool PairedSerial(const Options& opt, const std::string& strFloor, bool bFloorIsDaemon, double& dDaemonRate,
+                  double& dFloorRate, double& dOfFloor)
 {
     std::vector<double> daemonRates, floorRates, ratios;
     for (int i = 0; i < opt.nRepeat; ++i) {
         SerialFigures daemon, floor;
         std::vector<double> runRatios;
-        if (!MeasureSerialPair(opt.strDaemon, CORVANE_FLOOR_BIN, opt.dSeconds, daemon, floor, runRatios))
+        if (!MeasureSerialPair(opt.strDaemon, strFloor, bFloorIsDaemon, opt.dSeconds, daemon, floor, runRatios))
             return false;
         daemonRates.push_back(daemon.dRate);
         floorRates.push_back(floor.dRate);
         ratios.insert(ratios.end(), runRatios.begin(), runRatios.end());
-        fprintf(stderr, "bench_ver:   run %d: the daemon at %.1f %% of the floor server (median of %zu pairs)\n", i + 1,
-                Median(runRatios), runRatios.size());
+        fprintf(stderr, "bench_ver:   run %d: the daemon at %.1f %% of the %s (median of %zu pairs)\n", i + 1,
+                Median(runRatios), bFloorIsDaemon ? "baseline daemon" : "floor server", runRatios.size());
     }
     dDaemonRate = Median(daemonRates);
     dFloorRate = Median(floorRates);
@@ -100,14 +107,16 @@ bool MedianConcurrent(const Options& opt, double& dMedian)
 
 int ParseOptions(int argc, char** argv, Options& opt)
 {
-    const BenchOption options[] = {{"--daemon", &opt.strDaemon}, {"--seconds", &opt.dSeconds},
+    const BenchOption options[] = {{"--daemon", &opt.strDaemon}, {"--base-daemon", &opt.strBaseDaemon},
+                                   {"--seconds", &opt.dSeconds},
                                    {"--repeat", &opt.nRepeat},   {"--conns", &opt.nConns},
                                    {"--idle", &opt.nIdle},       {"--no-trace", &opt.bTrace, false},
                                    {"--poll-page", &opt.bPollPage}, {"--rows", &opt.bRows}};
     const char* pszUsage =
-        "usage: bench_ver [--daemon PATH] [--seconds S] [--repeat R] [--conns N] [--idle N]\n"
-        "                 [--no-trace] [--poll-page] [--rows]\n"
+        "usage: bench_ver [--daemon PATH] [--base-daemon PATH] [--seconds S] [--repeat R] [--conns N]\n"
+        "                 [--idle N] [--no-trace] [--poll-page] [--rows]\n"
         "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
+        "  --base-daemon PATH  a baseline corvane binary to take turns with as with the floor\n"
         "  --seconds S    length of each round-trip run (default 2)\n"
         "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
         "  --conns N      connections of the concurrent measurement (default 100)\n"
@@ -153,12 +162,24 @@ int main(int argc, char** argv)
     double dPairedRate = 0, dFloorRate = 0, dOfFloor = 0;
     fprintf(stderr, "bench_ver: FC_VER_REQ, 1 connection, %d x %.1f s each on the daemon and the floor server\n",
             opt.nRepeat, opt.dSeconds);
-    if (PairedSerial(opt, dPairedRate, dFloorRate, dOfFloor)) {
+    if (PairedSerial(opt, CORVANE_FLOOR_BIN, false, dPairedRate, dFloorRate, dOfFloor)) {
         pairedRate.Set(dPairedRate);
         floorRate.Set(dFloorRate);
         ofFloor.Set(dOfFloor);
     }
     rows.insert(rows.end(), {pairedRate, floorRate, ofFloor});
+
+    if (!opt.strBaseDaemon.empty()) {
+        BenchRow baseRate = MakeRow("ver_1conn_2cpu_base", "round trips/s", TargetKind::None, 0, 0);
+        BenchRow ofBase = MakeRow("ver_1conn_2cpu_of_base", "%", TargetKind::AtLeast, kTargetOfBasePercent, 1);
+        fprintf(stderr, "bench_ver: FC_VER_REQ, 1 connection, %d x %.1f s each on the daemon and the baseline daemon\n",
+                opt.nRepeat, opt.dSeconds);
+        if (PairedSerial(opt, opt.strBaseDaemon, true, dPairedRate, dFloorRate, dOfFloor)) {
+            baseRate.Set(dFloorRate);
+            ofBase.Set(dOfFloor);
+        }
+        rows.insert(rows.end(), {baseRate, ofBase});
+    }
 
     if (opt.bTrace) {
         BenchRow traced = MakeRow("ver_1conn_diagnostics_on", "round trips/s", TargetKind::None, 0, 0);

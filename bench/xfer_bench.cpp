@@ -7,7 +7,8 @@
 //
 // Paced downloads (the shipped daemon sleeps 1 ms after every full 32 KiB frame) are held
 // against the ceiling that pacing allows, one alone and then N at once (16 by default,
-// each held to its ceiling) with the daemon's status page read every second meanwhile;
+// each held to its ceiling, R times, the median run counting) with the daemon's status page
+// read every second meanwhile;
 // downloads from a daemon built without the pause against a plain pread + checksum + send
 // loop; uploads, on the machine's disk and on tmpfs, against the floor server
 // (bench/floor_server.cpp), which answers the same requests, one block at a time as the
@@ -104,22 +105,17 @@ void PacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& f
     rows.insert(rows.end(), {sleep, sleepMean, rate, ceiling, share, frame, cpu});
 }
 
-// nStreams paced downloads of the file at once, each on a connection of its own, while the
-// daemon's status page is read every second: each download's rate as a share of the
-// ceiling pacing allows it (the slowest held to the target), and all of them together.
-void ConcurrentPacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& file,
-                         std::vector<BenchRow>& rows)
+// One run of nStreams paced downloads of the file at once, each on a connection of its own,
+// while the daemon's status page is read every second: the slowest download's share of the
+// ceiling pacing allows it, the median download's, and all of them together in MiB/s.
+// False when one of the downloads failed.
+struct StreamsRun {
+    double dSlowest = 0, dMedian = 0, dTotal = 0;
+};
+
+bool RunConcurrentPaced(const Options& opt, const CBenchDaemon& daemon, const TestFile& file, double dSleepUs,
+                        StreamsRun& result)
 {
-    const std::string strName = "dn_paced_" + std::to_string(opt.nStreams) + "x_0x23_" +
-                                std::to_string(opt.ullStreamsMiB) + "MiB";
-    BenchRow slowest = MakeRow(strName + "_min_of_ceiling", "%", TargetKind::AtLeast, kTargetPacedPercent, 1);
-    BenchRow median = MakeRow(strName + "_median_of_ceiling", "%", TargetKind::None, 0, 1);
-    BenchRow total = MakeRow(strName + "_total", "MiB/s", TargetKind::None, 0, 1);
-    const SleepFigures sleepUs = MeasureSleep(kSleepSamples);
-    fprintf(stderr, "bench_xfer: %d paced downloads at once with 0x23, %llu MiB each, the status page read every "
-                    "second (nanosleep(1 ms): median %.1f us)\n",
-            opt.nStreams, static_cast<unsigned long long>(opt.ullStreamsMiB), sleepUs.dMedianUs);
-    const uint64_t ullPolls0 = CPagePoller::TotalPolls(), ullFailures0 = CPagePoller::TotalFailures();
     std::vector<XferRun> runs(static_cast<size_t>(opt.nStreams));
     std::vector<char> done(runs.size(), 0);
     // Every download opens its file, then waits for the others: the streams run side by
@@ -145,18 +141,50 @@ void ConcurrentPacedRows(const Options& opt, const CBenchDaemon& daemon, const T
         for (std::thread& t : threads)
             t.join();
     }
-    if (std::all_of(done.begin(), done.end(), [](char c) { return c != 0; })) {
-        std::vector<double> shares;
-        double dTotal = 0;
-        for (const XferRun& run : runs) {
-            shares.push_back(100 * static_cast<double>(run.ullFullFrames) * sleepUs.dMedianUs / 1e6 / run.dSeconds);
-            dTotal += static_cast<double>(file.ullSize) / kMiB / run.dSeconds;
-        }
-        slowest.Set(*std::min_element(shares.begin(), shares.end()));
-        median.Set(Median(shares));
-        total.Set(dTotal);
-        fprintf(stderr, "bench_xfer:   of the ceiling: slowest %.1f %%, median %.1f %%; %.1f MiB/s together\n",
-                slowest.dValue, median.dValue, dTotal);
+    if (!std::all_of(done.begin(), done.end(), [](char c) { return c != 0; }))
+        return false;
+    std::vector<double> shares;
+    result.dTotal = 0;
+    for (const XferRun& run : runs) {
+        shares.push_back(100 * static_cast<double>(run.ullFullFrames) * dSleepUs / 1e6 / run.dSeconds);
+        result.dTotal += static_cast<double>(file.ullSize) / kMiB / run.dSeconds;
+    }
+    result.dSlowest = *std::min_element(shares.begin(), shares.end());
+    result.dMedian = Median(shares);
+    return true;
+}
+
+// The concurrent paced downloads R times: each row the median of the R runs, so that one
+// run the machine's other load fell on does not decide it; the slowest download of a run
+// is held to the target.
+void ConcurrentPacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& file,
+                         std::vector<BenchRow>& rows)
+{
+    const std::string strName = "dn_paced_" + std::to_string(opt.nStreams) + "x_0x23_" +
+                                std::to_string(opt.ullStreamsMiB) + "MiB";
+    BenchRow slowest = MakeRow(strName + "_min_of_ceiling", "%", TargetKind::AtLeast, kTargetPacedPercent, 1);
+    BenchRow median = MakeRow(strName + "_median_of_ceiling", "%", TargetKind::None, 0, 1);
+    BenchRow total = MakeRow(strName + "_total", "MiB/s", TargetKind::None, 0, 1);
+    const SleepFigures sleepUs = MeasureSleep(kSleepSamples);
+    fprintf(stderr, "bench_xfer: %d paced downloads at once with 0x23, %llu MiB each, the status page read every "
+                    "second, %d x (nanosleep(1 ms): median %.1f us)\n",
+            opt.nStreams, static_cast<unsigned long long>(opt.ullStreamsMiB), opt.nRepeat, sleepUs.dMedianUs);
+    const uint64_t ullPolls0 = CPagePoller::TotalPolls(), ullFailures0 = CPagePoller::TotalFailures();
+    std::vector<double> slowests, medians, totals;
+    for (int i = 0; i < opt.nRepeat; ++i) {
+        StreamsRun run;
+        if (!RunConcurrentPaced(opt, daemon, file, sleepUs.dMedianUs, run))
+            break;
+        slowests.push_back(run.dSlowest);
+        medians.push_back(run.dMedian);
+        totals.push_back(run.dTotal);
+        fprintf(stderr, "bench_xfer:   run %d: of the ceiling slowest %.1f %%, median %.1f %%; %.1f MiB/s together\n",
+                i + 1, run.dSlowest, run.dMedian, run.dTotal);
+    }
+    if (static_cast<int>(slowests.size()) == opt.nRepeat) {
+        slowest.Set(Median(slowests));
+        median.Set(Median(medians));
+        total.Set(Median(totals));
     }
     rows.insert(rows.end(), {slowest, median, total, PagePollRow(strName + "_page_polls", ullPolls0, ullFailures0)});
 }
@@ -333,7 +361,7 @@ int ParseOptions(int argc, char** argv, Options& opt)
         "                  [--last-mib N] [--last-repeat R] [--rows]\n"
         "  --download-mib N  size of the downloaded file (default 1024; a paced GiB takes ~35 s)\n"
         "  --upload-mib N    size of the uploaded file (default 1024)\n"
-        "  --repeat R        runs of the unpaced and upload measurements (default 3)\n"
+        "  --repeat R        runs of the unpaced, upload and concurrent paced measurements (default 3)\n"
         "  --no-paced        skip the paced downloads (alone and at once)\n"
         "  --streams N       paced downloads at once, the status page read meanwhile (default 16)\n"
         "  --streams-mib N   size of the file each of them downloads (default 256)\n"
