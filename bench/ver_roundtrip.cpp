@@ -115,15 +115,15 @@ int ParseOptions(int argc, char** argv, Options& opt)
     const char* pszUsage =
         "usage: bench_ver [--daemon PATH] [--base-daemon PATH] [--seconds S] [--repeat R] [--conns N]\n"
         "                 [--idle N] [--no-trace] [--poll-page] [--rows]\n"
-        "  --daemon PATH  the corvane binary (default: the one built beside this program)\n"
-        "  --base-daemon PATH  a baseline corvane binary to take turns with as with the floor\n"
-        "  --seconds S    length of each round-trip run (default 2)\n"
-        "  --repeat R     runs of each round-trip measurement; the median is reported (default 3)\n"
-        "  --conns N      connections of the concurrent measurement (default 100)\n"
-        "  --idle N       idle sessions of the memory measurement (default 1000)\n"
-        "  --no-trace     skip the measurement with the diagnostic lines on\n"
-        "  --poll-page    read every daemon's status page every second through every measurement\n"
-        "  --rows         tab-separated rows for bench/run instead of a table\n";
+        "  --daemon PATH       the corvane binary (default: the one built beside this program)\n"
+        "  --base-daemon PATH  a baseline corvane binary, taking turns with this one as the floor does\n"
+        "  --seconds S         length of each round-trip run (default 2)\n"
+        "  --repeat R          runs of each round-trip measurement; the median is reported (default 3)\n"
+        "  --conns N           connections of the concurrent measurement (default 100)\n"
+        "  --idle N            idle sessions of the memory measurement (default 1000)\n"
+        "  --no-trace          skip the measurement with the diagnostic lines on\n"
+        "  --poll-page         read every daemon's status page every second through every measurement\n"
+        "  --rows              tab-separated rows for bench/run instead of a table\n";
     if (!ParseArgs(argc, argv, options, pszUsage))
         return -1;
     const bool bBad = opt.dSeconds <= 0 || opt.nRepeat < 1 || opt.nConns < 1 || opt.nIdle < 1;

@@ -105,14 +105,14 @@ void PacedRows(const Options& opt, const CBenchDaemon& daemon, const TestFile& f
     rows.insert(rows.end(), {sleep, sleepMean, rate, ceiling, share, frame, cpu});
 }
 
-// One run of nStreams paced downloads of the file at once, each on a connection of its own,
-// while the daemon's status page is read every second: the slowest download's share of the
-// ceiling pacing allows it, the median download's, and all of them together in MiB/s.
-// False when one of the downloads failed.
+// What one run of the paced downloads at once measured: the slowest download's share of
+// the ceiling pacing allows it, the median download's, and all of them together in MiB/s.
 struct StreamsRun {
     double dSlowest = 0, dMedian = 0, dTotal = 0;
 };
 
+// One run of nStreams paced downloads of the file at once, each on a connection of its own,
+// while the daemon's status page is read every second. False when one of them failed.
 bool RunConcurrentPaced(const Options& opt, const CBenchDaemon& daemon, const TestFile& file, double dSleepUs,
                         StreamsRun& result)
 {
